@@ -1,0 +1,40 @@
+# Thin wrapper over CMake.
+#   make          build the library and the programs
+#   make test     build and run every test, plain and with sanitizers
+#   make demo     build, then run the programs on an example disk
+#   make bench    release build and benchmarks against a peer toolkit
+#   make fuzz     run each fuzz target for FUZZ_SECONDS (default 60)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= 2
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build test test-plain test-asan demo bench fuzz clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: test-plain test-asan
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDV_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	sh tests/demo.sh $(BUILD)
+
+bench:
+	sh bench/run.sh
+
+fuzz:
+	sh fuzz/run.sh $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-release

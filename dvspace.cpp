@@ -1,0 +1,92 @@
+// dvspace: reports a disk image's name, date, capacity and free space.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "os9conv.h"
+#include "os9path.h"
+#include "rbf/bigendian.h"
+
+using namespace rbf;
+
+namespace {
+
+const char* const helpMessage[] = {
+    "Syntax: dvspace {[<opts>]} {<disk> [<...>]} {[<opts>]}\n",
+    "Usage:  display OS-9 disk utilization\n",
+    "Options:\n",
+    nullptr,
+};
+
+// Room for the argument, ":." and "@" in the completed pathlist.
+constexpr std::size_t PATHLIST_BUFFER = 256;
+
+int do_free(char** argv, const char* p) {
+    std::string os9pathlist = p;
+    if (os9pathlist.find(':') == std::string::npos) os9pathlist += ":.";
+    os9pathlist += "@";
+    os9_path_id path = nullptr;
+    error_code ec = os9pathlist.size() >= PATHLIST_BUFFER ? E_BPNAM : _os9_open(&path, os9pathlist, MODE_READ);
+    if (ec != E_SUCCESS) {
+        std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
+        std::exit(ec);
+    }
+
+    lsn0_sect sector0{};
+    _os9_seek(path, 0, 0);
+    int size = sizeof sector0;
+    _os9_read(path, &sector0, &size);
+    long long total_sectors = get_be24(sector0.dd_tot);
+    long long sectors_per_cluster = get_be16(sector0.dd_bit);
+    long long cs = path->cs;
+
+    // Free units and the longest run of them, below dd_tot.
+    long long free_sectors = 0, largest_free_block = 0, largest_count = 0, bytes_free = 0;
+    for (long long k = 0; k < total_sectors; ++k) {
+        if (_os9_ckbit(path->bitmap, static_cast<int>(k))) {
+            if (largest_count > largest_free_block) largest_free_block = largest_count;
+            largest_count = 0;
+        } else {
+            ++largest_count;
+            ++free_sectors;
+            bytes_free += cs * sectors_per_cluster;
+        }
+    }
+    if (largest_count > largest_free_block) largest_free_block = largest_count;
+
+    std::string name = NameFromField(sector0.dd_nam, sizeof sector0.dd_nam);
+    std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), sector0.dd_dat[1], sector0.dd_dat[2],
+                sector0.dd_dat[0] + 1900);
+    std::printf("Capacity: %lldK (%lld sectors) %lld-sector clusters\n",
+                total_sectors * cs * sectors_per_cluster / 1024, total_sectors, sectors_per_cluster);
+    std::printf("%lld Free sectors, largest block %lld sectors\n", free_sectors, largest_free_block);
+    if (bytes_free >= 1024)
+        std::printf("Free space: %lldK (%lld bytes)\n", bytes_free / 1024, bytes_free);
+    else
+        std::printf("Free space: %lld bytes\n", bytes_free);
+    std::printf("\n");
+    _os9_close(path);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        show_help(helpMessage);
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
+        char c = argv[i][1];
+        if (c == '?' || c == 'h') {
+            show_help(helpMessage);
+            return 0;
+        }
+        std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-') do_free(argv, argv[i]);
+    return 0;
+}

@@ -1,0 +1,71 @@
+// dvtype: prints a text file from a disk image (or a host file), with each
+// line's carriage return written as a line feed.
+#include <cstdio>
+#include <cstring>
+
+#include "os9conv.h"
+#include "os9path.h"
+
+using namespace rbf;
+
+namespace {
+
+const char* const helpMessage[] = {
+    "Syntax: dvtype {[<opts>]} {<file> [<...>]} {[<opts>]}\n",
+    "Usage:  display contents of text files\n",
+    "Options:\n",
+    nullptr,
+};
+
+constexpr int LINE_MAX_BYTES = 1024;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
+        char c = argv[i][1];
+        if (c == '?' || c == 'h') {
+            show_help(helpMessage);
+            return 0;
+        }
+        std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
+        return 0;
+    }
+    const char* p = nullptr;
+    for (int i = 1; i < argc && !p; ++i)
+        if (argv[i][0] != '-') p = argv[i];
+    if (!p) {
+        show_help(helpMessage);
+        return 0;
+    }
+
+    os9_path_id path = nullptr;
+    error_code ec = _os9_open(&path, p, MODE_READ);
+    if (ec == E_SUCCESS && path->israw && !path->isnative) {
+        // A raw image is a byte stream, not a text file.
+        _os9_close(path);
+        ec = E_FNA;
+    }
+    if (ec != E_SUCCESS) {
+        std::printf("Error %d opening %s\n", ec, p);
+        return ec;
+    }
+
+    static char out_buffer[1 << 16];
+    std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+    char buffer[LINE_MAX_BYTES];
+    while (_os9_gs_eof(path) == E_SUCCESS) {
+        std::memset(buffer, 0, sizeof buffer);
+        int size = LINE_MAX_BYTES;
+        if (_os9_readln(path, buffer, &size) != E_SUCCESS) break;
+        // The line ends at its first carriage return or zero byte.
+        std::size_t n = 0;
+        while (n < sizeof buffer && buffer[n] != '\r' && buffer[n] != '\0') ++n;
+        std::fwrite(buffer, 1, n, stdout);
+        if (n < sizeof buffer && buffer[n] == '\r') std::putchar('\n');
+    }
+    _os9_close(path);
+    std::fflush(stdout);
+    return 0;
+}

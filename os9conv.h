@@ -1,0 +1,40 @@
+// Conversions shared by the programs: numbers, help text, dates and names.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+#include "os9types.h"
+
+namespace rbf {
+
+// The integer written in `s`: "$" prefix hexadecimal, "%" binary, "0" octal,
+// anything else decimal through atoi.  A prefixed number ends at its first
+// character that is not a digit of its base.  32-bit arithmetic that wraps.
+int StrToInt(const char* s);
+
+// `x` raised to `p` (p >= 0) by repeated multiplication; 1 when p is 0.
+int pow(int x, int p);
+
+// Writes each line of the null-terminated array to standard error.
+void show_help(const char* const* helpMessage);
+
+// Fills os9time[0..4] with the local time of `currentTime`: year - 1900,
+// month, day, hour, minute.  Returns os9time.
+u_char* UnixToOS9Time(std::time_t currentTime, u_char* os9time);
+
+// Set / clear bit 7 of the last character, in place (no effect on "").
+std::string& StringToOS9Name(std::string& f);
+std::string& OS9NameToString(std::string& f);
+
+// Reads a name stored on disk in a field of `width` bytes: it ends at its
+// first character with bit 7 set (that bit cleared), at a zero byte, or at
+// the end of the field, whichever comes first.  Bytes after the end (a
+// carriage return some disks carry after the name) are not part of it.
+std::string NameFromField(const u_char* field, std::size_t width);
+
+// ASCII case-insensitive equality, as every directory lookup compares.
+bool NameEquals(const std::string& a, const std::string& b);
+
+}  // namespace rbf

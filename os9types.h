@@ -1,0 +1,126 @@
+// On-disk records of an RBF disk: the identification sector (LSN 0), the file
+// descriptor sector, its segment entries and the directory entry.  Every
+// field is a byte or an array of bytes; multi-byte numbers are big-endian and
+// are read and written only through the helpers of rbf/bigendian.h.
+#pragma once
+
+#include <cstddef>
+
+namespace rbf {
+
+using u_char = unsigned char;
+using error_code = int;
+
+// Error numbers returned by the library (0 is success).  Host-directory and
+// host-delete failures return the host's errno instead.
+inline constexpr error_code E_SUCCESS = 0;
+inline constexpr error_code E_GENERAL = 1;    // general failure
+inline constexpr error_code E_ILLARG = 187;   // illegal argument ("." or "..")
+inline constexpr error_code E_ISDIR = 192;    // path is a directory
+inline constexpr error_code E_EOF = 211;      // end of file
+inline constexpr error_code E_FNA = 214;      // file not accessible
+inline constexpr error_code E_BPNAM = 215;    // bad pathname
+inline constexpr error_code E_PNNF = 216;     // pathname not found
+inline constexpr error_code E_SLF = 217;      // segment list full
+inline constexpr error_code E_CEF = 218;      // file already exists
+inline constexpr error_code E_FULL = 248;     // media full
+
+// Access mode bits of an open, and the attribute bits of fd_att.
+inline constexpr int MODE_READ = 0x01;
+inline constexpr int MODE_WRITE = 0x02;
+inline constexpr int MODE_DIR = 0x80;
+inline constexpr u_char ATT_DIR = 0x80;
+inline constexpr u_char ATT_SHARE = 0x40;
+inline constexpr u_char ATT_PEXEC = 0x20;
+inline constexpr u_char ATT_PWRITE = 0x10;
+inline constexpr u_char ATT_PREAD = 0x08;
+inline constexpr u_char ATT_EXEC = 0x04;
+inline constexpr u_char ATT_WRITE = 0x02;
+inline constexpr u_char ATT_READ = 0x01;
+inline constexpr u_char ATT_NEWDIR = 0xBF;
+
+inline constexpr int SECTOR_SIZE = 256;
+inline constexpr int SEGMENT_COUNT = 48;   // entries in an FD's segment list
+inline constexpr int DIRENT_SIZE = 32;
+inline constexpr int NAME_FIELD = 28;      // bytes of a directory entry's name
+
+// Identification sector, LSN 0 (the first 100 bytes of the sector).
+struct lsn0_sect {
+    u_char dd_tot[3];    // total sectors on the disk
+    u_char dd_tks;       // track size in sectors
+    u_char dd_map[2];    // bytes in the allocation bitmap
+    u_char dd_bit[2];    // sectors per cluster
+    u_char dd_dir[3];    // LSN of the root directory's FD
+    u_char dd_own[2];
+    u_char dd_att;
+    u_char dd_dsk[2];
+    u_char dd_fmt;       // sides + 1
+    u_char dd_spt[2];
+    u_char dd_res[2];
+    u_char dd_bt[3];
+    u_char dd_bsz[2];
+    u_char dd_dat[5];    // date of formatting
+    u_char dd_nam[32];   // disk name, bit 7 set on its last character
+    u_char pd_dtp;
+    u_char pd_drv;
+    u_char pd_stp;
+    u_char pd_typ;
+    u_char pd_dns;
+    u_char pd_cyl[2];
+    u_char pd_sid;
+    u_char pd_vfy;
+    u_char pd_sct[2];
+    u_char pd_t0s[2];
+    u_char pd_ilv;
+    u_char pd_sas;       // segment allocation size, in units
+    u_char pd_tfm;
+    u_char pd_exten[2];
+    u_char pd_stoff;
+    u_char pd_att;
+    u_char pd_fd[3];
+    u_char pd_dfd[3];
+    u_char pd_dcp[4];
+    u_char pd_dvt[2];
+    u_char dd_res1;
+    u_char dd_sync[4];
+};
+using Lsn0_sect = lsn0_sect*;
+
+// One entry of a segment list: `num` units starting at unit `lsn`.
+struct fd_seg {
+    u_char lsn[3];
+    u_char num[2];
+};
+using Fd_seg = fd_seg*;
+using fd_seg_entry = fd_seg;  // lets fd_stats name its member fd_seg
+
+// File descriptor sector.
+struct fd_stats {
+    u_char fd_att;          // attributes
+    u_char fd_own[2];
+    u_char fd_dat[5];       // last modification
+    u_char fd_lnk;          // link count
+    u_char fd_siz[4];       // size in bytes
+    u_char fd_creat[3];     // creation date: year, month, day
+    fd_seg_entry fd_seg[SEGMENT_COUNT];
+};
+using Fd_stats = fd_stats*;
+
+// Directory entry.
+struct fd_dentry {
+    u_char name[NAME_FIELD];
+    u_char res;
+    u_char lsn[3];
+};
+using Fd_dentry = fd_dentry*;
+
+static_assert(sizeof(lsn0_sect) == 100);
+static_assert(sizeof(fd_seg) == 5);
+static_assert(sizeof(fd_stats) == 256);
+static_assert(sizeof(fd_dentry) == 32);
+static_assert(offsetof(lsn0_sect, dd_nam) == 31);
+static_assert(offsetof(lsn0_sect, pd_sas) == 77);
+static_assert(offsetof(fd_stats, fd_siz) == 9);
+static_assert(offsetof(fd_stats, fd_seg) == 16);
+
+}  // namespace rbf

@@ -1,0 +1,131 @@
+// Helpers shared by the library's sources; not part of its interface.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "os9path.h"
+#include "rbf/bigendian.h"
+#include "rbf/image.h"
+
+namespace rbf::detail {
+
+// ---- geometry: the one place where units become bytes and bits ----------
+
+inline std::uint32_t disk_units(const _pd& p) { return get_be24(p.lsn0.data()); }
+inline std::uint32_t bitmap_field(const _pd& p) { return get_be16(p.lsn0.data() + 4); }
+
+// Byte offset in the image of unit `lsn`.
+inline std::int64_t unit_offset(const _pd& p, std::int64_t lsn) { return lsn * p.cs; }
+
+// Bitmap bit that stands for unit `lsn`.
+inline std::int64_t unit_bit(std::int64_t lsn) { return lsn; }
+
+// Bytes of the whole disk as raw access sees it.
+inline std::int64_t disk_bytes(const _pd& p) { return std::int64_t{disk_units(p)} * p.cs; }
+
+// First byte after LSN 0 and the sectors the bitmap occupies: nothing of a
+// file (FD or data) may lie below it.
+inline std::int64_t system_area_end(const _pd& p) {
+    return SECTOR_SIZE + (std::int64_t{bitmap_field(p)} + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
+}
+
+// True when units lsn .. lsn + units - 1 exist and lie outside LSN 0 and
+// the bitmap.
+bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units);
+
+// The part of the bitmap copy that allocation may use: dd_map bytes, or
+// fewer when the image delivered fewer.
+std::span<u_char> alloc_bitmap(_pd& p);
+// Units that allocation may hand out: below dd_tot and inside alloc_bitmap.
+std::int64_t alloc_limit(const _pd& p);
+
+// ---- FD sectors ------------------------------------------------------------
+
+// Reads the FD at unit `lsn`; 1 when the unit is not a place for an FD or
+// the image does not hold all 256 bytes.
+error_code fd_load(const _pd& p, std::int64_t lsn, fd_stats& fd);
+// Writes `count` bytes of the FD at unit `lsn`; 1 on the same conditions,
+// 214 on a path without write access.
+error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count = SECTOR_SIZE);
+
+inline std::uint32_t fd_size(const fd_stats& fd) { return get_be32(fd.fd_siz); }
+
+// ---- segment lists ---------------------------------------------------------
+
+struct segment {
+    std::int64_t lsn;     // first unit
+    std::int64_t units;   // num
+    std::int64_t start;   // first file byte it holds
+    std::int64_t end;     // one past its last file byte
+};
+
+// The used run of the list: entries from 0 up to the first whose lsn is 0.
+struct segment_list {
+    std::array<segment, SEGMENT_COUNT> seg;
+    int count = 0;
+};
+segment_list segments_of(const _pd& p, const fd_stats& fd);
+
+// Moves n bytes between `buf` and file bytes pos .. pos + n - 1 through the
+// segment list.  *done gets the bytes moved; it stops early at the end of
+// the list, at a segment outside the disk, or where the image ends.  With
+// stop_at_cr (reads only) it ends after the chunk holding the first 0x0D,
+// cut just after it.  Returns 1 when nothing could be moved for n > 0.
+error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* buf,
+                         std::int64_t n, bool write, bool stop_at_cr, std::int64_t* done);
+
+// Clears in `bitmap` every unit of the sane segments of `fd`.
+void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
+
+// ---- directories -----------------------------------------------------------
+
+// Scans the directory whose FD is p.pl_fd_lsn from byte `start`, entry by
+// entry, calling visit(entry, position) until it returns true.  Returns 0
+// when visit stopped the scan (*where = that entry's position), 211 at the
+// end of the directory (*where = its size), or a read error.
+template <class Visit>
+error_code dir_scan(_pd& p, std::int64_t start, Visit visit, std::int64_t* where);
+
+// Lowest clear bit from `from` up to total - 1, set on return; -1 if none.
+int getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total);
+
+// Pathlist pieces between separators (empty pieces dropped).
+std::vector<std::string> split_pieces(const std::string& s, char sep);
+
+// ---- template body ---------------------------------------------------------
+
+template <class Visit>
+error_code dir_scan(_pd& p, std::int64_t start, Visit visit, std::int64_t* where) {
+    fd_stats fd;
+    if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
+    const std::int64_t size = fd_size(fd);
+    std::array<u_char, 64 * DIRENT_SIZE> chunk;
+    std::int64_t pos = start;
+    while (pos < size) {
+        std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
+        std::int64_t got = 0;
+        if (error_code ec = file_transfer(p, fd, pos, chunk.data(), want, false, false, &got)) {
+            *where = pos;
+            return ec;
+        }
+        for (std::int64_t off = 0; off < got; off += DIRENT_SIZE) {
+            fd_dentry entry{};
+            std::int64_t len = std::min<std::int64_t>(DIRENT_SIZE, got - off);
+            std::copy_n(chunk.data() + off, len, reinterpret_cast<u_char*>(&entry));
+            if (visit(entry, pos + off)) {
+                *where = pos + off;
+                return E_SUCCESS;
+            }
+        }
+        pos += got;
+    }
+    *where = std::max(pos, start);
+    return E_EOF;
+}
+
+}  // namespace rbf::detail

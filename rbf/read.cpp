@@ -1,0 +1,56 @@
+// Byte reads on host files, raw images and image files.
+#include <algorithm>
+
+#include "os9path.h"
+#include "rbf/internal.h"
+
+namespace rbf {
+
+using namespace detail;
+
+namespace {
+
+error_code _native_read(os9_path_id path, void* buffer, int* size) {
+    int want = std::max(*size, 0);
+    std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(want), path->fd.get());
+    *size = static_cast<int>(got);
+    return (got == 0 && want > 0) ? E_EOF : E_SUCCESS;
+}
+
+// Raw reads deliver only bytes that exist: below dd_tot units and inside
+// the image file.
+error_code raw_read(os9_path_id path, void* buffer, int* size) {
+    std::int64_t end = std::min<std::int64_t>(disk_bytes(*path), static_cast<std::int64_t>(image_size(*path->img)));
+    if (path->filepos >= disk_bytes(*path)) return E_EOF;
+    std::int64_t want = std::clamp<std::int64_t>(*size, 0, std::max<std::int64_t>(end - path->filepos, 0));
+    if (*size > 0 && want == 0) return E_EOF;
+    std::size_t got = image_read(*path->img, static_cast<std::uint64_t>(path->filepos), buffer,
+                                 static_cast<std::size_t>(want));
+    path->filepos += static_cast<int>(got);
+    path->raw_pos = path->filepos;
+    *size = static_cast<int>(got);
+    return E_SUCCESS;
+}
+
+}  // namespace
+
+error_code _os9_read(os9_path_id path, void* buffer, int* size) {
+    if (path->isnative) return _native_read(path, buffer, size);
+    if (path->israw) return raw_read(path, buffer, size);
+    fd_stats fd;
+    if (error_code ec = fd_load(*path, path->pl_fd_lsn, fd)) return ec;
+    std::int64_t fsize = fd_size(fd);
+    if (path->filepos >= fsize) return E_EOF;
+    std::int64_t want = std::min<std::int64_t>(std::max(*size, 0), fsize - path->filepos);
+    *size = static_cast<int>(want);
+    if (want == 0) return E_SUCCESS;
+    std::int64_t done = 0;
+    error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(buffer), want, false, false, &done);
+    if (ec) return ec;
+    // Only bytes that were really read are reported.
+    path->filepos += static_cast<int>(done);
+    *size = static_cast<int>(done);
+    return E_SUCCESS;
+}
+
+}  // namespace rbf

@@ -1,0 +1,114 @@
+// Geometry checks, FD sector I/O and the mapping of file bytes through a
+// segment list to image bytes.
+#include <algorithm>
+#include <cstring>
+
+#include "rbf/internal.h"
+
+namespace rbf::detail {
+
+bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units) {
+    if (lsn <= 0 || units < 0) return false;
+    if (lsn + units > std::int64_t{disk_units(p)}) return false;
+    return unit_offset(p, lsn) >= system_area_end(p);
+}
+
+std::span<u_char> alloc_bitmap(_pd& p) {
+    std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes));
+    return std::span<u_char>(p.bitmap.data(), n);
+}
+
+std::int64_t alloc_limit(const _pd& p) {
+    std::int64_t bits = static_cast<std::int64_t>(
+        std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes))) * 8;
+    return std::min<std::int64_t>(disk_units(p), bits);
+}
+
+error_code fd_load(const _pd& p, std::int64_t lsn, fd_stats& fd) {
+    if (!p.img || !units_sane(p, lsn, 1)) return E_GENERAL;
+    if (image_read(*p.img, static_cast<std::uint64_t>(unit_offset(p, lsn)), &fd, sizeof fd) != sizeof fd)
+        return E_GENERAL;
+    return E_SUCCESS;
+}
+
+error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count) {
+    if (!p.img || !units_sane(p, lsn, 1)) return E_GENERAL;
+    if (!p.writable) return E_FNA;
+    std::size_t n = static_cast<std::size_t>(std::clamp(count, 0, SECTOR_SIZE));
+    image_write(*p.img, static_cast<std::uint64_t>(unit_offset(p, lsn)), &fd, n);
+    return E_SUCCESS;
+}
+
+segment_list segments_of(const _pd& p, const fd_stats& fd) {
+    segment_list list;
+    std::int64_t at = 0;
+    for (int k = 0; k < SEGMENT_COUNT; ++k) {
+        std::int64_t lsn = get_be24(fd.fd_seg[k].lsn);
+        if (lsn == 0) break;
+        std::int64_t units = get_be16(fd.fd_seg[k].num);
+        std::int64_t bytes = units * p.cs;
+        list.seg[list.count++] = segment{lsn, units, at, at + bytes};
+        at += bytes;
+    }
+    return list;
+}
+
+error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* buf,
+                         std::int64_t n, bool write, bool stop_at_cr, std::int64_t* done) {
+    *done = 0;
+    if (n <= 0) return E_SUCCESS;
+    const segment_list list = segments_of(p, fd);
+    int k = 0;
+    while (k < list.count && list.seg[k].end <= pos) ++k;
+    std::int64_t moved = 0;
+    for (; k < list.count && moved < n; ++k) {
+        const segment& s = list.seg[k];
+        if (s.end <= pos + moved) continue;  // an empty segment
+        if (!units_sane(p, s.lsn, s.units)) break;
+        std::int64_t at = pos + moved;
+        std::int64_t len = std::min(s.end - at, n - moved);
+        auto off = static_cast<std::uint64_t>(unit_offset(p, s.lsn) + (at - s.start));
+        std::size_t got;
+        if (write) {
+            if (!p.writable) break;
+            got = image_write(*p.img, off, buf + moved, static_cast<std::size_t>(len));
+        } else {
+            got = image_read(*p.img, off, buf + moved, static_cast<std::size_t>(len));
+        }
+        if (stop_at_cr) {
+            auto* cr = static_cast<u_char*>(std::memchr(buf + moved, 0x0D, got));
+            if (cr) {
+                moved += (cr - (buf + moved)) + 1;
+                break;
+            }
+        }
+        moved += static_cast<std::int64_t>(got);
+        if (static_cast<std::int64_t>(got) < len) break;  // the image ends here
+    }
+    *done = moved;
+    return moved > 0 ? E_SUCCESS : E_GENERAL;
+}
+
+void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
+    const segment_list list = segments_of(p, fd);
+    for (int k = 0; k < list.count; ++k) {
+        const segment& s = list.seg[k];
+        if (s.units > 0 && units_sane(p, s.lsn, s.units))
+            _os9_delbit(bitmap, static_cast<int>(unit_bit(s.lsn)), static_cast<int>(s.units));
+    }
+}
+
+std::vector<std::string> split_pieces(const std::string& s, char sep) {
+    std::vector<std::string> pieces;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && s[i] == sep) ++i;
+        std::size_t j = i;
+        while (j < s.size() && s[j] != sep) ++j;
+        if (j > i) pieces.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return pieces;
+}
+
+}  // namespace rbf::detail

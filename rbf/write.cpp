@@ -1,0 +1,175 @@
+// Writes, and the growth of a file's segment list.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "os9path.h"
+#include "rbf/internal.h"
+
+namespace rbf {
+
+using namespace detail;
+
+namespace {
+
+// Units taken during one write, given back if the write fails.
+struct taken_run {
+    int first;
+    int count;
+};
+using journal = std::vector<taken_run>;
+
+error_code native_write(os9_path_id path, const void* buffer, int* size) {
+    int want = std::max(*size, 0);
+    if (path->isnative) {
+        *size = static_cast<int>(std::fwrite(buffer, 1, static_cast<std::size_t>(want), path->fd.get()));
+        return E_SUCCESS;
+    }
+    // Raw image: at the stream position, never past the end of the disk.
+    if (!path->writable) {
+        *size = 0;
+        return E_FNA;
+    }
+    std::int64_t room = std::max<std::int64_t>(disk_bytes(*path) - path->raw_pos, 0);
+    std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(want, room));
+    std::size_t done = image_write(*path->img, static_cast<std::uint64_t>(path->raw_pos), buffer, n);
+    path->raw_pos += static_cast<long long>(done);
+    *size = static_cast<int>(done);
+    return E_SUCCESS;
+}
+
+error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken) {
+    std::int64_t tot = disk_units(*path);
+    int sas = path->lsn0[offsetof(lsn0_sect, pd_sas)];
+    if (sas == 0 || sas > tot / 2) {
+        sas = 1;
+        path->lsn0[offsetof(lsn0_sect, pd_sas)] = 1;  // in memory only
+    }
+    std::span<u_char> bitmap = alloc_bitmap(*path);
+    std::int64_t limit = alloc_limit(*path);
+    // Units below the first that may hold data (LSN 0, the bitmap) never count
+    // as free, whatever a damaged bitmap says.
+    std::int64_t first = (system_area_end(*path) + path->cs - 1) / path->cs;
+    std::int64_t count = 0;
+    for (std::int64_t k = first; k < limit;) {
+        if (count == 0 && (k & 7) == 0 && bitmap[k >> 3] == 0xFF) {
+            k += 8;
+            continue;
+        }
+        if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
+            count = 0;
+        } else if (++count == sas) {
+            int start = static_cast<int>(k - sas + 1);
+            _os9_allbit(bitmap, start, sas);
+            if (taken) taken->push_back({start, sas});
+            *cluster = start;
+            *size = sas;
+            return E_SUCCESS;
+        }
+        ++k;
+    }
+    return E_FULL;
+}
+
+int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken) {
+    int used = 0;
+    while (used < SEGMENT_COUNT && get_be24(segptr[used].lsn) != 0) ++used;
+    if (used > 0) {
+        fd_seg& last = segptr[used - 1];
+        std::int64_t num = get_be16(last.num);
+        std::int64_t next = std::int64_t{get_be24(last.lsn)} + num;
+        std::span<u_char> bitmap = alloc_bitmap(*path);
+        if (num + 1 <= 0xFFFF && next < alloc_limit(*path) && units_sane(*path, next, 1) &&
+            !_os9_ckbit(bitmap, static_cast<int>(unit_bit(next)))) {
+            _os9_allbit(bitmap, static_cast<int>(unit_bit(next)), 1);
+            if (taken) taken->push_back({static_cast<int>(next), 1});
+            put_be16(last.num, static_cast<std::uint32_t>(num + 1));
+            *delta = path->cs;
+            return E_SUCCESS;
+        }
+        if (used == SEGMENT_COUNT) return E_SLF;
+    }
+    int cluster = 0;
+    int size = 0;
+    if (sas_segment(path, &cluster, &size, taken) != E_SUCCESS) return E_FULL;
+    put_be24(segptr[used].lsn, static_cast<std::uint32_t>(cluster));
+    put_be16(segptr[used].num, static_cast<std::uint32_t>(size));
+    *delta = size * path->cs;
+    return E_SUCCESS;
+}
+
+}  // namespace
+
+int SAS(int s, int sas) { return (s % sas == 0) ? s / sas * sas : (s / sas + 1) * sas; }
+
+error_code _os9_getSASSegment(os9_path_id path, int* cluster, int* size) {
+    return sas_segment(path, cluster, size, nullptr);
+}
+
+int _os9_extendSegList(os9_path_id path, fd_seg* segptr, int* delta) {
+    return extend_seg_list(path, segptr, delta, nullptr);
+}
+
+error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
+    if (path->isnative || path->israw) return native_write(path, buffer, size);
+    if (!path->writable) return E_FNA;
+    fd_stats fd;
+    if (error_code ec = fd_load(*path, path->pl_fd_lsn, fd)) return ec;
+    std::int64_t fsize = fd_size(fd);
+    if (path->filepos > fsize) return E_EOF;
+    std::int64_t want = std::max(*size, 0);
+    std::int64_t end = path->filepos + want;
+    if (end > 0xFFFFFFFFLL) return E_FULL;  // fd_siz is 32 bits
+
+    journal taken;
+    auto undo = [&](error_code ec) {
+        for (const taken_run& r : taken) _os9_delbit(alloc_bitmap(*path), r.first, r.count);
+        return ec;
+    };
+    std::int64_t accum = _os9_maximum_file_size(fd, path->cs);
+    while (accum < end) {
+        int delta = 0;
+        if (int ec = extend_seg_list(path, fd.fd_seg, &delta, &taken)) return undo(ec);
+        accum += delta;
+    }
+    std::int64_t done = 0;
+    error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(const_cast<void*>(buffer)), want,
+                                  true, false, &done);
+    if (ec != E_SUCCESS || done < want) return undo(ec != E_SUCCESS ? ec : E_GENERAL);
+    path->filepos = static_cast<int>(end);
+    if (end > fsize) put_be32(fd.fd_siz, static_cast<std::uint32_t>(end));
+    fd_store(*path, path->pl_fd_lsn, fd);
+    return E_SUCCESS;
+}
+
+error_code _native_zero_fill(os9_path_id path, long long count) {
+    if (!path->isnative || !path->fd || count < 0) return E_GENERAL;
+    std::FILE* f = path->fd.get();
+    if (std::fflush(f) != 0) return E_GENERAL;
+    int fd = fileno(f);
+    long long pos = std::ftell(f);
+    struct stat st {};
+    if (pos < 0 || fstat(fd, &st) != 0) return E_GENERAL;
+    long long end = pos + count;
+    long long inside_end = std::min<long long>(end, st.st_size);
+    if (inside_end > pos) {
+        // Bytes the file already holds are cleared: a hole where the file
+        // system can punch one, zeros written otherwise.
+        if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, pos, inside_end - pos) != 0) {
+            std::vector<u_char> zeros(1 << 16, 0);
+            for (long long at = pos; at < inside_end;) {
+                std::size_t n = static_cast<std::size_t>(std::min<long long>(zeros.size(), inside_end - at));
+                ssize_t w = pwrite(fd, zeros.data(), n, at);
+                if (w <= 0) return E_GENERAL;
+                at += w;
+            }
+        }
+    }
+    if (end > st.st_size && ftruncate(fd, end) != 0) return E_GENERAL;
+    return std::fseek(f, static_cast<long>(end), SEEK_SET) == 0 ? E_SUCCESS : E_GENERAL;
+}
+
+}  // namespace rbf

@@ -1,0 +1,32 @@
+// Tree-wide consistency check of an image, independent of the library:
+// every unit in use belongs to exactly one owner (LSN 0, a bitmap sector,
+// an FD, a segment), every free unit to none, ".." and "." are right and
+// sizes lie within allocations.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+
+namespace dvtest {
+
+struct TreeNode {
+    bool dir = false;
+    std::uint32_t size = 0;
+    int fd = 0;
+    bytes data;  // plain files only
+};
+
+// Problems found; empty when the image is consistent.
+std::vector<std::string> check_tree(const bytes& img);
+
+// Every file and directory below the root, by path ("A/B"), names as stored
+// (bit 7 cleared).
+std::map<std::string, TreeNode> list_tree(const bytes& img);
+
+// Number of clear bits below dd_tot.
+int free_units(const bytes& img);
+
+}  // namespace dvtest
