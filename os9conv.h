@@ -34,6 +34,10 @@ std::string& OS9NameToString(std::string& f);
 // carriage return some disks carry after the name) are not part of it.
 std::string NameFromField(const u_char* field, std::size_t width);
 
+// True when the name stored in `field` (read as NameFromField reads it)
+// equals `name`, ignoring ASCII case; allocates nothing.
+bool NameFieldEquals(const u_char* field, std::size_t width, const std::string& name);
+
 // ASCII case-insensitive equality, as every directory lookup compares.
 bool NameEquals(const std::string& a, const std::string& b);
 

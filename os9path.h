@@ -44,7 +44,8 @@ struct _pd {
     host_stream fd;            // host file stream (host files only)
     std::shared_ptr<image_store> img;  // image bytes (image paths only)
     std::array<u_char, SECTOR_SIZE> lsn0{};  // copy of LSN 0
-    std::vector<u_char> bitmap;        // copy of the allocation bitmap
+    std::vector<u_char> bitmap;        // copy of the allocation bitmap (raw paths: read at
+                                       // open; others: when first needed)
     int ss = 0;                // sector size, 256
     int spc = 0;               // sectors per cluster (dd_bit)
     int cs = 0;                // bytes per addressing unit
@@ -55,6 +56,7 @@ struct _pd {
     // Library-private state.
     bool writable = false;             // opened with write access
     long long raw_pos = 0;             // where the next raw write lands
+    bool bitmap_loaded = false;
     std::vector<u_char> bitmap_base;   // bitmap as loaded, to write back only changes
 };
 using os9_path_id = _pd*;

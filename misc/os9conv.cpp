@@ -78,6 +78,22 @@ std::string NameFromField(const u_char* field, std::size_t width) {
     return name;
 }
 
+namespace {
+
+unsigned char fold_case(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+}  // namespace
+
+bool NameFieldEquals(const u_char* field, std::size_t width, const std::string& name) {
+    std::size_t i = 0;
+    for (; i < width && field[i] != 0; ++i) {
+        if (i >= name.size() || fold_case(field[i] & 0x7F) != fold_case(static_cast<unsigned char>(name[i])))
+            return false;
+        if (field[i] & 0x80) return i + 1 == name.size();
+    }
+    return i == name.size();
+}
+
 bool NameEquals(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

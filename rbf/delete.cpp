@@ -56,7 +56,7 @@ error_code _os9_delete(const std::string& pathlist) {
     std::int64_t where = 0;
     fd_dentry match{};
     error_code ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t) {
-        if (e.name[0] == 0 || !NameEquals(NameFromField(e.name, NAME_FIELD), filename)) return false;
+        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, filename)) return false;
         match = e;
         return true;
     }, &where);

@@ -38,11 +38,15 @@ inline std::int64_t system_area_end(const _pd& p) {
 // the bitmap.
 bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units);
 
+// Reads the bitmap copy from the image if this path has not yet; false
+// when memory runs out.
+bool load_bitmap(_pd& p);
+
 // The part of the bitmap copy that allocation may use: dd_map bytes, or
-// fewer when the image delivered fewer.
+// fewer when the image delivered fewer.  Loads the copy on first use.
 std::span<u_char> alloc_bitmap(_pd& p);
 // Units that allocation may hand out: below dd_tot and inside alloc_bitmap.
-std::int64_t alloc_limit(const _pd& p);
+std::int64_t alloc_limit(_pd& p);
 
 // ---- FD sectors ------------------------------------------------------------
 

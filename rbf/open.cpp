@@ -45,25 +45,19 @@ int init_bitmap(os9_path_id path) {
     if (path->spc == 0) return E_GENERAL;
     path->ss = SECTOR_SIZE;
     path->cs = path->spc * path->ss;
-    // The buffer spans whole bitmap units, but holds only what the image has.
     std::int64_t want = (std::int64_t{path->bitmap_bytes} / SECTOR_SIZE + 1) * path->cs;
     std::int64_t size = static_cast<std::int64_t>(image_size(*path->img));
-    std::int64_t have = std::clamp<std::int64_t>(size - SECTOR_SIZE, 0, want);
-    try {
-        path->bitmap.resize(static_cast<std::size_t>(have));
-    } catch (const std::bad_alloc&) {
-        return E_GENERAL;
-    }
-    image_read(*path->img, SECTOR_SIZE, path->bitmap.data(), path->bitmap.size());
-    if (path->writable) path->bitmap_base = path->bitmap;
-    path->raw_pos = SECTOR_SIZE + have;
+    path->raw_pos = SECTOR_SIZE + std::clamp<std::int64_t>(size - SECTOR_SIZE, 0, want);
+    // A raw path hands its copy to the caller at once; a file path reads it
+    // when it first allocates or frees.
+    if (path->israw && !load_bitmap(*path)) return E_GENERAL;
     return E_SUCCESS;
 }
 
 // Writes back the bitmap bytes that this path changed, and nothing else, so
 // a path that allocated nothing never overwrites what other paths wrote.
 int term_bitmap(os9_path_id path) {
-    if (path->writable && path->img) {
+    if (path->writable && path->img && path->bitmap_loaded) {
         std::size_t n = std::min<std::size_t>(path->bitmap.size(), static_cast<std::size_t>(path->bitmap_bytes));
         n = std::min(n, path->bitmap_base.size());
         std::size_t i = 0;
@@ -121,8 +115,7 @@ error_code walk(os9_path_id path) {
         std::int64_t where = 0;
         std::int64_t found = 0;
         error_code ec = dir_scan(*path, 0, [&](const fd_dentry& e, std::int64_t) {
-            if (e.name[0] == 0) return false;
-            if (!NameEquals(NameFromField(e.name, NAME_FIELD), component)) return false;
+            if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, component)) return false;
             found = get_be24(e.lsn);
             return true;
         }, &where);
@@ -219,7 +212,7 @@ error_code _os9_close(os9_path_id path) {
 error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename) {
     std::int64_t where = 0;
     error_code ec = dir_scan(*folder_path, 0, [&](const fd_dentry& e, std::int64_t) {
-        return NameEquals(NameFromField(e.name, NAME_FIELD), filename);
+        return NameFieldEquals(e.name, NAME_FIELD, filename);
     }, &where);
     if (ec == E_SUCCESS) {
         folder_path->filepos = static_cast<int>(where + DIRENT_SIZE);

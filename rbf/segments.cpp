@@ -2,6 +2,7 @@
 // segment list to image bytes.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "rbf/internal.h"
 
@@ -13,12 +14,33 @@ bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units) {
     return unit_offset(p, lsn) >= system_area_end(p);
 }
 
+bool load_bitmap(_pd& p) {
+    if (p.bitmap_loaded || !p.img) return p.bitmap_loaded;
+    // The buffer spans whole bitmap units, but holds only what the image has.
+    std::int64_t want = (std::int64_t{p.bitmap_bytes} / SECTOR_SIZE + 1) * p.cs;
+    std::int64_t size = static_cast<std::int64_t>(image_size(*p.img));
+    std::int64_t have = std::clamp<std::int64_t>(size - SECTOR_SIZE, 0, want);
+    try {
+        p.bitmap.resize(static_cast<std::size_t>(have));
+        image_read(*p.img, SECTOR_SIZE, p.bitmap.data(), p.bitmap.size());
+        if (p.writable) p.bitmap_base = p.bitmap;
+    } catch (const std::bad_alloc&) {
+        p.bitmap.clear();
+        p.bitmap_base.clear();
+        return false;
+    }
+    p.bitmap_loaded = true;
+    return true;
+}
+
 std::span<u_char> alloc_bitmap(_pd& p) {
+    load_bitmap(p);
     std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes));
     return std::span<u_char>(p.bitmap.data(), n);
 }
 
-std::int64_t alloc_limit(const _pd& p) {
+std::int64_t alloc_limit(_pd& p) {
+    load_bitmap(p);
     std::int64_t bits = static_cast<std::int64_t>(
         std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes))) * 8;
     return std::min<std::int64_t>(disk_units(p), bits);
