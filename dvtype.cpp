@@ -1,5 +1,6 @@
 // dvtype: prints a text file from a disk image (or a host file), with each
 // line's carriage return written as a line feed.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -54,16 +55,23 @@ int main(int argc, char** argv) {
 
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+    // Only the bytes a read delivered may be written: the buffer is zero
+    // beyond them.  A line read stores at most *size bytes (and a host line
+    // one more, its 0x0D), so clearing that much before the next read keeps
+    // the whole buffer clean.
     char buffer[LINE_MAX_BYTES];
+    std::size_t dirty = sizeof buffer;
     while (_os9_gs_eof(path) == E_SUCCESS) {
-        std::memset(buffer, 0, sizeof buffer);
+        std::memset(buffer, 0, dirty);
         int size = LINE_MAX_BYTES;
         if (_os9_readln(path, buffer, &size) != E_SUCCESS) break;
         // The line ends at its first carriage return or zero byte.
-        std::size_t n = 0;
-        while (n < sizeof buffer && buffer[n] != '\r' && buffer[n] != '\0') ++n;
+        dirty = std::min(sizeof buffer, static_cast<std::size_t>(std::max(size, 0)) + 1);
+        const char* cr = static_cast<const char*>(std::memchr(buffer, '\r', dirty));
+        std::size_t line = cr ? static_cast<std::size_t>(cr - buffer) : dirty;
+        std::size_t n = strnlen(buffer, line);
         std::fwrite(buffer, 1, n, stdout);
-        if (n < sizeof buffer && buffer[n] == '\r') std::putchar('\n');
+        if (cr && n == line) std::putchar('\n');
     }
     _os9_close(path);
     std::fflush(stdout);

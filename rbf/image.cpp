@@ -38,6 +38,15 @@ std::map<std::string, std::shared_ptr<image_store>>& memory_images() {
     return images;
 }
 
+// The store of the image opened last stays open after its last path closes:
+// programs close and reopen paths on one image again and again, and mapping
+// the image anew each time would cost more than all the rest.  Its open
+// descriptor also keeps the file's identity from being reused.
+std::shared_ptr<image_store>& recent_store() {
+    static std::shared_ptr<image_store> recent;
+    return recent;
+}
+
 void unmap(image_store& img) {
     if (img.map) munmap(img.map, img.size);
     img.map = nullptr;
@@ -91,7 +100,10 @@ error_code image_attach(const std::string& name, bool write, std::shared_ptr<ima
                 remap(*img);
             } else {
                 close(fd);
+                // Someone else changed the file's length: map what is there now.
+                if (static_cast<std::uint64_t>(st.st_size) != img->size) remap(*img);
             }
+            recent_store() = img;
             *out = std::move(img);
             return E_SUCCESS;
         }
@@ -102,6 +114,7 @@ error_code image_attach(const std::string& name, bool write, std::shared_ptr<ima
     img->key = key;
     remap(*img);
     files[key] = img;
+    recent_store() = img;
     *out = std::move(img);
     return E_SUCCESS;
 }
@@ -156,6 +169,8 @@ std::size_t image_write(image_store& img, std::uint64_t off, const void* buf, st
     if (off + done > img.size) remap(img);
     return done;
 }
+
+void image_release_cache() { recent_store().reset(); }
 
 void image_memory_put(const std::string& name, std::vector<u_char> bytes) {
     auto img = std::make_shared<image_store>();

@@ -60,9 +60,16 @@ int term_bitmap(os9_path_id path) {
     if (path->writable && path->img && path->bitmap_loaded) {
         std::size_t n = std::min<std::size_t>(path->bitmap.size(), static_cast<std::size_t>(path->bitmap_bytes));
         n = std::min(n, path->bitmap_base.size());
+        const u_char* now = path->bitmap.data();
+        const u_char* was = path->bitmap_base.data();
+        constexpr std::size_t BLOCK = 64;
         std::size_t i = 0;
         while (i < n) {
-            if (path->bitmap[i] == path->bitmap_base[i]) {
+            if (i % BLOCK == 0 && i + BLOCK <= n && std::memcmp(now + i, was + i, BLOCK) == 0) {
+                i += BLOCK;
+                continue;
+            }
+            if (now[i] == was[i]) {
                 ++i;
                 continue;
             }

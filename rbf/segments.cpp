@@ -21,8 +21,12 @@ bool load_bitmap(_pd& p) {
     std::int64_t size = static_cast<std::int64_t>(image_size(*p.img));
     std::int64_t have = std::clamp<std::int64_t>(size - SECTOR_SIZE, 0, want);
     try {
-        p.bitmap.resize(static_cast<std::size_t>(have));
-        image_read(*p.img, SECTOR_SIZE, p.bitmap.data(), p.bitmap.size());
+        if (const u_char* src = image_span(*p.img, SECTOR_SIZE, static_cast<std::size_t>(have))) {
+            p.bitmap.assign(src, src + have);
+        } else {
+            p.bitmap.resize(static_cast<std::size_t>(have));
+            p.bitmap.resize(image_read(*p.img, SECTOR_SIZE, p.bitmap.data(), p.bitmap.size()));
+        }
         if (p.writable) p.bitmap_base = p.bitmap;
     } catch (const std::bad_alloc&) {
         p.bitmap.clear();
