@@ -1,0 +1,100 @@
+// mkimage: fills a formatted disk image with the benchmark inputs, through the
+// library's own calls (create, write, close, makdir), as a program of this
+// toolkit would.
+//
+//   mkimage put   <image:path> <host text file>
+//       Creates the file and writes the host file into it in 64 KB writes,
+//       each line feed stored as a carriage return.
+//   mkimage files <image:dir> <count> <bytes>
+//       Makes the directory and creates <count> files F0000, F0001, ... in
+//       it, each holding <bytes> bytes.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "os9path.h"
+
+using namespace rbf;
+
+namespace {
+
+constexpr int CHUNK = 64 * 1024;
+constexpr int FILE_ATTRIBUTES = ATT_READ | ATT_WRITE | ATT_PREAD | ATT_PWRITE;
+
+int fail(const char* what, const std::string& pathlist, error_code ec) {
+    std::fprintf(stderr, "mkimage: %s '%s': error %d\n", what, pathlist.c_str(), ec);
+    return 1;
+}
+
+// Writes all of `data` through the path in pieces of at most CHUNK bytes.
+error_code write_all(os9_path_id path, const std::vector<u_char>& data) {
+    for (std::size_t at = 0; at < data.size(); at += CHUNK) {
+        int n = static_cast<int>(std::min<std::size_t>(CHUNK, data.size() - at));
+        int size = n;
+        if (error_code ec = _os9_write(path, data.data() + at, &size)) return ec;
+        if (size != n) return E_GENERAL;
+    }
+    return E_SUCCESS;
+}
+
+int put_text(const std::string& pathlist, const char* host) {
+    std::FILE* in = std::fopen(host, "rb");
+    if (!in) {
+        std::perror(host);
+        return 1;
+    }
+    std::vector<u_char> text;
+    std::vector<u_char> piece(CHUNK);
+    std::size_t got;
+    while ((got = std::fread(piece.data(), 1, piece.size(), in)) > 0) text.insert(text.end(), piece.begin(), piece.begin() + static_cast<long>(got));
+    std::fclose(in);
+    for (u_char& c : text)
+        if (c == '\n') c = '\r';
+
+    os9_path_id path = nullptr;
+    if (error_code ec = _os9_create(&path, pathlist, MODE_WRITE, FILE_ATTRIBUTES)) return fail("cannot create", pathlist, ec);
+    error_code ec = write_all(path, text);
+    _os9_close(path);
+    return ec ? fail("cannot write", pathlist, ec) : 0;
+}
+
+int make_files(const std::string& dir, long count, long bytes) {
+    if (error_code ec = _os9_makdir(dir)) return fail("cannot make directory", dir, ec);
+    std::vector<u_char> data(static_cast<std::size_t>(bytes));
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u_char>('a' + i % 26);
+    for (long i = 0; i < count; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/F%04ld", i);
+        std::string pathlist = dir + name;
+        os9_path_id path = nullptr;
+        if (error_code ec = _os9_create(&path, pathlist, MODE_WRITE, FILE_ATTRIBUTES))
+            return fail("cannot create", pathlist, ec);
+        error_code ec = write_all(path, data);
+        _os9_close(path);
+        if (ec) return fail("cannot write", pathlist, ec);
+    }
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: mkimage put <image:path> <host text file>\n"
+                 "       mkimage files <image:dir> <count> <bytes>\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usage();
+    std::string cmd = argv[1];
+    if (cmd == "put" && argc == 4) return put_text(argv[2], argv[3]);
+    if (cmd == "files" && argc == 5) {
+        long count = std::atol(argv[3]);
+        long bytes = std::atol(argv[4]);
+        if (count < 0 || count > 9999 || bytes < 0) return usage();
+        return make_files(argv[2], count, bytes);
+    }
+    return usage();
+}

@@ -1,0 +1,232 @@
+#!/bin/sh
+# Benchmarks of the programs against a peer toolkit for FAT images (mtools),
+# both measured in the same run on inputs of the same size.
+#
+#   sh bench/run.sh            (what `make bench` runs)
+#
+# Environment: BENCH_RUNS (runs per figure, default 7), BENCH_JOBS (build
+# jobs, default 1), CXX (compiler of the helper tools, default g++),
+# BENCH_STRICT=1 (exit 1 when a target is missed; by default the run only
+# reports).
+#
+# Every figure is the median wall-clock time of BENCH_RUNS runs, in
+# milliseconds; inputs that a program consumes are rebuilt before each run,
+# outside the timed part.
+set -eu
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$ROOT/build-release
+TOOLS=$BUILD/bench-tools
+RUNS=${BENCH_RUNS:-7}
+JOBS=${BENCH_JOBS:-1}
+CXX=${CXX:-g++}
+
+# Disk geometry of every image: 2000 tracks of 250 sectors = 500,000 sectors
+# of 256 bytes; the FAT peer gets the same 128,000,000 bytes as 250,000
+# sectors of 512 bytes.
+OS9_GEOMETRY="-t2000 -s250"
+TEXT_LINES=131072          # 80-byte lines: 10 MiB
+PRUNE_FILES=2000
+PRUNE_FILE_BYTES=100
+
+echo "== building the programs (Release) in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DDV_TESTS=OFF >/dev/null
+cmake --build "$BUILD" -j "$JOBS" >/dev/null
+mkdir -p "$TOOLS"
+for tool in mkimage timeit; do
+    src=$ROOT/bench/$tool.cpp
+    if [ ! -x "$TOOLS/$tool" ] || [ "$src" -nt "$TOOLS/$tool" ] || [ "$BUILD/librbf.a" -nt "$TOOLS/$tool" ]; then
+        "$CXX" -O2 -std=c++20 -Wall -Wextra -Werror -I"$ROOT" "$src" "$BUILD/librbf.a" -o "$TOOLS/$tool"
+    fi
+done
+DVTYPE=$BUILD/dvtype
+DVSPACE=$BUILD/dvspace
+DVINIT=$BUILD/dvinit
+DVPRUNE=$BUILD/dvprune
+MKIMAGE=$TOOLS/mkimage
+TIMEIT=$TOOLS/timeit
+
+# The peer is needed only here: install it when it is missing.
+if ! command -v mtype >/dev/null 2>&1; then
+    echo "== installing mtools (benchmark peer)"
+    if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
+        { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mtools; } >/dev/null 2>&1 ||
+            echo "   could not install mtools; peer figures are left out"
+    else
+        echo "   apt-get (as root) not available; peer figures are left out"
+    fi
+fi
+PEER=no
+command -v mtype >/dev/null 2>&1 && PEER=yes
+# Image files carry no partition table or drive configuration.
+MTOOLS_SKIP_CHECK=1
+export MTOOLS_SKIP_CHECK
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/dvbench.XXXXXX")
+trap 'cd /; rm -rf "$WORK"' EXIT
+trap 'exit 130' INT TERM
+cd "$WORK"
+SUMMARY=$WORK/summary
+
+# time_cmd PREPARE PROGRAM ARGS... : prints "median min max" in ms.
+time_cmd() {
+    prep=$1
+    shift
+    if [ -n "$prep" ]; then
+        "$TIMEIT" -n "$RUNS" -p "$prep" -- "$@"
+    else
+        "$TIMEIT" -n "$RUNS" -- "$@"
+    fi
+}
+
+# show LABEL "median min max"
+show() {
+    set -- "$1" $2
+    printf '   %-34s %9s ms   (min %s, max %s)\n' "$1" "$2" "$3" "$4"
+}
+
+# verdict NAME OURS PEER KIND LIMIT : one summary row.  KIND "ratio": ours
+# must be at most LIMIT times the peer; KIND "ms": ours under LIMIT ms.
+verdict() {
+    awk -v name="$1" -v ours="$2" -v peer="$3" -v kind="$4" -v limit="$5" 'BEGIN {
+        ratio = (peer != "" && peer + 0 > 0) ? sprintf("%.2f", ours / peer) : "-"
+        if (kind == "ratio") {
+            target = "<= " limit "x peer"
+            if (ratio == "-") result = "n/a"
+            else result = (ours <= limit * peer) ? "PASS" : "MISS"
+        } else {
+            target = "< " limit " ms"
+            result = (ours < limit) ? "PASS" : "MISS"
+        }
+        printf "%-22s %10s %10s %8s  %-14s %s\n", name, ours, (peer == "" ? "-" : peer), ratio, target, result
+    }' >>"$SUMMARY"
+}
+
+median() { echo "$1" | cut -d' ' -f1; }
+
+echo "== preparing inputs in $WORK"
+# 10 MiB of text: 79 characters and a line end per line.
+awk -v n="$TEXT_LINES" 'BEGIN {
+    base = ""
+    for (i = 0; i < 160; i++) base = base sprintf("%c", 33 + (i * 7) % 94)
+    for (i = 0; i < n; i++) printf "%06d %s\n", i, substr(base, i % 80 + 1, 72)
+}' >text.txt
+"$DVINIT" $OS9_GEOMETRY text.dsk >/dev/null
+"$MKIMAGE" put text.dsk:TEXT.TXT text.txt
+"$DVINIT" $OS9_GEOMETRY empty.dsk >/dev/null
+cp --sparse=always empty.dsk prune.dsk
+"$MKIMAGE" files prune.dsk:DIR "$PRUNE_FILES" "$PRUNE_FILE_BYTES"
+if [ "$PEER" = yes ]; then
+    mformat -C -i fat.img -T 250000 -h 16 -s 32 :: >/dev/null
+    cp --sparse=always fat.img fatdir.img
+    mcopy -i fat.img text.txt ::TEXT.TXT
+    mkdir files
+    head -c "$PRUNE_FILE_BYTES" text.txt >one.txt
+    i=0
+    while [ "$i" -lt "$PRUNE_FILES" ]; do
+        cp one.txt "files/$(printf 'F%04d' "$i")"
+        i=$((i + 1))
+    done
+    mmd -i fatdir.img ::DIR
+    mcopy -i fatdir.img files/* ::DIR/
+    rm -rf files one.txt
+fi
+echo "   text: $(wc -c <text.txt) bytes in $TEXT_LINES lines; $PRUNE_FILES files of $PRUNE_FILE_BYTES bytes to prune"
+echo "   $RUNS runs per figure; times are medians"
+
+# ---- a. dvtype ----------------------------------------------------------
+echo
+echo "== a. type a 10 MiB text file"
+"$DVTYPE" text.dsk:TEXT.TXT >typed.txt
+if cmp -s typed.txt text.txt; then
+    echo "   check: dvtype output equals the host text"
+else
+    echo "   check: dvtype output DIFFERS from the host text"
+    cmp typed.txt text.txt || true
+fi
+rm -f typed.txt
+a_ours=$(time_cmd "" "$DVTYPE" text.dsk:TEXT.TXT)
+show "dvtype text.dsk:TEXT.TXT" "$a_ours"
+a_peer=""
+if [ "$PEER" = yes ]; then
+    mtype -i fat.img ::TEXT.TXT | cmp -s - text.txt || echo "   note: mtype output differs from the host text"
+    a_peer=$(time_cmd "" mtype -i fat.img ::TEXT.TXT)
+    show "mtype -i fat.img ::TEXT.TXT" "$a_peer"
+    a_peer=$(median "$a_peer")
+fi
+verdict "dvtype 10 MiB" "$(median "$a_ours")" "$a_peer" ratio 5
+
+# ---- b. dvspace ---------------------------------------------------------
+echo
+echo "== b. free space of a 500,000-sector image"
+"$DVSPACE" empty.dsk | sed '/^$/d; s/^/   | /'
+b_ours=$(time_cmd "" "$DVSPACE" empty.dsk)
+show "dvspace empty.dsk" "$b_ours"
+b_peer=""
+if [ "$PEER" = yes ]; then
+    b_peer=$(time_cmd "" minfo -i fat.img ::)
+    show "minfo -i fat.img :: (reference)" "$b_peer"
+    b_peer=$(median "$b_peer")
+fi
+verdict "dvspace 500k sectors" "$(median "$b_ours")" "$b_peer" ms 20
+
+# ---- c. dvinit ----------------------------------------------------------
+echo
+echo "== c. format a new 500,000-sector image"
+c_ours=$(time_cmd "rm -f new.dsk" "$DVINIT" $OS9_GEOMETRY new.dsk)
+show "dvinit $OS9_GEOMETRY new.dsk" "$c_ours"
+echo "   new.dsk: $(stat -c %s new.dsk) bytes apparent, $(du -k new.dsk | cut -f1) KiB allocated"
+if [ -x /usr/bin/time ]; then
+    rm -f new.dsk
+    mem=$(/usr/bin/time -f %M "$DVINIT" $OS9_GEOMETRY new.dsk 2>&1 >/dev/null | tail -n 1)
+    echo "   dvinit peak memory: $mem KiB"
+fi
+c_peer=""
+if [ "$PEER" = yes ]; then
+    c_peer=$(time_cmd "rm -f new.img" mformat -C -i new.img -T 250000 -h 16 -s 32 ::)
+    show "mformat -C -i new.img ..." "$c_peer"
+    echo "   new.img: $(stat -c %s new.img) bytes apparent, $(du -k new.img | cut -f1) KiB allocated"
+    if [ -x /usr/bin/time ]; then
+        rm -f new.img
+        mem=$(/usr/bin/time -f %M mformat -C -i new.img -T 250000 -h 16 -s 32 :: 2>&1 >/dev/null | tail -n 1)
+        echo "   mformat peak memory: $mem KiB"
+    fi
+    c_peer=$(median "$c_peer")
+fi
+rm -f new.dsk new.img
+verdict "dvinit 500k sectors" "$(median "$c_ours")" "$c_peer" ratio 2
+
+# ---- d. dvprune ---------------------------------------------------------
+echo
+echo "== d. prune a directory of $PRUNE_FILES files"
+cp --sparse=always prune.dsk work.dsk
+"$DVPRUNE" -q work.dsk:DIR
+free_after=$("$DVSPACE" work.dsk | grep 'Free sectors')
+free_empty=$("$DVSPACE" empty.dsk | grep 'Free sectors')
+if [ "$free_after" = "$free_empty" ] && ! "$DVTYPE" work.dsk:DIR/F0000 >/dev/null 2>&1; then
+    echo "   check: after the prune the image is as free as a new one ($free_empty)"
+else
+    echo "   check: after the prune: '$free_after', new image: '$free_empty'"
+fi
+d_ours=$(time_cmd "cp --sparse=always prune.dsk work.dsk" "$DVPRUNE" -q work.dsk:DIR)
+show "dvprune -q work.dsk:DIR" "$d_ours"
+d_peer=""
+if [ "$PEER" = yes ]; then
+    d_peer=$(time_cmd "cp --sparse=always fatdir.img fwork.img" mdeltree -i fwork.img ::DIR)
+    show "mdeltree -i fwork.img ::DIR" "$d_peer"
+    d_peer=$(median "$d_peer")
+fi
+rm -f work.dsk fwork.img
+verdict "dvprune 2000 files" "$(median "$d_ours")" "$d_peer" ms 500
+
+# ---- summary ------------------------------------------------------------
+echo
+echo "== summary (milliseconds, median of $RUNS runs; ratio = ours / peer)"
+printf '%-22s %10s %10s %8s  %-14s %s\n' name ours peer ratio target result
+cat "$SUMMARY"
+if grep -q ' MISS$' "$SUMMARY"; then
+    echo "some targets missed"
+    if [ "${BENCH_STRICT:-0}" = 1 ]; then exit 1; fi
+else
+    echo "all targets met"
+fi
