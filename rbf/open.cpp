@@ -54,8 +54,9 @@ int init_bitmap(os9_path_id path) {
     return E_SUCCESS;
 }
 
-// Writes back the bitmap bytes that this path changed, and nothing else, so
-// a path that allocated nothing never overwrites what other paths wrote.
+// Writes back the bitmap bits that this path changed, and nothing else: a
+// path that allocated nothing writes nothing, and bits that another path
+// changed since this one read the bitmap are kept.
 int term_bitmap(os9_path_id path) {
     if (path->writable && path->img && path->bitmap_loaded) {
         std::size_t n = std::min<std::size_t>(path->bitmap.size(), static_cast<std::size_t>(path->bitmap_bytes));
@@ -74,8 +75,14 @@ int term_bitmap(os9_path_id path) {
                 continue;
             }
             std::size_t j = i;
-            while (j < n && path->bitmap[j] != path->bitmap_base[j]) ++j;
-            image_write(*path->img, SECTOR_SIZE + i, path->bitmap.data() + i, j - i);
+            while (j < n && now[j] != was[j]) ++j;
+            std::vector<u_char> merged(j - i, 0);
+            image_read(*path->img, SECTOR_SIZE + i, merged.data(), merged.size());
+            for (std::size_t k = i; k < j; ++k) {
+                u_char changed = now[k] ^ was[k];
+                merged[k - i] = static_cast<u_char>((merged[k - i] & ~changed) | (now[k] & changed));
+            }
+            image_write(*path->img, SECTOR_SIZE + i, merged.data(), merged.size());
             i = j;
         }
     }
@@ -169,6 +176,12 @@ error_code _os9_open(os9_path_id* out, const std::string& pathlist, int mode) {
         if (!path->fd) {
             term_pd(path);
             return E_PNNF;
+        }
+        // A host directory opens only as a directory, as one in an image does.
+        struct stat st {};
+        if (!(mode & MODE_DIR) && fstat(fileno(path->fd.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+            term_pd(path);
+            return E_FNA;
         }
         *out = path;
         return E_SUCCESS;

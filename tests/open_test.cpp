@@ -1,0 +1,1007 @@
+// Pathlists, open (walk and access check), close (trimming and the bitmap
+// write-back), parent lookups, name lookups and capacities.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "os9path.h"
+#include "rbf/image.h"
+#include "run_program.h"
+#include "tree_check.h"
+
+namespace {
+
+using dvtest::bytes;
+using dvtest::ImageBuilder;
+
+// An open path that is closed at the end of the scope unless closed before.
+struct Path {
+    rbf::os9_path_id p = nullptr;
+    Path() = default;
+    Path(const Path&) = delete;
+    Path& operator=(const Path&) = delete;
+    ~Path() {
+        if (p) rbf::_os9_close(p);
+    }
+    rbf::os9_path_id* out() { return &p; }
+    rbf::_pd* operator->() const { return p; }
+    void close() {
+        EXPECT_EQ(rbf::_os9_close(p), 0);
+        p = nullptr;
+    }
+};
+
+// An image held in memory under a name unique to the running test.
+struct MemImage {
+    std::string name;
+    explicit MemImage(const bytes& b) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        name = std::string("open_") + info->test_suite_name() + "_" + info->name();
+        rbf::image_memory_put(name, b);
+    }
+    ~MemImage() { rbf::image_memory_drop(name); }
+    MemImage(const MemImage&) = delete;
+    MemImage& operator=(const MemImage&) = delete;
+    std::string at(const std::string& in_image) const { return name + ":" + in_image; }
+    bytes get() const { return rbf::image_memory_get(name); }
+};
+
+// Checks on image bytes, straight from the layout.
+bool used(const bytes& img, int unit) { return img[256 + unit / 8] & (0x80 >> (unit % 8)); }
+void set_used(bytes& img, int unit, bool on) {
+    unsigned char m = static_cast<unsigned char>(0x80 >> (unit % 8));
+    auto& b = img[256 + static_cast<std::size_t>(unit) / 8];
+    b = on ? (b | m) : (b & ~m);
+}
+unsigned char* seg_entry(bytes& img, int fd, int k) { return img.data() + fd * 256 + 16 + 5 * k; }
+
+// Byte offset of the entry named `name` (as stored, bit 7 cleared) in the
+// data of directory `dir`, or -1.
+long long entry_offset(const ImageBuilder& b, int dir, const std::string& name) {
+    bytes data = b.read_data(dir);
+    for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
+        std::string n;
+        for (int i = 0; i < 28 && data[off + i]; ++i) {
+            n.push_back(static_cast<char>(data[off + i] & 0x7F));
+            if (data[off + i] & 0x80) break;
+        }
+        if (n == name) return static_cast<long long>(off);
+    }
+    return -1;
+}
+
+// The disk most tests open:
+//   /DIR (dir) / tool "hello\r"
+//   /readme "line one\rline two\r"
+//   /a (dir) / b (dir)
+struct Disk {
+    ImageBuilder b;
+    int dir, tool, readme, a, ab;
+    Disk() {
+        dir = b.add_dir(b.root(), "DIR");
+        tool = b.add_file(dir, "tool", std::string("hello\r"));
+        readme = b.add_file(b.root(), "readme", std::string("line one\rline two\r"));
+        a = b.add_dir(b.root(), "a");
+        ab = b.add_dir(a, "b");
+    }
+};
+
+}  // namespace
+
+// ---- validate_pathlist -----------------------------------------------------------------
+
+TEST(ValidatePathlist, NoPieceIsABadPathname) {
+    for (const char* pl : {"", ":", ":::::"}) {
+        rbf::_pd pd;
+        EXPECT_EQ(rbf::validate_pathlist(&pd, pl), rbf::E_BPNAM) << '"' << pl << '"';
+    }
+}
+
+TEST(ValidatePathlist, OnePieceIsAHostFile) {
+    for (const char* pl : {"disk.dsk", "disk.dsk:", "::disk.dsk", ":disk.dsk::"}) {
+        rbf::_pd pd;
+        ASSERT_EQ(rbf::validate_pathlist(&pd, pl), 0) << pl;
+        EXPECT_EQ(pd.isnative, 1) << pl;
+        EXPECT_EQ(pd.imgfile, "disk.dsk") << pl;
+        EXPECT_EQ(pd.pathlist, "") << pl;
+    }
+}
+
+TEST(ValidatePathlist, TwoOrMorePiecesNameImageAndPathAndIgnoreTheRest) {
+    struct Case {
+        const char* pl;
+        const char* img;
+        const char* path;
+    } cases[] = {
+        {"disk.dsk:DIR/tool", "disk.dsk", "DIR/tool"},
+        {"a:b:c", "a", "b"},
+        {"a::b", "a", "b"},
+        {":a:b:", "a", "b"},
+        {"x.dsk:/", "x.dsk", "/"},
+        {"x.dsk:.@", "x.dsk", ".@"},
+    };
+    for (const Case& c : cases) {
+        rbf::_pd pd;
+        ASSERT_EQ(rbf::validate_pathlist(&pd, c.pl), 0) << c.pl;
+        EXPECT_EQ(pd.isnative, 0) << c.pl;
+        EXPECT_EQ(pd.imgfile, c.img) << c.pl;
+        EXPECT_EQ(pd.pathlist, c.path) << c.pl;
+    }
+}
+
+TEST(ValidatePathlist, PieceLongerThan511CharactersIsABadPathname) {
+    const std::string p511(511, 'p');
+    const std::string p512(512, 'p');
+    {
+        rbf::_pd pd;
+        EXPECT_EQ(rbf::validate_pathlist(&pd, p511 + ":" + p511), 0);
+        EXPECT_EQ(pd.imgfile.size(), 511u);
+        EXPECT_EQ(pd.pathlist.size(), 511u);
+    }
+    {
+        rbf::_pd pd;
+        EXPECT_EQ(rbf::validate_pathlist(&pd, p512), rbf::E_BPNAM);
+    }
+    {
+        rbf::_pd pd;
+        EXPECT_EQ(rbf::validate_pathlist(&pd, p512 + ":x"), rbf::E_BPNAM);
+    }
+    {
+        rbf::_pd pd;
+        EXPECT_EQ(rbf::validate_pathlist(&pd, "x:" + p512), rbf::E_BPNAM);
+    }
+}
+
+// ---- _os9_open: pathlists and the walk --------------------------------------------------
+
+TEST(Open, EmptyOrColonOnlyPathlistIs215AndHoldsNothing) {
+    for (const char* pl : {"", ":", "::"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 1), rbf::E_BPNAM) << '"' << pl << '"';
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, ImageNameWithLoneColonOpensTheHostFile) {
+    Disk d;
+    dvtest::TempDir tmp;
+    const std::string file = tmp / "disk.dsk";
+    d.b.save(file);
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), file + ":", 1), 0);
+    EXPECT_EQ(p->isnative, 1);
+    EXPECT_EQ(p->imgfile, file);
+    // It reads the host file's own bytes: LSN 0 of the image.
+    unsigned char buf[256];
+    int n = 256;
+    ASSERT_EQ(rbf::_os9_read(p.p, buf, &n), 0);
+    ASSERT_EQ(n, 256);
+    EXPECT_EQ(0, std::memcmp(buf, d.b.image().data(), 256));
+}
+
+TEST(Open, FindsTheFileOnHostImageAndInMemory) {
+    Disk d;
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    MemImage mem(d.b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:DIR/tool", mem.at("DIR/tool")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        EXPECT_EQ(p->isnative, 0);
+        EXPECT_EQ(p->israw, 0);
+        EXPECT_EQ(p->pl_fd_lsn, d.tool);
+        EXPECT_EQ(p->filepos, 0);
+        EXPECT_EQ(p->cs, 256);
+        EXPECT_EQ(p->spc, 1);
+        EXPECT_EQ(p->ss, 256);
+        EXPECT_EQ(p->bitmap_bytes, static_cast<int>(dvtest::be(d.b.image().data() + 4, 2)));
+        EXPECT_EQ(0, std::memcmp(p->lsn0.data(), d.b.image().data(), 256));
+    }
+}
+
+TEST(Open, RawPathHoldsTheBitmapCopyFromTheStart) {
+    Disk d;
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    MemImage mem(d.b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        EXPECT_EQ(p->bitmap_bytes, static_cast<int>(dvtest::be(d.b.image().data() + 4, 2)));
+        ASSERT_GE(p->bitmap.size(), static_cast<std::size_t>(p->bitmap_bytes));
+        EXPECT_EQ(0, std::memcmp(p->bitmap.data(), d.b.image().data() + 256, p->bitmap_bytes));
+        EXPECT_EQ(0, std::memcmp(p->lsn0.data(), d.b.image().data(), 256));
+    }
+}
+
+TEST(Open, ThreePiecesUseTheFirstTwo) {
+    Disk d;
+    MemImage mem(d.b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/tool:readme"), 1), 0);
+    EXPECT_EQ(p->pl_fd_lsn, d.tool);
+}
+
+TEST(Open, LeadingTrailingAndDoubledSlashesChangeNothing) {
+    Disk d;
+    MemImage mem(d.b.image());
+    for (const char* in : {"DIR/tool", "/DIR/tool", "//DIR//tool/", "DIR///tool//", "///DIR/tool"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 0) << in;
+        EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
+    }
+}
+
+TEST(Open, NamesMatchRegardlessOfCase) {
+    Disk d;
+    MemImage mem(d.b.image());
+    for (const char* in : {"dir/TOOL", "Dir/Tool", "DIR/tool", "dIr/tOoL"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 0) << in;
+        EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
+    }
+}
+
+TEST(Open, DotAndDotDotAreFoundAsOrdinaryEntries) {
+    Disk d;
+    MemImage mem(d.b.image());
+    {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/../readme"), 1), 0);
+        EXPECT_EQ(p->pl_fd_lsn, d.readme);
+    }
+    {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("a/b/."), 0x81), 0);
+        EXPECT_EQ(p->pl_fd_lsn, d.ab);
+    }
+    {
+        Path p;  // the root's ".." is the root itself
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("../.."), 0x81), 0);
+        EXPECT_EQ(p->pl_fd_lsn, d.b.root());
+    }
+}
+
+TEST(Open, PathOfOnlySlashesOpensTheRoot) {
+    Disk d;
+    MemImage mem(d.b.image());
+    for (const char* in : {"/", "///"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 0x81), 0) << in;
+        EXPECT_EQ(p->pl_fd_lsn, d.b.root());
+    }
+}
+
+TEST(Open, MissingComponentIs216AndHoldsNothing) {
+    Disk d;
+    MemImage mem(d.b.image());
+    for (const char* in : {"nothere", "DIR/nothere", "nothere/tool", "DIR/tool2", "DIR/too"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), rbf::E_PNNF) << in;
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, MissingImageOrHostFileIs216) {
+    dvtest::TempDir tmp;
+    for (const std::string& pl : {tmp / "nothere.dsk:DIR", tmp / "nothere.dsk:@", tmp / "nothere", tmp.path() + ":x"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 1), rbf::E_PNNF) << pl;
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, FirstMatchingEntryInDirectoryOrderWins) {
+    ImageBuilder b;
+    int first = b.add_file(b.root(), "dup", std::string("1"));
+    b.add_file(b.root(), "DUP", std::string("2"));
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("Dup"), 1), 0);
+    EXPECT_EQ(p->pl_fd_lsn, first);
+}
+
+TEST(Open, DeletedEntryMatchesNoComponent) {
+    ImageBuilder b;
+    int fd = b.make_fd(0x1B, {}, 0);
+    bytes e(32, 0);
+    e[0] = 0;  // "abc" with its first byte cleared by a delete
+    e[1] = 'b';
+    e[2] = 'c' | 0x80;
+    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(fd));
+    b.add_raw_entry(b.root(), e);
+    MemImage mem(b.image());
+    for (const char* in : {"abc", "bc", "c"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), rbf::E_PNNF) << in;
+    }
+}
+
+TEST(Open, NameEndsAtBit7CharacterWhateverFollowsInTheField) {
+    ImageBuilder b;
+    int fd = b.make_fd(0x1B, {}, 0);
+    bytes e(32, 0);
+    e[0] = 'a';
+    e[1] = 'b' | 0x80;
+    e[2] = 0x0D;  // stray bytes after the end of the name
+    e[3] = 'x';
+    e[4] = 'y' | 0x80;
+    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(fd));
+    b.add_raw_entry(b.root(), e);
+    MemImage mem(b.image());
+    {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("ab"), 1), 0);
+        EXPECT_EQ(p->pl_fd_lsn, fd);
+    }
+    Path q;
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at("ab\rxy"), 1), rbf::E_PNNF);
+}
+
+TEST(Open, TwentyEightCharacterNameIsFoundAndLongerNeverMatches) {
+    ImageBuilder b;
+    const std::string name28(28, 'N');
+    int fd = b.add_file(b.root(), name28, std::string("x"));
+    MemImage mem(b.image());
+    {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name28), 1), 0);
+        EXPECT_EQ(p->pl_fd_lsn, fd);
+    }
+    Path q;
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at(name28 + "N"), 1), rbf::E_PNNF);
+}
+
+TEST(Open, NameFillingTheWholeFieldEndsThereWhateverTheNextByteHolds) {
+    // 28 characters, none with bit 7, and a non-zero byte after the field.
+    ImageBuilder b;
+    int fd = b.make_fd(0x1B, {}, 0);
+    bytes e(32, 0);
+    for (int i = 0; i < 28; ++i) e[static_cast<std::size_t>(i)] = static_cast<unsigned char>('a' + i % 26);
+    e[28] = 'Z';
+    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(fd));
+    b.add_raw_entry(b.root(), e);
+    MemImage mem(b.image());
+    const std::string name(e.begin(), e.begin() + 28);
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 1), 0);
+    EXPECT_EQ(p->pl_fd_lsn, fd);
+    Path q;
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at(name + "Z"), 1), rbf::E_PNNF);
+}
+
+TEST(Open, IntermediateComponentIsReadAsADirectoryWhateverItIs) {
+    // A plain file whose data happens to be a directory entry naming tool.
+    Disk d;
+    bytes e(32, 0);
+    bytes nm = dvtest::os9_name("tool");
+    std::copy(nm.begin(), nm.end(), e.begin());
+    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(d.tool));
+    d.b.add_file(d.b.root(), "fake", e);
+    MemImage mem(d.b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("fake/tool"), 1), 0);
+    EXPECT_EQ(p->pl_fd_lsn, d.tool);
+}
+
+TEST(Open, TooLongPiecesAre215) {
+    Disk d;
+    MemImage mem(d.b.image());
+    const std::string p512(512, 'x');
+    Path p1;
+    EXPECT_EQ(rbf::_os9_open(p1.out(), p512, 1), rbf::E_BPNAM);
+    Path p2;
+    EXPECT_EQ(rbf::_os9_open(p2.out(), p512 + ":DIR", 1), rbf::E_BPNAM);
+    Path p3;
+    EXPECT_EQ(rbf::_os9_open(p3.out(), mem.at(p512), 1), rbf::E_BPNAM);
+    // 511 characters are within the limit: only not found.
+    Path p4;
+    EXPECT_EQ(rbf::_os9_open(p4.out(), mem.at(std::string(511, 'x')), 1), rbf::E_PNNF);
+    // ... and a 511-character path of slashes and a name is walked.
+    Path p5;
+    EXPECT_EQ(rbf::_os9_open(p5.out(), mem.at(std::string(511 - 8, '/') + "DIR/tool"), 1), 0);
+    EXPECT_EQ(p5->pl_fd_lsn, d.tool);
+}
+
+// ---- _os9_open: the access check -------------------------------------------------------
+
+TEST(Open, AccessCheckFollowsOwnerBitsAndTheDirectoryBit) {
+    ImageBuilder b;
+    b.add_file(b.root(), "r", std::string("x"), 0x01);    // owner read only
+    b.add_file(b.root(), "rw", std::string("x"), 0x03);   // owner read and write
+    b.add_file(b.root(), "pub", std::string("x"), 0x38);  // public bits only
+    b.add_file(b.root(), "all", std::string("x"), 0x7F);  // every non-directory bit
+    b.add_file(b.root(), "none", std::string("x"), 0x00);
+    b.add_dir(b.root(), "d", 0xBF);
+    b.add_dir(b.root(), "dr", 0x81);  // directory with owner read only
+    struct Case {
+        const char* name;
+        int mode;
+        int expect;
+    } cases[] = {
+        {"r", 0x01, 0},          {"r", 0x03, 214},     {"r", 0x02, 214},    {"rw", 0x03, 0},
+        {"rw", 0x02, 0},         {"pub", 0x01, 214},   {"pub", 0x02, 214},  {"all", 0x05, 214},
+        {"all", 0x04, 214},      {"all", 0x41, 214},   {"all", 0x03, 0},    {"all", 0x81, 214},
+        {"none", 0x00, 0},       {"all", 0x00, 0},     {"none", 0x01, 214}, {"d", 0x01, 214},
+        {"d", 0x81, 0},          {"d", 0x82, 0},       {"d", 0x83, 0},      {"d", 0x80, 0},
+        {"d", 0x00, 214},        {"d", 0x02, 214},     {"dr", 0x81, 0},     {"dr", 0x82, 214},
+        {"d", 0x85, 214},
+    };
+    MemImage mem(b.image());
+    for (const Case& c : cases) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(c.name), c.mode), c.expect)
+            << c.name << " mode 0x" << std::hex << c.mode;
+        if (c.expect != 0) {
+            EXPECT_EQ(p.p, nullptr);
+        }
+    }
+}
+
+TEST(Open, AccessCheckOnHostImageFile) {
+    Disk d;
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    Path p1;
+    EXPECT_EQ(rbf::_os9_open(p1.out(), tmp / "disk.dsk:DIR", 1), rbf::E_FNA);
+    Path p2;
+    EXPECT_EQ(rbf::_os9_open(p2.out(), tmp / "disk.dsk:DIR", 0x81), 0);
+    Path p3;
+    EXPECT_EQ(rbf::_os9_open(p3.out(), tmp / "disk.dsk:DIR/tool", 0x81), rbf::E_FNA);
+    Path p4;
+    EXPECT_EQ(rbf::_os9_open(p4.out(), tmp / "disk.dsk:DIR/tool", 3), 0);
+}
+
+// ---- raw access --------------------------------------------------------------------------
+
+TEST(Open, RawPathNeedsNoWalkAndNoAccessCheck) {
+    Disk d;
+    bytes img = d.b.image();
+    dvtest::put_be(img.data() + 8, 3, 100000);  // dd_dir far outside the disk
+    MemImage mem(img);
+    {
+        Path p;
+        EXPECT_NE(rbf::_os9_open(p.out(), mem.at("DIR"), 0x81), 0);
+        EXPECT_EQ(p.p, nullptr);
+    }
+    for (const char* in : {"@", ".@", "no/such/file@", "DIR@"}) {
+        for (int mode : {0x01, 0x03, 0x81, 0x00}) {
+            Path p;
+            ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), mode), 0) << in << " " << mode;
+            EXPECT_EQ(p->israw, 1);
+            EXPECT_EQ(p->isnative, 0);
+            EXPECT_EQ(p->pl_fd_lsn, 0);
+            EXPECT_EQ(p->filepos, 0);
+        }
+    }
+}
+
+TEST(Close, RawWritePathTrimsNothing) {
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "big", bytes{}, 0x1B, {{100, 3}});  // size 0, 3 units
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(".@"), 3), 0);
+    p.close();
+    EXPECT_EQ(mem.get(), b.image());
+    EXPECT_EQ(dvtest::be(mem.get().data() + fd * 256 + 16 + 3, 2), 3u);
+}
+
+// ---- damaged images -------------------------------------------------------------------------
+
+TEST(Open, ClusterSizeZeroIsRefusedWith1) {
+    Disk d;
+    d.b.set_lsn0_byte(6, 0);
+    d.b.set_lsn0_byte(7, 0);
+    MemImage mem(d.b.image());
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    for (const std::string& pl : {mem.at("DIR/tool"), mem.at("@"), tmp / "disk.dsk:DIR/tool", tmp / "disk.dsk:.@"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 1), 1) << pl;
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, ImageShorterThanLsn0IsRefusedWith1) {
+    Disk d;
+    bytes short_img(d.b.image().begin(), d.b.image().begin() + 255);
+    MemImage mem(short_img);
+    dvtest::TempDir tmp;
+    dvtest::write_file(tmp / "short.dsk", short_img);
+    dvtest::write_file(tmp / "empty.dsk", {});
+    for (const std::string& pl : {mem.at("DIR"), mem.at("@"), tmp / "short.dsk:DIR", tmp / "short.dsk:@",
+                                  tmp / "empty.dsk:DIR", tmp / "empty.dsk:.@"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 0x81), 1) << pl;
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, ImageEndingAfterLsn0FailsWithoutReadingPastIt) {
+    Disk d;
+    bytes cut(d.b.image().begin(), d.b.image().begin() + 256);
+    MemImage mem(cut);
+    Path p;
+    EXPECT_NE(rbf::_os9_open(p.out(), mem.at("DIR/tool"), 1), 0);
+    EXPECT_EQ(p.p, nullptr);
+    Path r;  // raw access has nothing to walk and opens
+    EXPECT_EQ(rbf::_os9_open(r.out(), mem.at("@"), 1), 0);
+}
+
+TEST(Open, EntryNamingAnFdInTheBitmapOrPastTheDiskIs1) {
+    Disk d;
+    d.b.add_entry(d.b.root(), "inmap", 1);
+    d.b.add_entry(d.b.root(), "inlsn0", 0);
+    d.b.add_entry(d.b.root(), "past", d.b.total());
+    d.b.add_entry(d.b.root(), "far", 0xFFFFFF);
+    MemImage mem(d.b.image());
+    for (const char* in : {"inmap", "inlsn0", "past", "far", "inmap/x", "past/x"}) {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 1) << in;
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+TEST(Open, DirectoryWhoseSegmentLiesOutsideTheDiskIs1) {
+    Disk d;
+    d.b.set_segments(d.dir, {{d.b.total() + 5, 8}});
+    MemImage mem(d.b.image());
+    Path p;
+    EXPECT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/tool"), 1), 1);
+    EXPECT_EQ(p.p, nullptr);
+}
+
+// ---- close ------------------------------------------------------------------------------------
+
+TEST(Close, NullPathIsAccepted) { EXPECT_EQ(rbf::_os9_close(nullptr), 0); }
+
+TEST(Close, ReadOnlyPathLeavesEveryImageByteAsItWas) {
+    ImageBuilder b;
+    b.add_file(b.root(), "big", bytes{}, 0x1B, {{100, 3}});  // would be trimmed
+    dvtest::TempDir tmp;
+    b.save(tmp / "disk.dsk");
+    MemImage mem(b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:big", mem.at("big")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        p.close();
+    }
+    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        // The path's own bitmap copy changes; a read-only path must not
+        // write it back.
+        ASSERT_GE(p->bitmap.size(), 30u);
+        rbf::_os9_allbit(p->bitmap, 200, 5);
+        p.close();
+    }
+    EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), b.image());
+    EXPECT_EQ(mem.get(), b.image());
+}
+
+TEST(Close, RawWritePathWritesBackTheBitmapBitsItChanged) {
+    ImageBuilder b;
+    bytes expect = b.image();
+    for (int u = 200; u < 205; ++u) set_used(expect, u, true);
+    set_used(expect, 2, false);  // the root's FD, as a caller might clear it
+    dvtest::TempDir tmp;
+    b.save(tmp / "disk.dsk");
+    MemImage mem(b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 3), 0) << pl;
+        ASSERT_GE(p->bitmap.size(), 30u);
+        rbf::_os9_allbit(p->bitmap, 200, 5);
+        rbf::_os9_delbit(p->bitmap, 2, 1);
+        // Past dd_map (79 bytes here) the copy is not the bitmap: never
+        // written back.
+        ASSERT_GT(p->bitmap.size(), 100u);
+        p->bitmap[100] = 0x5A;
+        p.close();
+    }
+    EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), expect);
+    EXPECT_EQ(mem.get(), expect);
+}
+
+TEST(Close, EmptyFileWithThreeUnitsKeepsOne) {
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "f", bytes{}, 0x1B, {{100, 3}});
+    ASSERT_EQ(b.size(fd), 0u);
+    bytes expect = b.image();
+    dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 1);
+    set_used(expect, 101, false);
+    set_used(expect, 102, false);
+
+    dvtest::TempDir tmp;
+    b.save(tmp / "disk.dsk");
+    MemImage mem(b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:f", mem.at("f")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 2), 0) << pl;
+        p.close();
+    }
+    bytes host = dvtest::read_file(tmp / "disk.dsk");
+    EXPECT_EQ(host, expect);
+    EXPECT_EQ(mem.get(), expect);
+    EXPECT_TRUE(used(host, 100));
+    EXPECT_TRUE(dvtest::check_tree(host).empty());
+}
+
+TEST(Close, FileOfOneClusterSizeWithFourUnitsKeepsTwo) {
+    ImageBuilder b;
+    bytes data(256);
+    for (int i = 0; i < 256; ++i) data[i] = static_cast<unsigned char>(i);
+    int fd = b.add_file(b.root(), "f", data, 0x1B, {{100, 4}});
+    ASSERT_EQ(b.size(fd), 256u);
+    bytes expect = b.image();
+    dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 2);
+    set_used(expect, 102, false);
+    set_used(expect, 103, false);
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 3), 0);
+    p.close();
+    EXPECT_EQ(mem.get(), expect);
+    EXPECT_TRUE(dvtest::check_tree(mem.get()).empty());
+}
+
+TEST(Close, AlreadyTrimmedFileIsLeftUnchanged) {
+    ImageBuilder b;
+    b.add_file(b.root(), "f300", bytes(300, 'x'), 0x1B, {{100, 2}});  // 300 bytes in 2 units
+    b.add_file(b.root(), "f10", bytes(10, 'y'), 0x1B, {{110, 1}});
+    b.add_file(b.root(), "f511", bytes(511, 'z'), 0x1B, {{120, 1}, {130, 1}});
+    MemImage mem(b.image());
+    for (const char* name : {"f300", "f10", "f511"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 2), 0) << name;
+        p.close();
+        EXPECT_EQ(mem.get(), b.image()) << name;
+    }
+}
+
+TEST(Close, TrimThatEmptiesASegmentClearsItsLsnAndGoesOnWithThePreviousOne) {
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "f", bytes(10, 'q'), 0x1B, {{100, 2}, {120, 1}});
+    bytes expect = b.image();
+    dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 1);
+    std::fill(seg_entry(expect, fd, 1), seg_entry(expect, fd, 1) + 5, 0);
+    set_used(expect, 101, false);
+    set_used(expect, 120, false);
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 2), 0);
+    p.close();
+    EXPECT_EQ(mem.get(), expect);
+    EXPECT_TRUE(dvtest::check_tree(mem.get()).empty());
+}
+
+TEST(Close, TrimRunsBackThroughSeveralSegments) {
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "f", bytes{}, 0x1B, {{100, 1}, {110, 1}, {120, 1}, {130, 2}});
+    bytes expect = b.image();
+    for (int k = 1; k < 4; ++k) std::fill(seg_entry(expect, fd, k), seg_entry(expect, fd, k) + 5, 0);
+    for (int u : {110, 120, 130, 131}) set_used(expect, u, false);
+    dvtest::TempDir tmp;
+    b.save(tmp / "disk.dsk");
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), tmp / "disk.dsk:f", 2), 0);
+    p.close();
+    bytes got = dvtest::read_file(tmp / "disk.dsk");
+    EXPECT_EQ(got, expect);
+    EXPECT_TRUE(dvtest::check_tree(got).empty());
+}
+
+TEST(Close, TrimOfAListWithAZeroCountEntryFreesOnlyTheFilesOwnUnits) {
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "f", bytes{}, 0x1B, {{100, 2}, {110, 0}, {120, 1}});
+    const bytes before = b.image();
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 2), 0);
+    p.close();
+    bytes after = mem.get();
+    // Three units for an empty file: two go, from the end, and the first
+    // unit of the first segment stays.
+    for (int u = 0; u < b.total(); ++u) {
+        bool expect = (u == 101 || u == 120) ? false : used(before, u);
+        EXPECT_EQ(used(after, u), expect) << "unit " << u;
+    }
+    EXPECT_EQ(dvtest::be(seg_entry(after, fd, 0), 3), 100u);
+    EXPECT_EQ(dvtest::be(seg_entry(after, fd, 0) + 3, 2), 1u);
+    EXPECT_EQ(dvtest::be(seg_entry(after, fd, 2), 3), 0u);
+}
+
+TEST(Close, TrimNeverFreesUnitsOutsideTheFilesDataArea) {
+    // Lists naming LSN 0 / the bitmap sectors or units past the disk: the
+    // bits of the system area and of other files stay set whatever happens.
+    ImageBuilder b;
+    b.add_file(b.root(), "sys", bytes{}, 0x1B, {{100, 1}, {1, 2}});
+    b.add_file(b.root(), "past", bytes{}, 0x1B, {{110, 3}, {b.total() - 1, 5}});
+    const bytes before = b.image();
+    MemImage mem(b.image());
+    for (const char* name : {"sys", "past"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 2), 0) << name;
+        p.close();
+    }
+    bytes after = mem.get();
+    // Every bit of the bitmap sector, those of units past dd_tot included.
+    for (int u = 0; u < 256 * 8; ++u) {
+        if (u == 111 || u == 112) continue;  // "past"'s own spare units may go
+        EXPECT_EQ(used(after, u), used(before, u)) << "unit " << u;
+    }
+}
+
+TEST(Close, DirectoryIsNeverTrimmed) {
+    Disk d;  // DIR has 8 units and three entries
+    ASSERT_EQ(d.b.size(d.dir), 96u);
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    MemImage mem(d.b.image());
+    for (const std::string& pl : {tmp / "disk.dsk:DIR", mem.at("DIR"), mem.at("/")}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 0x83), 0) << pl;
+        p.close();
+    }
+    EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), d.b.image());
+    EXPECT_EQ(mem.get(), d.b.image());
+}
+
+TEST(Close, WritesBackOnlyTheBitmapBytesItsPathChanged) {
+    // Two write paths on one image: the one closed last changed nothing in
+    // the bitmap and must not put back the bits the other one freed.
+    ImageBuilder b;
+    b.add_file(b.root(), "x", bytes{}, 0x1B, {{100, 3}});
+    b.add_file(b.root(), "y", bytes(300, 'y'), 0x1B, {{140, 2}});
+    bytes expect = b.image();
+    int xfd = 0;
+    {
+        // Where x's FD went: the entry named x in the root.
+        bytes root = b.read_data(b.root());
+        for (std::size_t off = 0; off + 32 <= root.size(); off += 32)
+            if (root[off] == ('x' | 0x80)) xfd = static_cast<int>(dvtest::be(root.data() + off + 29, 3));
+    }
+    ASSERT_GT(xfd, 0);
+    dvtest::put_be(seg_entry(expect, xfd, 0) + 3, 2, 1);
+    set_used(expect, 101, false);
+    set_used(expect, 102, false);
+    dvtest::TempDir tmp;
+    b.save(tmp / "disk.dsk");
+    MemImage mem(b.image());
+    for (const std::string& base : {tmp / "disk.dsk", mem.name}) {
+        Path px, py;
+        ASSERT_EQ(rbf::_os9_open(px.out(), base + ":x", 2), 0);
+        ASSERT_EQ(rbf::_os9_open(py.out(), base + ":y", 2), 0);
+        px.close();
+        py.close();
+    }
+    EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), expect);
+    EXPECT_EQ(mem.get(), expect);
+}
+
+// ---- _os9_open_parent_directory ---------------------------------------------------------------
+
+TEST(OpenParentDirectory, SplitsTheLastComponentAndOpensItsDirectory) {
+    Disk d;
+    MemImage mem(d.b.image());
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    struct Case {
+        std::string pl;
+        std::string name;
+        int dir;
+    } cases[] = {
+        {mem.at("DIR/tool"), "tool", d.dir},
+        {mem.at("tool"), "tool", d.b.root()},
+        {mem.at("a/b/"), "", d.ab},
+        {mem.at("DIR/newname"), "newname", d.dir},
+        {mem.at("a/b/c"), "c", d.ab},
+        {tmp / "disk.dsk:DIR/tool", "tool", d.dir},
+        {tmp / "disk.dsk:readme", "readme", d.b.root()},
+    };
+    for (const Case& c : cases) {
+        Path p;
+        std::string filename = "junk";
+        ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), c.pl, 0x81, filename), 0) << c.pl;
+        EXPECT_EQ(filename, c.name) << c.pl;
+        EXPECT_EQ(p->pl_fd_lsn, c.dir) << c.pl;
+        EXPECT_EQ(p->filepos, 0);
+    }
+}
+
+TEST(OpenParentDirectory, ParentIsReachedThroughItsDotEntry) {
+    // A directory whose "." names another directory: the parent opened is
+    // the one "." names.
+    ImageBuilder b;
+    int other = b.add_dir(b.root(), "other");
+    int odd = b.make_fd(0xBF, {}, 0);
+    int lsn = b.alloc_run(8);
+    b.set_segments(odd, {{lsn, 8}});
+    b.add_entry(odd, "..", b.root());
+    b.add_entry(odd, ".", other);
+    b.add_entry(b.root(), "odd", odd);
+    MemImage mem(b.image());
+    Path p;
+    std::string filename;
+    ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("odd/f"), 0x81, filename), 0);
+    EXPECT_EQ(filename, "f");
+    EXPECT_EQ(p->pl_fd_lsn, other);
+}
+
+TEST(OpenParentDirectory, ModeIsPassedThrough) {
+    Disk d;
+    MemImage mem(d.b.image());
+    std::string filename;
+    Path p1;
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p1.out(), mem.at("DIR/x"), 1, filename), rbf::E_FNA);
+    EXPECT_EQ(p1.p, nullptr);
+    Path p2;
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p2.out(), mem.at("DIR/x"), 0x82, filename), 0);
+    EXPECT_EQ(p2->mode, 0x82);
+}
+
+TEST(OpenParentDirectory, MissingParentFailsAsOpenWithTheNameFilledIn) {
+    Disk d;
+    MemImage mem(d.b.image());
+    std::string filename;
+    Path p;
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("nodir/x"), 0x81, filename), rbf::E_PNNF);
+    EXPECT_EQ(p.p, nullptr);
+    EXPECT_EQ(filename, "x");
+}
+
+TEST(OpenParentDirectory, TooLongPathlistOrNameIs215) {
+    Disk d;
+    MemImage mem(d.b.image());
+    // Leading slashes are ignored by the walk, so they pad a pathlist to any
+    // length without changing what it names.
+    auto padded = [&](std::size_t total, const std::string& tail) {
+        std::string head = mem.name + ":";
+        return head + std::string(total - head.size() - tail.size(), '/') + tail;
+    };
+    std::string filename;
+    {
+        Path p;
+        std::string pl = padded(254, "DIR/tool");
+        ASSERT_EQ(pl.size(), 254u);
+        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), pl, 0x81, filename), 0);
+        EXPECT_EQ(filename, "tool");
+        EXPECT_EQ(p->pl_fd_lsn, d.dir);
+    }
+    {
+        Path p;
+        std::string pl = padded(255, "DIR/tool");
+        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), pl, 0x81, filename), rbf::E_BPNAM);
+        EXPECT_EQ(p.p, nullptr);
+    }
+    {
+        Path p;
+        const std::string n31(31, 'n');
+        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("DIR/" + n31), 0x81, filename), 0);
+        EXPECT_EQ(filename, n31);
+    }
+    {
+        Path p;
+        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("DIR/" + std::string(32, 'n')), 0x81, filename),
+                  rbf::E_BPNAM);
+        EXPECT_EQ(p.p, nullptr);
+    }
+}
+
+// ---- _os9_file_exists ------------------------------------------------------------------------
+
+TEST(FileExists, FindsANameThatDiffersOnlyInCaseAndStopsAfterIt) {
+    Disk d;
+    long long off = entry_offset(d.b, d.b.root(), "readme");
+    ASSERT_GE(off, 0);
+    MemImage mem(d.b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("/"), 0x81), 0);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "README"), rbf::E_CEF);
+    EXPECT_EQ(p->filepos, off + 32);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "ReadMe"), rbf::E_CEF);
+    EXPECT_EQ(p->filepos, off + 32);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "dir"), rbf::E_CEF);
+    EXPECT_EQ(p->filepos, entry_offset(d.b, d.b.root(), "DIR") + 32);
+}
+
+TEST(FileExists, AbsentNameIsZeroWithThePositionAtTheEnd) {
+    Disk d;
+    MemImage mem(d.b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR"), 0x81), 0);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "nothere"), 0);
+    EXPECT_EQ(p->filepos, static_cast<int>(d.b.size(d.dir)));
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "too"), 0);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "tool"), rbf::E_CEF);
+}
+
+TEST(FileExists, EmptyNameMatchesTheFirstDeletedEntry) {
+    ImageBuilder b;
+    b.add_file(b.root(), "keep", std::string("k"));
+    int gone = b.make_fd(0x1B, {}, 0);
+    bytes e(32, 0);
+    e[1] = 'o';
+    e[2] = 'n' | 0x80;
+    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(gone));
+    b.add_raw_entry(b.root(), e);
+    b.add_file(b.root(), "later", std::string("l"));
+    // ".." 0, "." 32, keep 64, deleted 96, later 128.
+    MemImage mem(b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("/"), 0x81), 0);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, ""), rbf::E_CEF);
+    EXPECT_EQ(p->filepos, 128);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "later"), rbf::E_CEF);
+    EXPECT_EQ(p->filepos, 160);
+}
+
+TEST(FileExists, ReadErrorOfTheDirectoryIsReturned) {
+    Disk d;
+    MemImage mem(d.b.image());
+    Path p;
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR"), 0x83), 0);
+    // The directory now claims more entries than its segment list holds.
+    rbf::fd_stats st;
+    ASSERT_EQ(rbf::_os9_gs_fd(p.p, 256, &st), 0);
+    dvtest::put_be(st.fd_siz, 4, 8 * 256 + 64);
+    ASSERT_EQ(rbf::_os9_gs_fd_set(p.p, 256, &st), 0);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "nothere"), 1);
+    EXPECT_EQ(rbf::_os9_file_exists(p.p, "TOOL"), rbf::E_CEF);
+}
+
+// ---- _os9_ok_filename -----------------------------------------------------------------------
+
+TEST(OkFilename, LettersDigitsUnderscoreAndDotOnly) {
+    EXPECT_EQ(rbf::_os9_ok_filename(""), 0);
+    EXPECT_EQ(rbf::_os9_ok_filename("abcXYZ"), 0);
+    EXPECT_EQ(rbf::_os9_ok_filename("file_1.txt"), 0);
+    EXPECT_EQ(rbf::_os9_ok_filename("0123456789"), 0);
+    EXPECT_EQ(rbf::_os9_ok_filename(".."), 0);
+    EXPECT_EQ(rbf::_os9_ok_filename(std::string(40, 'a')), 0);  // length is not its business
+    for (const char* bad : {"a-b", "a b", " ", "-", "a/b", "a:b", "tab\t", "x@", "\x80", "caf\xc3\xa9", "~"}) {
+        EXPECT_EQ(rbf::_os9_ok_filename(bad), 1) << bad;
+    }
+}
+
+// ---- _os9_maximum_file_size -----------------------------------------------------------------
+
+TEST(MaximumFileSize, SumsTheUsedRunOfTheSegmentList) {
+    rbf::fd_stats fd{};
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), 0);
+    auto set = [&](int k, std::uint32_t lsn, std::uint32_t num) {
+        dvtest::put_be(fd.fd_seg[k].lsn, 3, lsn);
+        dvtest::put_be(fd.fd_seg[k].num, 2, num);
+    };
+    set(0, 100, 3);
+    set(1, 200, 5);
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), 8 * 256);
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 512), 8 * 512);
+    // Entries after the first empty one do not count.
+    set(3, 300, 7);
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), 8 * 256);
+    // An entry with a zero count still belongs to the run; lsn decides.
+    set(2, 250, 0);
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), 15 * 256);
+}
+
+TEST(MaximumFileSize, FirstEntryEmptyIsZeroWhateverFollows) {
+    rbf::fd_stats fd{};
+    dvtest::put_be(fd.fd_seg[0].num, 2, 9);  // lsn 0: empty despite its count
+    dvtest::put_be(fd.fd_seg[1].lsn, 3, 50);
+    dvtest::put_be(fd.fd_seg[1].num, 2, 9);
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), 0);
+}
+
+TEST(MaximumFileSize, FullListOfLargestSegmentsDoesNotOverflow) {
+    rbf::fd_stats fd{};
+    for (int k = 0; k < 48; ++k) {
+        dvtest::put_be(fd.fd_seg[k].lsn, 3, 0xFFFFFF);
+        dvtest::put_be(fd.fd_seg[k].num, 2, 0xFFFF);
+    }
+    EXPECT_EQ(rbf::_os9_maximum_file_size(fd, 256), std::int64_t{48} * 0xFFFF * 256);
+}
