@@ -1,0 +1,53 @@
+#!/bin/sh
+# Runs the programs on an example disk: format, make directories, report,
+# type a text file, prune a tree, report again.
+#   sh tests/demo.sh BUILD_DIR
+set -eu
+
+if [ $# -ne 1 ]; then
+    echo "usage: sh tests/demo.sh BUILD_DIR" >&2
+    exit 2
+fi
+BIN=$(cd "$1" && pwd)
+for prog in dvinit dvnewdir dvspace dvtype dvprune; do
+    if [ ! -x "$BIN/$prog" ]; then
+        echo "demo: $BIN/$prog is missing; build first" >&2
+        exit 1
+    fi
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/dvdemo.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT INT TERM
+cd "$WORK"
+
+echo "== dvinit -t40 -s18 -2 -nDemo demo.dsk"
+"$BIN/dvinit" -t40 -s18 -2 -nDemo demo.dsk
+ls -l demo.dsk | awk '{ print "   " $5 " bytes in demo.dsk" }'
+
+echo
+echo "== dvnewdir demo.dsk:CMDS demo.dsk:DOCS demo.dsk:DOCS/NOTES"
+"$BIN/dvnewdir" demo.dsk:CMDS demo.dsk:DOCS demo.dsk:DOCS/NOTES
+
+echo
+echo "== dvspace demo.dsk"
+"$BIN/dvspace" demo.dsk
+
+echo "== dvtype hello.txt (a host text file)"
+printf 'Hello from the demo.\nA second line.\n' > hello.txt
+"$BIN/dvtype" hello.txt
+
+echo
+echo "== dvtype demo.dsk:DOCS/readme (not there)"
+status=0
+"$BIN/dvtype" demo.dsk:DOCS/readme || status=$?
+echo "   exit status $status"
+
+echo
+echo "== dvprune -q demo.dsk:DOCS"
+"$BIN/dvprune" -q demo.dsk:DOCS
+
+echo
+echo "== dvspace demo.dsk"
+"$BIN/dvspace" demo.dsk
+
+echo "== done"
