@@ -135,6 +135,7 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
         if (int ec = extend_seg_list(path, fd.fd_seg, &delta, &taken)) return undo(ec);
         accum += delta;
     }
+    if (want == 0 && path->filepos >= accum) return E_GENERAL;  // no segment holds the position
     std::int64_t done = 0;
     error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(const_cast<void*>(buffer)), want,
                                   true, false, &done);
