@@ -15,7 +15,7 @@ all: build
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
 test: test-plain test-asan
 

@@ -9,7 +9,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 BIN=$(cd "$1" && pwd)
-for prog in dvinit dvnewdir dvspace dvtype dvprune; do
+for prog in dvinit dvnewdir dvspace dvtype dvprune dvmkimage; do
     if [ ! -x "$BIN/$prog" ]; then
         echo "demo: $BIN/$prog is missing; build first" >&2
         exit 1
@@ -32,6 +32,12 @@ echo
 echo "== dvspace demo.dsk"
 "$BIN/dvspace" demo.dsk
 
+echo "== dvtype demo.dsk:DOCS/notes/TODO (text stored with carriage returns)"
+printf 'Read the manual.\nBack up the disks.\nType this file with dvtype.\n' > todo.txt
+"$BIN/dvmkimage" put demo.dsk:DOCS/NOTES/TODO todo.txt
+"$BIN/dvtype" demo.dsk:DOCS/notes/TODO
+
+echo
 echo "== dvtype hello.txt (a host text file)"
 printf 'Hello from the demo.\nA second line.\n' > hello.txt
 "$BIN/dvtype" hello.txt
@@ -41,6 +47,10 @@ echo "== dvtype demo.dsk:DOCS/readme (not there)"
 status=0
 "$BIN/dvtype" demo.dsk:DOCS/readme || status=$?
 echo "   exit status $status"
+
+echo
+echo "== dvspace demo.dsk"
+"$BIN/dvspace" demo.dsk
 
 echo
 echo "== dvprune -q demo.dsk:DOCS"
