@@ -1,9 +1,11 @@
 // dvprune: deletes whole directory trees from a disk image, depth first,
 // asking before each directory unless -q is given.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "os9conv.h"
 #include "os9path.h"
@@ -74,6 +76,10 @@ bool entry_in_use(os9_path_id dir, int pos) {
     return _os9_read(dir, &dentry, &size) == E_SUCCESS && dentry.name[0] != 0;
 }
 
+// FD sectors of the directories being emptied, outermost first: an entry
+// that leads back to one of them is a loop in a damaged tree.
+std::vector<int> open_levels;
+
 int do_deldir(char** argv, const std::string& path, int interaction) {
     while (!interaction) {
         std::printf("\nDeleting directory: %s\n", path.c_str());
@@ -94,6 +100,10 @@ int do_deldir(char** argv, const std::string& path, int interaction) {
 
     os9_path_id fold_path = nullptr;
     if (error_code ec = _os9_open(&fold_path, path, MODE_DIR | MODE_WRITE)) return ec;
+    open_levels.push_back(fold_path->pl_fd_lsn);
+    struct level_guard {
+        ~level_guard() { open_levels.pop_back(); }
+    } guard;
     error_code first_failure = E_SUCCESS;
     int pos = 0;
     for (;;) {
@@ -126,9 +136,10 @@ int do_deldir(char** argv, const std::string& path, int interaction) {
         fold_path = nullptr;
         os9_path_id sub = nullptr;
         if (_os9_open(&sub, dirpath, MODE_DIR | MODE_READ) == E_SUCCESS) {
+            int lsn = sub->pl_fd_lsn;
             _os9_close(sub);
-            int r = do_deldir(argv, dirpath, interaction);
-            if (r == QUIT) return QUIT;
+            bool loop = std::find(open_levels.begin(), open_levels.end(), lsn) != open_levels.end();
+            if (!loop && do_deldir(argv, dirpath, interaction) == QUIT) return QUIT;
         } else {
             _os9_delete(dirpath);
         }

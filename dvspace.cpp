@@ -36,13 +36,15 @@ int do_free(char** argv, const char* p) {
     _os9_seek(path, 0, 0);
     int size = sizeof sector0;
     _os9_read(path, &sector0, &size);
-    long long total_sectors = get_be24(sector0.dd_tot);
-    long long sectors_per_cluster = get_be16(sector0.dd_bit);
-    long long cs = path->cs;
+    // Unsigned 64 bits hold every product below: dd_tot < 2^24, cs and
+    // dd_bit < 2^24 and 2^16 with cs = 256 × dd_bit.
+    unsigned long long total_sectors = get_be24(sector0.dd_tot);
+    unsigned long long sectors_per_cluster = get_be16(sector0.dd_bit);
+    unsigned long long cs = static_cast<unsigned long long>(path->cs);
 
     // Free units and the longest run of them, below dd_tot.
-    long long free_sectors = 0, largest_free_block = 0, largest_count = 0, bytes_free = 0;
-    for (long long k = 0; k < total_sectors; ++k) {
+    unsigned long long free_sectors = 0, largest_free_block = 0, largest_count = 0, bytes_free = 0;
+    for (unsigned long long k = 0; k < total_sectors; ++k) {
         if (_os9_ckbit(path->bitmap, static_cast<int>(k))) {
             if (largest_count > largest_free_block) largest_free_block = largest_count;
             largest_count = 0;
@@ -57,13 +59,13 @@ int do_free(char** argv, const char* p) {
     std::string name = NameFromField(sector0.dd_nam, sizeof sector0.dd_nam);
     std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), sector0.dd_dat[1], sector0.dd_dat[2],
                 sector0.dd_dat[0] + 1900);
-    std::printf("Capacity: %lldK (%lld sectors) %lld-sector clusters\n",
+    std::printf("Capacity: %lluK (%llu sectors) %llu-sector clusters\n",
                 total_sectors * cs * sectors_per_cluster / 1024, total_sectors, sectors_per_cluster);
-    std::printf("%lld Free sectors, largest block %lld sectors\n", free_sectors, largest_free_block);
+    std::printf("%llu Free sectors, largest block %llu sectors\n", free_sectors, largest_free_block);
     if (bytes_free >= 1024)
-        std::printf("Free space: %lldK (%lld bytes)\n", bytes_free / 1024, bytes_free);
+        std::printf("Free space: %lluK (%llu bytes)\n", bytes_free / 1024, bytes_free);
     else
-        std::printf("Free space: %lld bytes\n", bytes_free);
+        std::printf("Free space: %llu bytes\n", bytes_free);
     std::printf("\n");
     _os9_close(path);
     return 0;

@@ -64,7 +64,7 @@ int make_files(const std::string& dir, long count, long bytes) {
     std::vector<u_char> data(static_cast<std::size_t>(bytes));
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u_char>('a' + i % 26);
     for (long i = 0; i < count; ++i) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "/F%04ld", i);
         std::string pathlist = dir + name;
         os9_path_id path = nullptr;

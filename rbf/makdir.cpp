@@ -40,11 +40,20 @@ error_code _os9_makdir(const std::string& pathlist) {
     if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
     fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
     int size = sizeof entries;
-    // Closing on failure too keeps in the image's bitmap whatever the
-    // directory already holds.
     error_code ec = _os9_write(dir_path, entries, &size);
-    _os9_close(dir_path);
-    return ec;
+    if (ec != E_SUCCESS) {
+        // A directory without ".." and "." is no directory: take the new
+        // name and FD away again, as a plain file, so the disk stays sound.
+        fd_stats fd;
+        if (_os9_gs_fd(dir_path, SECTOR_SIZE, &fd) == E_SUCCESS) {
+            fd.fd_att = static_cast<u_char>(fd.fd_att & ~ATT_DIR);
+            _os9_gs_fd_set(dir_path, SECTOR_SIZE, &fd);
+        }
+        _os9_close(dir_path);
+        _os9_delete(pathlist);
+        return ec;
+    }
+    return _os9_close(dir_path);
 }
 
 }  // namespace rbf
