@@ -76,8 +76,9 @@ bool entry_in_use(os9_path_id dir, int pos) {
     return _os9_read(dir, &dentry, &size) == E_SUCCESS && dentry.name[0] != 0;
 }
 
-// FD sectors of the directories being emptied, outermost first: an entry
-// that leads back to one of them is a loop in a damaged tree.
+// FD sectors of the directories entered for the current operand: an entry
+// that leads to one of them again (a loop, or a directory under a second
+// name in a damaged tree) is not entered twice.
 std::vector<int> open_levels;
 
 int do_deldir(char** argv, const std::string& path, int interaction) {
@@ -101,9 +102,6 @@ int do_deldir(char** argv, const std::string& path, int interaction) {
     os9_path_id fold_path = nullptr;
     if (error_code ec = _os9_open(&fold_path, path, MODE_DIR | MODE_WRITE)) return ec;
     open_levels.push_back(fold_path->pl_fd_lsn);
-    struct level_guard {
-        ~level_guard() { open_levels.pop_back(); }
-    } guard;
     error_code first_failure = E_SUCCESS;
     int pos = 0;
     for (;;) {
@@ -189,6 +187,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] == '-') continue;
         any = true;
+        open_levels.clear();
         int r = check_operand(argv[i]);
         if (r == E_SUCCESS) r = do_deldir(argv, argv[i], interaction);
         if (r == QUIT) continue;

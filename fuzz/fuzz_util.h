@@ -1,0 +1,145 @@
+// Shared pieces of the fuzz targets: a reader over the input bytes, a
+// failure report that stops the run, and an independent model of how the
+// bytes of a file lie in an image (used to judge what the library reads).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace dvfuzz {
+
+using bytes = std::vector<unsigned char>;
+
+// Name under which every target puts its image in memory; pathlists are
+// "fz:..." so no target ever touches a host file.
+inline const std::string kImage = "fz";
+
+[[noreturn]] inline void fail(const std::string& what) {
+    std::fprintf(stderr, "dv fuzz finding: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+#define DV_CHECK(cond, what)                                                        \
+    do {                                                                            \
+        if (!(cond)) ::dvfuzz::fail(std::string(what) + " [" #cond "]");           \
+    } while (0)
+
+// Takes bytes off the front of the input; zeros once it is used up.
+class Reader {
+public:
+    Reader(const unsigned char* data, std::size_t size) : p_(data), n_(size) {}
+    bool empty() const { return n_ == 0; }
+    std::size_t left() const { return n_; }
+    unsigned u8() {
+        if (n_ == 0) return 0;
+        --n_;
+        return *p_++;
+    }
+    unsigned u16() { return (u8() << 8) | u8(); }
+    unsigned u24() { return (u16() << 8) | u8(); }
+    std::uint32_t u32() { return (static_cast<std::uint32_t>(u16()) << 16) | u16(); }
+    bytes take(std::size_t k) {
+        k = std::min(k, n_);
+        bytes out(p_, p_ + k);
+        p_ += k;
+        n_ -= k;
+        return out;
+    }
+    bytes rest() { return take(n_); }
+
+private:
+    const unsigned char* p_;
+    std::size_t n_;
+};
+
+// A small deterministic generator for choices made after the input's own
+// bytes ran out.
+struct Lcg {
+    std::uint32_t s;
+    unsigned next() {
+        s = s * 1103515245u + 12345u;
+        return s >> 16;
+    }
+};
+
+inline std::uint32_t be(const unsigned char* p, int width) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < width; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// The geometry fields of LSN 0 as the disk format defines them.
+struct Geometry {
+    std::int64_t total = 0;     // dd_tot, units
+    std::int64_t map = 0;       // dd_map, bytes
+    std::int64_t bit = 0;       // dd_bit, sectors per unit
+    std::int64_t dir = 0;       // dd_dir
+    std::int64_t cs = 0;        // bytes per unit
+    std::int64_t sys_end = 0;   // first byte after LSN 0 and the bitmap sectors
+    explicit Geometry(const bytes& img) {
+        if (img.size() < 256) return;
+        total = be(img.data(), 3);
+        map = be(img.data() + 4, 2);
+        bit = be(img.data() + 6, 2);
+        dir = be(img.data() + 8, 3);
+        cs = bit * 256;
+        sys_end = 256 + (map + 255) / 256 * 256;
+    }
+    std::int64_t disk_bytes() const { return total * cs; }
+};
+
+// What a file holds at a position, read straight from the image: the
+// segment list maps file bytes to image bytes; a segment that reaches past
+// dd_tot or into LSN 0 / the bitmap sectors is damaged and nothing is read
+// through it or past it; an empty segment is passed over.
+class FileModel {
+public:
+    FileModel(const bytes& img, std::int64_t fd_lsn) : img_(img), g_(img) {
+        std::int64_t off = fd_lsn * g_.cs;
+        ok_ = g_.cs > 0 && off >= 0 && off + 256 <= static_cast<std::int64_t>(img.size());
+        if (ok_) fd_.assign(img.begin() + off, img.begin() + off + 256);
+    }
+    bool ok() const { return ok_; }
+    std::int64_t size() const { return ok_ ? be(fd_.data() + 9, 4) : 0; }
+    unsigned char att() const { return ok_ ? fd_[0] : 0; }
+    const bytes& fd() const { return fd_; }
+
+    // The bytes from `pos` that the library can deliver, at most `n`.
+    bytes available(std::int64_t pos, std::int64_t n) const {
+        bytes out;
+        if (!ok_ || n <= 0) return out;
+        std::int64_t start = 0;
+        for (int k = 0; k < 48 && static_cast<std::int64_t>(out.size()) < n; ++k) {
+            std::int64_t lsn = be(fd_.data() + 16 + 5 * k, 3);
+            std::int64_t units = be(fd_.data() + 19 + 5 * k, 2);
+            if (lsn == 0) break;
+            std::int64_t end = start + units * g_.cs;
+            std::int64_t at = pos + static_cast<std::int64_t>(out.size());
+            if (end <= at) {
+                start = end;
+                continue;
+            }
+            if (lsn + units > g_.total || lsn * g_.cs < g_.sys_end) break;
+            for (; at < end && static_cast<std::int64_t>(out.size()) < n; ++at) {
+                std::int64_t off = lsn * g_.cs + (at - start);
+                if (off >= static_cast<std::int64_t>(img_.size())) return out;
+                out.push_back(img_[static_cast<std::size_t>(off)]);
+            }
+            start = end;
+        }
+        return out;
+    }
+
+private:
+    const bytes& img_;
+    Geometry g_;
+    bytes fd_;
+    bool ok_ = false;
+};
+
+}  // namespace dvfuzz

@@ -1,0 +1,206 @@
+// Regression tests for faults found by fuzzing and by the randomized model
+// test: each pins down one damaged or extreme input that made a program or
+// the library crash, hang, overflow or leave an unsound image behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image_builder.h"
+#include "os9path.h"
+#include "rbf/image.h"
+#include "run_program.h"
+#include "tree_check.h"
+
+namespace {
+
+using dvtest::bytes;
+using dvtest::ImageBuilder;
+
+// ---- making a directory on a nearly full disk -----------------------------
+
+// 64 sectors, segment allocation size 8: after a file of 50 units only
+// units 60-63 are free.  A new directory gets its FD (unit 60) but no run
+// of 8 units for its "..", "." entries.
+TEST(FullDiskMakdir, FailingForLackOfRoomLeavesNoDirectoryBehind) {
+    ImageBuilder b(64, "Full", 8);
+    b.add_file(b.root(), "big", bytes(49 * 256, 0x42));
+    ASSERT_EQ(dvtest::free_units(b.image()), 4);
+    ASSERT_TRUE(dvtest::check_tree(b.image()).empty());
+    rbf::image_memory_put("hardfull", b.image());
+
+    EXPECT_EQ(rbf::_os9_makdir("hardfull:NEW"), rbf::E_FULL);
+
+    const bytes after = rbf::image_memory_get("hardfull");
+    rbf::image_memory_drop("hardfull");
+    std::vector<std::string> problems = dvtest::check_tree(after);
+    std::string joined;
+    for (const auto& p : problems) joined += "\n  " + p;
+    EXPECT_TRUE(problems.empty()) << "unsound image:" << joined;
+    auto tree = dvtest::list_tree(after);
+    EXPECT_EQ(tree.count("NEW"), 0u) << "the half-made directory is still in the root";
+    EXPECT_EQ(tree.size(), 1u);
+    EXPECT_EQ(dvtest::free_units(after), 4) << "the new FD's unit was not given back";
+}
+
+// The same through the program: it reports 248 and the disk stays sound.
+TEST(FullDiskMakdir, DvnewdirReportsFullAndLeavesASoundDisk) {
+    dvtest::TempDir dir;
+    ImageBuilder b(64, "Full", 8);
+    b.add_file(b.root(), "big", bytes(49 * 256, 0x42));
+    b.save(dir / "disk.dsk");
+
+    dvtest::Run r = dvtest::run_program("dvnewdir", {"disk.dsk:NEW"}, dir.path());
+    EXPECT_EQ(r.status, 248);
+    const bytes after = dvtest::read_file(dir / "disk.dsk");
+    EXPECT_TRUE(dvtest::check_tree(after).empty());
+    EXPECT_EQ(dvtest::list_tree(after).count("NEW"), 0u);
+}
+
+// ---- the space report on the largest geometry ------------------------------
+
+// dd_tot 0xFFFFFF and dd_bit 0xFFFF: dd_tot × cs × dd_bit is about 1.8e19
+// bytes, past a signed 64-bit number, although the capacity in K is not.
+TEST(SpaceReportArithmetic, CapacityOfTheLargestGeometryIsExact) {
+    dvtest::TempDir dir;
+    bytes img(512, 0);
+    dvtest::put_be(img.data() + 0, 3, 0xFFFFFF);  // dd_tot
+    dvtest::put_be(img.data() + 4, 2, 1);         // dd_map
+    dvtest::put_be(img.data() + 6, 2, 0xFFFF);    // dd_bit
+    dvtest::put_be(img.data() + 8, 3, 2);         // dd_dir
+    img[26] = 126;                                // 2026-03-03 14:05
+    img[27] = 3;
+    img[28] = 3;
+    img[29] = 14;
+    img[30] = 5;
+    img[31] = 'B';
+    img[32] = 'I';
+    img[33] = 'G' | 0x80;
+    // Bitmap: the 256 bytes the image holds after LSN 0, all clear.
+    dvtest::write_file(dir / "big.dsk", img);
+
+    const std::uint64_t total = 0xFFFFFF, spc = 0xFFFF, cs = 256 * spc;
+    // Capacity in K: total × 256 × spc × spc / 1024 = total × spc² / 4.
+    const std::uint64_t capacity_k = total * spc * spc / 4;
+    const std::uint64_t free_units = 256 * 8;  // the loaded bitmap's bits; the rest reads as in use
+    const std::uint64_t free_bytes = free_units * cs * spc;
+    const std::string expect = "\n\"BIG\" created on 03/03/2026\n"
+                               "Capacity: " + std::to_string(capacity_k) + "K (16777215 sectors) 65535-sector clusters\n" +
+                               std::to_string(free_units) + " Free sectors, largest block " + std::to_string(free_units) +
+                               " sectors\n"
+                               "Free space: " + std::to_string(free_bytes / 1024) + "K (" + std::to_string(free_bytes) +
+                               " bytes)\n\n";
+
+    dvtest::Run r = dvtest::run_program("dvspace", {"big.dsk"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expect);
+}
+
+// ---- pruning a directory that links back to itself -------------------------
+
+struct Finished {
+    bool exited = false;
+    int status = -1;
+    std::string err;
+};
+
+// Runs a built program with no input; kills it when it is still running
+// after `seconds`.
+Finished run_with_deadline(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+                           int seconds) {
+    std::string err_name = dir + "/.stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open("/dev/null", O_WRONLY);
+        int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        std::string exe = dvtest::program_path(program);
+        std::vector<char*> argv{exe.data()};
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    Finished f;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int wstatus = 0;
+    for (;;) {
+        pid_t done = waitpid(pid, &wstatus, WNOHANG);
+        if (done == pid) {
+            f.exited = WIFEXITED(wstatus);
+            f.status = f.exited ? WEXITSTATUS(wstatus) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bytes err = dvtest::read_file(err_name);
+    f.err.assign(err.begin(), err.end());
+    return f;
+}
+
+// DIR holds two entries, L1 and L2, that name DIR's own FD: every level of
+// the walk finds two subdirectories again, so a walk that follows them
+// doubles its work with each level until the pathlist grows too long.
+TEST(PruneOfADamagedTree, EndsWhenEntriesLeadBackToTheirDirectory) {
+    dvtest::TempDir dir;
+    ImageBuilder b(200, "Cycle", 8);
+    int d = b.add_dir(b.root(), "DIR");
+    b.add_entry(d, "L1", d);
+    b.add_entry(d, "L2", d);
+    b.add_file(d, "f", std::string("data\r"));
+    b.save(dir / "disk.dsk");
+
+    Finished f = run_with_deadline("dvprune", {"-q", "disk.dsk:DIR"}, dir.path(), 8);
+    ASSERT_TRUE(f.exited) << "dvprune did not end within 8 s";
+    EXPECT_NE(f.status, 0);
+    EXPECT_NE(f.err.find("error"), std::string::npos) << f.err;
+    // DIR cannot be emptied, so it stays in the root as a directory.
+    auto tree = dvtest::list_tree(dvtest::read_file(dir / "disk.dsk"));
+    ASSERT_EQ(tree.count("DIR"), 1u);
+    EXPECT_TRUE(tree.at("DIR").dir);
+}
+
+// A chain of 24 directories where each holds two names, "a" and "b", for
+// the next, and the last holds a directory that cannot be emptied (no
+// owner-write).  Nothing loops, but a walk that enters a directory again
+// under each of its names, failing each time at the bottom, does 2^24
+// passes.
+TEST(PruneOfADamagedTree, EndsWhenDirectoriesAreReachedUnderManyNames) {
+    dvtest::TempDir dir;
+    ImageBuilder b(300, "Dag", 8);
+    int d = b.add_dir(b.root(), "D0");
+    for (int level = 1; level <= 24; ++level) {
+        int next = b.add_dir(d, "a");
+        b.add_entry(d, "b", next);
+        d = next;
+    }
+    b.add_dir(d, "KEEP", 0x81);
+    b.save(dir / "disk.dsk");
+
+    Finished f = run_with_deadline("dvprune", {"-q", "disk.dsk:D0"}, dir.path(), 8);
+    ASSERT_TRUE(f.exited) << "dvprune did not end within 8 s";
+    EXPECT_NE(f.status, 0) << "the tree cannot be removed whole";
+    auto tree = dvtest::list_tree(dvtest::read_file(dir / "disk.dsk"));
+    ASSERT_EQ(tree.count("D0"), 1u);
+    EXPECT_TRUE(tree.at("D0").dir);
+}
+
+}  // namespace
