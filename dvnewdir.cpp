@@ -19,16 +19,7 @@ error_code do_makdir(char**, const char* p) { return _os9_makdir(p); }
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
-        char c = argv[i][1];
-        if (c == '?' || c == 'h') {
-            show_help(helpMessage);
-            return 0;
-        }
-        std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
-        return 0;
-    }
+    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
     const char* p = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] == '-') continue;

@@ -78,16 +78,7 @@ int main(int argc, char** argv) {
         show_help(helpMessage);
         return 0;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
-        char c = argv[i][1];
-        if (c == '?' || c == 'h') {
-            show_help(helpMessage);
-            return 0;
-        }
-        std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
-        return 0;
-    }
+    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
     for (int i = 1; i < argc; ++i)
         if (argv[i][0] != '-') do_free(argv, argv[i]);
     return 0;

@@ -23,16 +23,7 @@ constexpr int LINE_MAX_BYTES = 1024;
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
-        char c = argv[i][1];
-        if (c == '?' || c == 'h') {
-            show_help(helpMessage);
-            return 0;
-        }
-        std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
-        return 0;
-    }
+    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
     const char* p = nullptr;
     for (int i = 1; i < argc && !p; ++i)
         if (argv[i][0] != '-') p = argv[i];

@@ -83,6 +83,11 @@ segment_list segments_of(const _pd& p, const fd_stats& fd);
 error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* buf,
                          std::int64_t n, bool write, bool stop_at_cr, std::int64_t* done);
 
+// Reads from an image file at p.filepos through its segment list: 211 at or
+// past fd_siz, else up to *size bytes (a line: up to the first 0x0D), the
+// position advanced past them.
+error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
+
 // Clears in `bitmap` every unit of the sane segments of `fd`.
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
 

@@ -37,20 +37,29 @@ error_code raw_read(os9_path_id path, void* buffer, int* size) {
 error_code _os9_read(os9_path_id path, void* buffer, int* size) {
     if (path->isnative) return _native_read(path, buffer, size);
     if (path->israw) return raw_read(path, buffer, size);
+    return detail::file_read(*path, static_cast<u_char*>(buffer), size, false);
+}
+
+namespace detail {
+
+error_code file_read(_pd& p, u_char* buffer, int* size, bool line) {
     fd_stats fd;
-    if (error_code ec = fd_load(*path, path->pl_fd_lsn, fd)) return ec;
+    if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
     std::int64_t fsize = fd_size(fd);
-    if (path->filepos >= fsize) return E_EOF;
-    std::int64_t want = std::min<std::int64_t>(std::max(*size, 0), fsize - path->filepos);
+    if (p.filepos >= fsize) return E_EOF;
+    std::int64_t want = std::min<std::int64_t>(std::max(*size, 0), fsize - p.filepos);
     *size = static_cast<int>(want);
     if (want == 0) return E_SUCCESS;
     std::int64_t done = 0;
-    error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(buffer), want, false, false, &done);
-    if (ec) return ec;
-    // Only bytes that were really read are reported.
-    path->filepos += static_cast<int>(done);
-    *size = static_cast<int>(done);
+    if (error_code ec = file_transfer(p, fd, p.filepos, buffer, want, false, line, &done)) return ec;
+    p.filepos += static_cast<int>(done);
+    // A byte read reports only the bytes really read; a line read reports
+    // the request clipped at the end of the file, its line ending at the
+    // first 0x0D.
+    if (!line) *size = static_cast<int>(done);
     return E_SUCCESS;
 }
+
+}  // namespace detail
 
 }  // namespace rbf

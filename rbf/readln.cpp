@@ -35,18 +35,7 @@ error_code native_readln(os9_path_id path, u_char* buffer, int* size) {
 error_code _os9_readln(os9_path_id path, void* buffer, int* size) {
     if (path->isnative) return native_readln(path, static_cast<u_char*>(buffer), size);
     if (path->israw) return E_FNA;  // a raw image has no lines
-    fd_stats fd;
-    if (error_code ec = fd_load(*path, path->pl_fd_lsn, fd)) return ec;
-    std::int64_t fsize = fd_size(fd);
-    if (path->filepos >= fsize) return E_EOF;
-    std::int64_t want = std::min<std::int64_t>(std::max(*size, 0), fsize - path->filepos);
-    *size = static_cast<int>(want);
-    if (want == 0) return E_SUCCESS;
-    std::int64_t done = 0;
-    if (error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(buffer), want, false, true, &done))
-        return ec;
-    path->filepos += static_cast<int>(done);
-    return E_SUCCESS;
+    return file_read(*path, static_cast<u_char*>(buffer), size, true);
 }
 
 }  // namespace rbf
