@@ -9,13 +9,15 @@
 
 #include "os9path.h"
 #include "os9sys.h"
+#include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+using dvtest::map_bit;
+
 // Reference model of a bitmap, bit by bit from the layout.
-bool bit_of(const Bytes& b, long long k) { return b[static_cast<std::size_t>(k / 8)] & (0x80 >> (k % 8)); }
 void set_ref(Bytes& b, long long first, long long num, bool on, std::size_t limit_bytes) {
     for (long long k = first; k < first + num; ++k) {
         if (k < 0 || static_cast<std::size_t>(k / 8) >= limit_bytes) continue;
@@ -165,7 +167,7 @@ TEST(CkBit, AgreesWithTheLayoutForEveryBit) {
     Bytes b = {0xA5, 0x3C, 0x00, 0xFF, 0x81};
     for (int k = 0; k < 40; ++k) {
         int mask = 0x80 >> (k % 8);
-        EXPECT_EQ(rbf::_os9_ckbit(b, k), bit_of(b, k) ? mask : 0) << k;
+        EXPECT_EQ(rbf::_os9_ckbit(b, k), map_bit(b, k) ? mask : 0) << k;
     }
 }
 

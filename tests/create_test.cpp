@@ -13,67 +13,30 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
 using dvtest::be;
+using dvtest::bit_set;
 using dvtest::bytes;
+using dvtest::dd_dir;
+using dvtest::dd_map;
+using dvtest::dd_tot;
+using dvtest::fd_segments;
+using dvtest::fd_size;
+using dvtest::file_bytes;
 using dvtest::ImageBuilder;
+using dvtest::local_date;
+using dvtest::MemImage;
 using dvtest::seglist;
 
-class MemImage {
-public:
-    MemImage(std::string name, const bytes& img) : name_(std::move(name)) { rbf::image_memory_put(name_, img); }
-    ~MemImage() { rbf::image_memory_drop(name_); }
-    MemImage(const MemImage&) = delete;
-    MemImage& operator=(const MemImage&) = delete;
-    bytes get() const { return rbf::image_memory_get(name_); }
-    std::string operator+(const std::string& in_image) const { return name_ + ":" + in_image; }
-
-private:
-    std::string name_;
-};
-
-int dd_tot(const bytes& img) { return static_cast<int>(be(img.data(), 3)); }
-int dd_map(const bytes& img) { return static_cast<int>(be(img.data() + 4, 2)); }
-int dd_dir(const bytes& img) { return static_cast<int>(be(img.data() + 8, 3)); }
-
-bool bit_set(const bytes& img, int unit) { return img[256 + static_cast<std::size_t>(unit) / 8] & (0x80 >> (unit % 8)); }
-
-int lowest_free_run(const bytes& img, int n) {
-    int run = 0;
-    for (int u = 0; u < dd_tot(img); ++u) {
-        run = bit_set(img, u) ? 0 : run + 1;
-        if (run == n) return u - n + 1;
-    }
-    return -1;
-}
+// Lowest run of `n` free units in the image's bitmap; -1 if none.
+int lowest_free_run(const bytes& img, int n) { return dvtest::lowest_free_run(dvtest::image_bitmap(img), dd_tot(img), n); }
 
 const unsigned char* fd_at(const bytes& img, int lsn) { return img.data() + static_cast<std::size_t>(lsn) * 256; }
-std::uint32_t fd_size(const bytes& img, int fd) { return be(fd_at(img, fd) + 9, 4); }
-
-seglist fd_segments(const bytes& img, int fd) {
-    seglist segs;
-    const unsigned char* e = fd_at(img, fd) + 16;
-    for (int k = 0; k < 48; ++k, e += 5) {
-        int lsn = static_cast<int>(be(e, 3));
-        if (lsn == 0) break;
-        segs.emplace_back(lsn, static_cast<int>(be(e + 3, 2)));
-    }
-    return segs;
-}
-
-bytes file_bytes(const bytes& img, int fd) {
-    bytes out;
-    std::uint32_t size = fd_size(img, fd);
-    for (auto [lsn, num] : fd_segments(img, fd))
-        for (long long b = 0; b < static_cast<long long>(num) * 256 && out.size() < size; ++b)
-            out.push_back(img.at(static_cast<std::size_t>(lsn) * 256 + static_cast<std::size_t>(b)));
-    return out;
-}
 
 // The 32-byte entries of a directory, through its segment list.
 std::vector<bytes> entries(const bytes& img, int dir) {
@@ -113,15 +76,6 @@ bytes pattern(std::size_t n, int seed) {
     return b;
 }
 
-// Local time as five date bytes: year - 1900, month, day, hour, minute.
-bytes date_bytes(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return {static_cast<unsigned char>(tm.tm_year), static_cast<unsigned char>(tm.tm_mon + 1),
-            static_cast<unsigned char>(tm.tm_mday), static_cast<unsigned char>(tm.tm_hour),
-            static_cast<unsigned char>(tm.tm_min)};
-}
-
 int create_and_close(const std::string& pathlist, int mode = 3, int perms = 0x1B) {
     rbf::os9_path_id p = nullptr;
     int rc = rbf::_os9_create(&p, pathlist, mode, perms);
@@ -135,7 +89,7 @@ TEST(OsMakdir, DirectoryMadeInRootHasRootFdInItsDotDotEntry) {
     ImageBuilder b;
     b.add_file(b.root(), "A", std::string("text"));
     const bytes before = b.image();
-    MemImage m("mk_root.dsk", before);
+    MemImage m(before);
     const std::time_t t0 = std::time(nullptr);
     ASSERT_EQ(rbf::_os9_makdir(m + "NEWDIR"), 0);
     const std::time_t t1 = std::time(nullptr);
@@ -162,7 +116,7 @@ TEST(OsMakdir, DirectoryMadeInRootHasRootFdInItsDotDotEntry) {
     EXPECT_EQ(fd[8], 1);
     EXPECT_EQ(fd_size(img, d), 64u);
     bytes dat(fd + 3, fd + 8);
-    EXPECT_TRUE(dat == date_bytes(t0) || dat == date_bytes(t1));
+    EXPECT_TRUE(dat == local_date(t0) || dat == local_date(t1));
     EXPECT_EQ(bytes(fd + 13, fd + 16), bytes(fd + 3, fd + 6));
     EXPECT_EQ(fd_segments(img, d), (seglist{{run, 8}}));  // a directory is not trimmed
     std::vector<bytes> ents = entries(img, d);
@@ -196,7 +150,7 @@ TEST(OsCreate, NewEntryTakesFirstDeletedSlotAndParentKeepsItsSize) {
     gone2[0] = 0;
     b.add_raw_entry(b.root(), gone2);  // offset 160
     const bytes before = b.image();
-    MemImage m("mk_slot.dsk", before);
+    MemImage m(before);
     ASSERT_EQ(create_and_close(m + "NEW"), 0);
     bytes img = m.get();
     const int root = dd_dir(img);
@@ -225,7 +179,7 @@ TEST(OsCreate, ParentWithoutFreeSlotGrowsByExactly32Bytes) {
     int dir = b.add_dir(b.root(), "DIR");
     b.add_file(dir, "A", std::string("a"));
     const bytes before = b.image();
-    MemImage m("mk_grow.dsk", before);
+    MemImage m(before);
     ASSERT_EQ(create_and_close(m + "DIR/NEW"), 0);
     bytes img = m.get();
     EXPECT_EQ(fd_size(img, dir), 128u);
@@ -244,7 +198,7 @@ TEST(OsCreate, NameDifferingOnlyInCaseGives218AndWritesNothing) {
     b.add_file(b.root(), "ReadMe", std::string("x"));
     b.add_dir(b.root(), "Cmds");
     const bytes before = b.image();
-    MemImage m("mk_dup.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "README"), 218);
     EXPECT_EQ(create_and_close(m + "readme"), 218);
     EXPECT_EQ(create_and_close(m + "CMDS"), 218);
@@ -257,7 +211,7 @@ TEST(OsCreate, BadCharactersInNameGive215BeforeAnyWrite) {
     ImageBuilder b;
     b.add_dir(b.root(), "DIR");
     const bytes before = b.image();
-    MemImage m("mk_badname.dsk", before);
+    MemImage m(before);
     for (const std::string name : {"a-b", "a b", "a@b", "-", " ", "x*", "n\xe9"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(create_and_close(m + name), 215);
@@ -271,7 +225,7 @@ TEST(OsCreate, NameLengthLimits) {
     ImageBuilder b;
     b.add_dir(b.root(), "DIR");
     const bytes before = b.image();
-    MemImage m("mk_len.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "DIR/"), 215);           // empty final name
     EXPECT_EQ(rbf::_os9_makdir(m + "DIR/"), 215);
     EXPECT_EQ(create_and_close(m + std::string(29, 'N')), 215);
@@ -300,7 +254,7 @@ TEST(OsCreate, NameLengthLimits) {
 TEST(OsCreate, PathlistLongerThan254Gives215) {
     ImageBuilder b;
     const bytes before = b.image();
-    MemImage m("mk_long.dsk", before);
+    MemImage m(before);
     std::string dirs;
     while ((m + dirs).size() < 250) dirs += "D/";
     const std::string prefix = m + dirs;
@@ -326,7 +280,7 @@ TEST(OsCreate, ParentMissingNotADirectoryOrNotWritableIsRefused) {
     int rw = b.add_dir(b.root(), "RW");
     b.add_dir(rw, "INNER");
     const bytes before = b.image();
-    MemImage m("mk_parent.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "NOPE/X"), 216);
     EXPECT_EQ(create_and_close(m + "RW/NOPE/X"), 216);
     EXPECT_EQ(rbf::_os9_makdir(m + "NOPE/X"), 216);
@@ -347,7 +301,7 @@ TEST(OsCreate, NewFileHasNoSegmentSizeZeroAndTheGivenAttributes) {
         SCOPED_TRACE(perms);
         ImageBuilder b;
         const bytes before = b.image();
-        MemImage m("mk_newfile.dsk", before);
+        MemImage m(before);
         rbf::os9_path_id p = nullptr;
         const std::time_t t0 = std::time(nullptr);
         ASSERT_EQ(rbf::_os9_create(&p, m + "NEW", 3, perms), 0);
@@ -364,7 +318,7 @@ TEST(OsCreate, NewFileHasNoSegmentSizeZeroAndTheGivenAttributes) {
         EXPECT_EQ(fd[1], 0);
         EXPECT_EQ(fd[2], 0);
         bytes dat(fd + 3, fd + 8);
-        EXPECT_TRUE(dat == date_bytes(t0) || dat == date_bytes(t1));
+        EXPECT_TRUE(dat == local_date(t0) || dat == local_date(t1));
         EXPECT_EQ(fd[8], 1);
         EXPECT_EQ(fd_size(img, nf), 0u);
         EXPECT_EQ(bytes(fd + 13, fd + 16), bytes(fd + 3, fd + 6));
@@ -387,7 +341,7 @@ TEST(OsCreate, NewFileHasNoSegmentSizeZeroAndTheGivenAttributes) {
 
 TEST(OsCreate, NewFileIsOpenedWithTheCallersMode) {
     ImageBuilder b;
-    MemImage m("mk_mode.dsk", b.image());
+    MemImage m(b.image());
     rbf::os9_path_id p = nullptr;
     // Read-only: writes are refused.
     ASSERT_EQ(rbf::_os9_create(&p, m + "RONLY", 1, 0x1B), 0);
@@ -478,7 +432,7 @@ TEST(OsCreate, NoFreeUnitForTheFdGives248AndChangesNothing) {
     b.add_dir(b.root(), "DIR");
     b.mark(0, b.total(), true);
     const bytes before = b.image();
-    MemImage m("mk_full.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "NEW"), 248);
     EXPECT_EQ(create_and_close(m + "DIR/NEW"), 248);
     EXPECT_EQ(rbf::_os9_makdir(m + "NEWDIR"), 248);
@@ -519,7 +473,7 @@ TEST(OsCreate, FullRootSegmentListGives217AndGivesBackTheFdBit) {
     const bytes before = b.image();
     ASSERT_EQ(fd_size(before, b.root()), 48u * 256u);
     ASSERT_EQ(fd_segments(before, b.root()).size(), 48u);
-    MemImage m("mk_217.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "NEW"), 217);
     bytes img = m.get();
     EXPECT_EQ(bytes(img.begin() + 256, img.begin() + 256 + dd_map(img)),
@@ -546,7 +500,7 @@ TEST(OsCreate, ParentThatCannotGrowForLackOfRoomGives248AndGivesBackTheFdBit) {
     const bytes before = b.image();
     ASSERT_EQ(lowest_free_run(before, 8), -1);
     ASSERT_GT(lowest_free_run(before, 1), 0);
-    MemImage m("mk_248.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(create_and_close(m + "DIR/NEW"), 248);
     bytes img = m.get();
     EXPECT_EQ(bytes(img.begin() + 256, img.begin() + 256 + dd_map(img)),
@@ -558,7 +512,7 @@ TEST(OsCreate, ParentThatCannotGrowForLackOfRoomGives248AndGivesBackTheFdBit) {
 
 TEST(OsCreate, ManyCreationsKeepTheTreeConsistent) {
     ImageBuilder b(2000);
-    MemImage m("mk_many.dsk", b.image());
+    MemImage m(b.image());
     std::map<std::string, std::pair<bool, bytes>> want;  // path -> (dir, data)
     for (int d = 0; d < 10; ++d) {
         const std::string dn = "D" + std::to_string(d);

@@ -11,46 +11,19 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
-using dvtest::be;
 using dvtest::bytes;
+using dvtest::dd_map;
+using dvtest::entry_offset;
+using dvtest::fd_size;
 using dvtest::ImageBuilder;
-using dvtest::seglist;
-
-class MemImage {
-public:
-    MemImage(std::string name, const bytes& img) : name_(std::move(name)) { rbf::image_memory_put(name_, img); }
-    ~MemImage() { rbf::image_memory_drop(name_); }
-    MemImage(const MemImage&) = delete;
-    MemImage& operator=(const MemImage&) = delete;
-    bytes get() const { return rbf::image_memory_get(name_); }
-    std::string operator+(const std::string& in_image) const { return name_ + ":" + in_image; }
-
-private:
-    std::string name_;
-};
-
-int dd_map(const bytes& img) { return static_cast<int>(be(img.data() + 4, 2)); }
-
-void clear_bit(bytes& img, int unit) { img[256 + static_cast<std::size_t>(unit) / 8] &= static_cast<unsigned char>(~(0x80 >> (unit % 8))); }
-
-std::uint32_t fd_size(const bytes& img, int fd) { return be(img.data() + static_cast<std::size_t>(fd) * 256 + 9, 4); }
-
-// Byte offset in the image of the directory entry at byte `pos` of `dir`.
-std::size_t entry_offset(const ImageBuilder& b, int dir, std::uint32_t pos) {
-    std::uint32_t start = 0;
-    for (auto [lsn, num] : b.segments(dir)) {
-        std::uint32_t len = static_cast<std::uint32_t>(num) * 256;
-        if (pos < start + len) return static_cast<std::size_t>(lsn) * 256 + (pos - start);
-        start += len;
-    }
-    return 0;
-}
+using dvtest::mark_unit;
+using dvtest::MemImage;
 
 // What a deletion of the last link must leave: the FD's count at 0, every
 // unit of its segments and the FD's own bit clear, byte 0 of the entry 0.
@@ -58,8 +31,8 @@ bytes after_last_link(ImageBuilder& b, int fd, std::size_t entry_at) {
     bytes want = b.image();
     want[static_cast<std::size_t>(fd) * 256 + 8] = static_cast<unsigned char>(want[static_cast<std::size_t>(fd) * 256 + 8] - 1);
     for (auto [lsn, num] : b.segments(fd))
-        for (int u = lsn; u < lsn + num; ++u) clear_bit(want, u);
-    clear_bit(want, fd);
+        for (int u = lsn; u < lsn + num; ++u) mark_unit(want, u, false);
+    mark_unit(want, fd, false);
     want[entry_at] = 0;
     return want;
 }
@@ -80,7 +53,7 @@ TEST(OsDelete, LastLinkGivesBackEverySegmentAndTheFd) {
     const std::size_t at = entry_offset(b, b.root(), 3 * 32);
     ASSERT_EQ(b.image()[at], 'F' | 0x80);
     const bytes want = after_last_link(b, f, at);
-    MemImage m("del_last.dsk", b.image());
+    MemImage m(b.image());
     EXPECT_EQ(rbf::_os9_delete(m + "F"), 0);
     // Nothing else: the other 31 bytes of the entry, the parent's size and
     // the file's data stay on the disk.
@@ -98,7 +71,7 @@ TEST(OsDelete, SecondLinkOnlyLowersTheCount) {
     bytes want = b.image();
     want[static_cast<std::size_t>(f) * 256 + 8] = 1;
     want[at] = 0;
-    MemImage m("del_link2.dsk", b.image());
+    MemImage m(b.image());
     EXPECT_EQ(rbf::_os9_delete(m + "F"), 0);
     EXPECT_EQ(m.get(), want);
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
@@ -119,7 +92,7 @@ TEST(OsDelete, NameIsMatchedIgnoringCase) {
     ImageBuilder b;
     int f = b.add_file(b.root(), "ReadMe", std::string("text"));
     const bytes want = after_last_link(b, f, entry_offset(b, b.root(), 2 * 32));
-    MemImage m("del_case.dsk", b.image());
+    MemImage m(b.image());
     EXPECT_EQ(rbf::_os9_delete(m + "rEADME"), 0);
     EXPECT_EQ(m.get(), want);
 }
@@ -130,7 +103,7 @@ TEST(OsDelete, FileWithoutOwnerReadStillGivesBackAllItsUnits) {
         ImageBuilder b;
         int f = b.add_file(b.root(), "LOCKED", pattern(1000, 3), att, {{30, 2}, {60, 2}});
         const bytes want = after_last_link(b, f, entry_offset(b, b.root(), 2 * 32));
-        MemImage m("del_noread.dsk", b.image());
+        MemImage m(b.image());
         EXPECT_EQ(rbf::_os9_delete(m + "LOCKED"), 0);
         EXPECT_EQ(m.get(), want);
         EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
@@ -143,7 +116,7 @@ TEST(OsDelete, DirectoryWithItsDirectoryBitClearedIsDeletedLikeAFile) {
     int d = b.add_dir(b.root(), "DIR");
     b.set_att(d, 0xBF & 0x7F);
     const bytes want = after_last_link(b, d, entry_offset(b, b.root(), 2 * 32));
-    MemImage m("del_dirbit.dsk", b.image());
+    MemImage m(b.image());
     EXPECT_EQ(rbf::_os9_delete(m + "DIR"), 0);
     EXPECT_EQ(m.get(), want);
     EXPECT_EQ(dvtest::free_units(m.get()), free_before);
@@ -158,7 +131,7 @@ TEST(OsDelete, ReadableDirectoryGives192AndChangesNothing) {
     b.add_file(d, "inside", std::string("x"));
     b.add_dir(b.root(), "EMPTY");
     const bytes before = b.image();
-    MemImage m("del_192.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m + "DIR"), 192);
     EXPECT_EQ(rbf::_os9_delete(m + "empty"), 192);
     EXPECT_EQ(rbf::_os9_delete(m + "DIR/."), 192);  // "." of a readable directory opens first
@@ -182,7 +155,7 @@ TEST(OsDelete, DotAndDotDotGive187AndChangeNothing) {
     int p = b.add_dir(b.root(), "P", 0xBE);
     b.add_dir(p, "D", 0xBE);
     const bytes before = b.image();
-    MemImage m("del_187.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m + "P/."), 187);
     EXPECT_EQ(rbf::_os9_delete(m + "P/D/.."), 187);
     EXPECT_EQ(rbf::_os9_delete(m + "P/D/."), 187);
@@ -193,7 +166,7 @@ TEST(OsDelete, EmptyOrOverlongNameGives215) {
     ImageBuilder b;
     b.add_dir(b.root(), "NR", 0xBE);  // writable, not readable
     const bytes before = b.image();
-    MemImage m("del_215.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m + "NR/"), 215);
     EXPECT_EQ(rbf::_os9_delete(m + std::string(29, 'Z')), 215);
     EXPECT_EQ(rbf::_os9_delete(m + "NR/" + std::string(40, 'Z')), 215);
@@ -209,7 +182,7 @@ TEST(OsDelete, NameNotThereGives0AndChangesNothing) {
     gone[0] = 0;  // a deleted entry: never matches
     b.add_raw_entry(d, gone);
     const bytes before = b.image();
-    MemImage m("del_none.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m + "NOPE"), 0);
     EXPECT_EQ(rbf::_os9_delete(m + "DIR/G"), 0);
     EXPECT_EQ(rbf::_os9_delete(m + "DIR/GHOST"), 0);
@@ -225,7 +198,7 @@ TEST(OsDelete, ParentWithoutOwnerWriteGives214) {
     int d = b.add_dir(b.root(), "RO", 0xBD);
     b.add_file(d, "F", std::string("x"));
     const bytes before = b.image();
-    MemImage m("del_ro.dsk", before);
+    MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m + "RO/F"), 214);
     EXPECT_EQ(m.get(), before);
 }
@@ -237,7 +210,7 @@ TEST(OsDelete, FollowingCreateReusesTheClearedSlot) {
     b.add_file(b.root(), "A", std::string("a"));
     int f = b.add_file(b.root(), "B", std::string("b"));
     b.add_file(b.root(), "C", std::string("c"));
-    MemImage m("del_reuse.dsk", b.image());
+    MemImage m(b.image());
     ASSERT_EQ(rbf::_os9_delete(m + "B"), 0);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_create(&p, m + "NEW", 3, 0x1B), 0);
@@ -262,7 +235,7 @@ TEST(OsDelete, FreefileClearsExactlyTheFilesSegmentBitsInTheSpan) {
     int f = b.add_file(b.root(), "F", pattern(1500, 4), 0x1B, {{40, 2}, {60, 3}, {100, 1}});
     b.add_file(b.root(), "NR", pattern(10, 5), 0x02);
     const bytes before = b.image();
-    MemImage m("del_free.dsk", before);
+    MemImage m(before);
     const std::size_t n = static_cast<std::size_t>(dd_map(before));
 
     std::vector<unsigned char> bm(n, 0xFF);
@@ -296,7 +269,7 @@ TEST(OsDelete, DecrementLinkCountLowersTheCountInPlace) {
     int z = b.add_file(b.root(), "Z", std::string("z"));
     b.set_links(f, 3);
     b.set_links(z, 0);
-    MemImage m("del_dec.dsk", b.image());
+    MemImage m(b.image());
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + ".", 0x82), 0);
     EXPECT_EQ(rbf::DecrementLinkCount(p, f), 2);
@@ -345,7 +318,7 @@ TEST(OsDelete, ManyDeletionsLeaveAConsistentTree) {
         files.push_back("R" + std::to_string(k));
     }
     ASSERT_EQ(dvtest::check_tree(b.image()), std::vector<std::string>{});
-    MemImage m("del_many.dsk", b.image());
+    MemImage m(b.image());
     // An order that is neither creation order nor its reverse.
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& name = files[(i * 17) % files.size()];

@@ -11,14 +11,18 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
 using dvtest::be;
 using dvtest::bytes;
+using dvtest::local_date;
 using dvtest::put_be;
+using dvtest::run_gave;
 using dvtest::run_program;
+using dvtest::slice;
 using dvtest::TempDir;
 
 const std::string kHelp =
@@ -31,14 +35,6 @@ const std::string kHelp =
     "     -1 = 1 side\n"
     "     -2 = 2 sides\n"
     "     -c = cluser size\n";
-
-bytes local_date(std::time_t t) {
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return {static_cast<unsigned char>(tm.tm_year), static_cast<unsigned char>(tm.tm_mon + 1),
-            static_cast<unsigned char>(tm.tm_mday), static_cast<unsigned char>(tm.tm_hour),
-            static_cast<unsigned char>(tm.tm_min)};
-}
 
 // A run of dvinit with the local date just before and just after it.
 struct Formatted {
@@ -67,10 +63,6 @@ bytes read_head(const std::string& path, std::size_t n, std::size_t at = 0) {
     in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(n));
     b.resize(static_cast<std::size_t>(in.gcount()));
     return b;
-}
-
-bytes slice(const bytes& b, std::size_t at, std::size_t n) {
-    return bytes(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
 }
 
 // The date in LSN 0 and the root FD: one of the two dates around the run,
@@ -222,7 +214,7 @@ TEST(DvInitProgram, EightyTracksDoubleSidedHasTwoBitmapSectors) {
     EXPECT_EQ(be(img.data() + 4, 2), 361u);  // dd_map
     EXPECT_EQ(be(img.data() + 8, 3), 3u);    // dd_dir: after two bitmap sectors
     EXPECT_EQ(img[16], 3);                   // double-sided
-    auto used = [&](int k) { return (img[256 + k / 8] & (0x80 >> (k % 8))) != 0; };
+    auto used = [&](int k) { return dvtest::bit_set(img, k); };
     for (int k = 0; k <= 10; ++k) EXPECT_TRUE(used(k)) << k;
     for (int k = 11; k < 2880; ++k) ASSERT_FALSE(used(k)) << k;
     for (int k = 2880; k < 4096; ++k) ASSERT_TRUE(used(k)) << k;
@@ -334,9 +326,7 @@ TEST(DvInitProgram, HelpAnywhereFormatsNothing) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"disk.dsk", "-h"}, {"-?", "disk.dsk"}, {"-t40", "disk.dsk", "-help"}}) {
         dvtest::Run r = run_program("dvinit", args, dir.path());
-        EXPECT_EQ(r.err, kHelp);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
         EXPECT_TRUE(dir_is_empty(dir));
     }
 }
@@ -345,9 +335,9 @@ TEST(DvInitProgram, UnknownOptionFormatsNothing) {
     TempDir dir;
     for (const auto& args : std::vector<std::vector<std::string>>{{"disk.dsk", "-x"}, {"-x5", "disk.dsk"}}) {
         dvtest::Run r = run_program("dvinit", args, dir.path());
-        EXPECT_EQ(r.err, dvtest::program_path("dvinit") + ": unknown option 'x'\n");
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "",
+                                 .err = dvtest::program_path("dvinit") + ": unknown option 'x'\n",
+                                 .status = 0}));
         EXPECT_TRUE(dir_is_empty(dir));
     }
 }
@@ -355,9 +345,7 @@ TEST(DvInitProgram, UnknownOptionFormatsNothing) {
 TEST(DvInitProgram, OptionsWithoutDiskDoNothing) {
     TempDir dir;
     dvtest::Run r = run_program("dvinit", {"-t40", "-s9", "-2", "-"}, dir.path());
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
     EXPECT_TRUE(dir_is_empty(dir));
 }
 

@@ -10,13 +10,16 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
 using dvtest::be;
 using dvtest::bytes;
+using dvtest::entry_name;
 using dvtest::ImageBuilder;
+using dvtest::run_gave;
 using dvtest::run_program;
 using dvtest::TempDir;
 
@@ -26,15 +29,6 @@ const std::string kHelp =
 
 dvtest::Run newdir(const TempDir& dir, const std::vector<std::string>& args) {
     return run_program("dvnewdir", args, dir.path());
-}
-
-std::string entry_name(const unsigned char* e) {
-    std::string n;
-    for (int i = 0; i < 28 && e[i]; ++i) {
-        n.push_back(static_cast<char>(e[i] & 0x7F));
-        if (e[i] & 0x80) break;
-    }
-    return n;
 }
 
 // Checks a directory made by the program: its FD and its two entries;
@@ -79,9 +73,7 @@ TEST(DvNewdirProgram, DirectoriesInTheRootAndInASubdirectory) {
     ImageBuilder b;
     b.save(dir / "disk.dsk");
     dvtest::Run r = newdir(dir, {"disk.dsk:CMDS", "disk.dsk:CMDS/Sub.1"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
 
     bytes img = dvtest::read_file(dir / "disk.dsk");
     EXPECT_TRUE(dvtest::check_tree(img).empty());
@@ -139,9 +131,9 @@ TEST(DvNewdirProgram, NameThatExistsInAnotherCaseIsRefusedWith218) {
     b.add_dir(b.root(), "CMDS");
     b.save(dir / "disk.dsk");
     dvtest::Run r = newdir(dir, {"disk.dsk:NEW", "disk.dsk:cmds", "disk.dsk:LATER"});
-    EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error 218 creating 'disk.dsk:cmds'\n");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.status, 218);
+    EXPECT_TRUE(run_gave(r, {.out = "",
+                             .err = dvtest::program_path("dvnewdir") + ": error 218 creating 'disk.dsk:cmds'\n",
+                             .status = 218}));
     bytes img = dvtest::read_file(dir / "disk.dsk");
     EXPECT_TRUE(dvtest::check_tree(img).empty());
     auto tree = dvtest::list_tree(img);
@@ -215,9 +207,7 @@ TEST(DvNewdirProgram, HelpAnywhereCreatesNothing) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"-"}, {"disk.dsk:NEW", "-h"}, {"-?", "disk.dsk:NEW"}, {"hostdir", "-hx"}}) {
         dvtest::Run r = newdir(dir, args);
-        EXPECT_EQ(r.err, kHelp);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
     }
     EXPECT_EQ(dvtest::read_file(dir / "disk.dsk"), before);
     EXPECT_FALSE(std::filesystem::exists(dir / "hostdir"));
@@ -231,9 +221,9 @@ TEST(DvNewdirProgram, UnknownOptionCreatesNothing) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk:NEW", "-x"}, {"hostdir", "-xh", "-h"}}) {
         dvtest::Run r = newdir(dir, args);
-        EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": unknown option 'x'\n");
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "",
+                                 .err = dvtest::program_path("dvnewdir") + ": unknown option 'x'\n",
+                                 .status = 0}));
     }
     EXPECT_EQ(dvtest::read_file(dir / "disk.dsk"), before);
     EXPECT_FALSE(std::filesystem::exists(dir / "hostdir"));

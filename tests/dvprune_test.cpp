@@ -2,27 +2,24 @@
 // standard input, and a stand-in `dvls` first on PATH that records how it
 // was called.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
-using dvtest::be;
+using dvtest::bit_set;
 using dvtest::bytes;
+using dvtest::entry_offset;
 using dvtest::ImageBuilder;
+using dvtest::run_gave;
 using dvtest::run_program;
 using dvtest::TempDir;
 
@@ -66,80 +63,12 @@ std::string dvls_log(const TempDir& dir) {
     return std::string(b.begin(), b.end());
 }
 
-// Runs dvprune like run_program does, but kills it after `seconds`: for
-// the cases where a faulty program would wait or loop for ever.  status
-// is -2 when it had to be killed.
-dvtest::Run run_limited(const std::vector<std::string>& args, const std::string& dir, const std::string& input,
-                        const std::string& path_prefix = "", int seconds = 20) {
-    const std::string in = dir + "/.lim_in", out = dir + "/.lim_out", err = dir + "/.lim_err";
-    dvtest::write_file(in, bytes(input.begin(), input.end()));
-    std::string exe = prog();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int i = open(in.c_str(), O_RDONLY);
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(i, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        if (!path_prefix.empty()) {
-            const char* old = getenv("PATH");
-            std::string p = path_prefix + ":" + (old ? old : "/usr/bin:/bin");
-            setenv("PATH", p.c_str(), 1);
-        }
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{exe.data()};
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    dvtest::Run r;
-    int wstatus = 0;
-    bool done = false;
-    for (int tick = 0; tick < seconds * 100 && !done; ++tick) {
-        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
-            done = true;
-        } else {
-            usleep(10000);
-        }
-    }
-    if (!done) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &wstatus, 0);
-        r.status = -2;
-    } else {
-        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    }
-    bytes o = dvtest::read_file(out), e = dvtest::read_file(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    std::filesystem::remove(in);
-    std::filesystem::remove(out);
-    std::filesystem::remove(err);
-    return r;
-}
-
-bool bit_set(const bytes& img, int unit) { return img[256 + static_cast<std::size_t>(unit) / 8] & (0x80 >> (unit % 8)); }
-
 // Every unit a file or directory owns: its FD and its segments.
 std::vector<int> units_of(const ImageBuilder& b, int fd) {
     std::vector<int> u{fd};
     for (auto [lsn, num] : b.segments(fd))
         for (int k = lsn; k < lsn + num; ++k) u.push_back(k);
     return u;
-}
-
-// Image byte offset of the entry at byte `pos` of directory `dir`.
-std::size_t entry_offset(const ImageBuilder& b, int dir, std::uint32_t pos) {
-    std::uint32_t start = 0;
-    for (auto [lsn, num] : b.segments(dir)) {
-        std::uint32_t len = static_cast<std::uint32_t>(num) * 256;
-        if (pos < start + len) return static_cast<std::size_t>(lsn) * 256 + (pos - start);
-        start += len;
-    }
-    return 0;
 }
 
 bytes image_of(const TempDir& dir) { return dvtest::read_file(dir / "x.dsk"); }
@@ -162,9 +91,7 @@ TEST(DvPrune, HelpIsFiveLinesOnStandardError) {
          {std::vector<std::string>{}, {"-q"}, {"-h"}, {"-?"}, {"-qh", "x.dsk:DIR"}, {"x.dsk:DIR", "-h"}, {"-qq"}}) {
         SCOPED_TRACE(args.empty() ? std::string("(none)") : args[0]);
         dvtest::Run r = run_program("dvprune", args, dir.path());
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, kHelp);
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
     }
     EXPECT_EQ(image_of(dir), b.image());
 }
@@ -177,9 +104,7 @@ TEST(DvPrune, UnknownOptionEndsBeforeAnyWork) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-x", "x.dsk:DIR"}, {"x.dsk:DIR", "-x"}, {"-qx", "x.dsk:DIR"}}) {
         dvtest::Run r = run_program("dvprune", args, dir.path(), "d\n");
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, prog() + ": unknown option 'x'\n");
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = prog() + ": unknown option 'x'\n", .status = 0}));
     }
     EXPECT_EQ(image_of(dir), b.image());
 }
@@ -196,9 +121,7 @@ TEST(DvPrune, QuietOptionAppliesWhereverItStands) {
         b.add_dir(b.root(), "TWO");
         b.save(dir / "x.dsk");
         dvtest::Run r = run_program("dvprune", args, dir.path());  // no answers at all
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
         bytes img = image_of(dir);
         EXPECT_TRUE(dvtest::list_tree(img).empty());
         EXPECT_EQ(dvtest::free_units(img), free0);
@@ -216,9 +139,10 @@ TEST(DvPrune, ListThenDeleteRunsDvlsWithTwoArguments) {
     b.add_file(d, "F", std::string("data"));
     b.save(dir / "x.dsk");
     dvtest::Run r = run_program("dvprune", {"x.dsk:DIR"}, dir.path(), "l\nd\n", bin);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" + question("x.dsk:DIR"));
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" +
+                                    question("x.dsk:DIR"),
+                             .err = "",
+                             .status = 0}));
     EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
     bytes img = image_of(dir);
     EXPECT_FALSE(has(img, "DIR"));
@@ -279,14 +203,12 @@ TEST(DvPrune, EndOfInputAnswersQuit) {
     b.add_dir(b.root(), "TWO");
     b.save(dir / "x.dsk");
 
-    dvtest::Run r = run_limited({"x.dsk:DIR"}, dir.path(), "", bin);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, question("x.dsk:DIR"));
-    EXPECT_EQ(r.err, "");
+    dvtest::Run r = dvtest::run_limited("dvprune", {"x.dsk:DIR"}, dir.path(), "", bin);
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR"), .err = "", .status = 0}));
     EXPECT_EQ(image_of(dir), b.image());
 
     // After a listing, and for every later operand as well.
-    r = run_limited({"x.dsk:DIR", "x.dsk:TWO"}, dir.path(), "l\n", bin);
+    r = dvtest::run_limited("dvprune", {"x.dsk:DIR", "x.dsk:TWO"}, dir.path(), "l\n", bin);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" + question("x.dsk:DIR") +
                          question("x.dsk:TWO"));
@@ -305,9 +227,9 @@ TEST(DvPrune, QuitAtSubdirectoryKeepsItAndEverythingAboveAndGoesOn) {
     b.add_file(other, "G", std::string("g"));
     b.save(dir / "x.dsk");
     dvtest::Run r = run_program("dvprune", {"x.dsk:DIR", "x.dsk:OTHER"}, dir.path(), "d\nq\nd\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, question("x.dsk:DIR") + question("x.dsk:DIR/SUB") + question("x.dsk:OTHER"));
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + question("x.dsk:DIR/SUB") + question("x.dsk:OTHER"),
+                             .err = "",
+                             .status = 0}));
     bytes img = image_of(dir);
     EXPECT_FALSE(has(img, "DIR/F1"));  // before SUB in the directory: gone
     EXPECT_TRUE(has(img, "DIR/SUB/F2"));
@@ -337,9 +259,7 @@ TEST(DvPrune, QuietPruneFreesEveryUnitOfTheTree) {
     const bytes before = b.image();
 
     dvtest::Run r = run_program("dvprune", {"-q", "x.dsk:DIR"}, dir.path());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
     bytes img = image_of(dir);
     for (int u : owned) EXPECT_FALSE(bit_set(img, u)) << u;
     EXPECT_EQ(dvtest::free_units(img), free0);
@@ -404,9 +324,7 @@ TEST(DvPrune, DeepTreeIsPrunedCompletelyAndAskedTopFirst) {
         b.save(dir / "x.dsk");
         dvtest::Run r = quiet ? run_program("dvprune", {"-q", "x.dsk:TOP"}, dir.path())
                               : run_program("dvprune", {"x.dsk:TOP"}, dir.path(), "d\nd\nd\nd\nd\nd\n");
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, quiet ? std::string() : want_out);
+        EXPECT_TRUE(run_gave(r, {.out = quiet ? std::string() : want_out, .err = "", .status = 0}));
         bytes img = image_of(dir);
         EXPECT_TRUE(dvtest::list_tree(img).empty());
         EXPECT_EQ(dvtest::free_units(img), free0);
@@ -422,9 +340,7 @@ TEST(DvPrune, PlainFileOperandGives214AfterTheQuestion) {
     b.add_file(b.root(), "F", std::string("plain"));
     b.save(dir / "x.dsk");
     dvtest::Run r = run_program("dvprune", {"x.dsk:F"}, dir.path(), "d\n");
-    EXPECT_EQ(r.status, 214);
-    EXPECT_EQ(r.out, question("x.dsk:F"));
-    EXPECT_EQ(r.err, failure("x.dsk:F", 214));
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:F"), .err = failure("x.dsk:F", 214), .status = 214}));
     EXPECT_EQ(image_of(dir), b.image());
 }
 
@@ -456,7 +372,7 @@ TEST(DvPrune, DotDotDotAndEmptyLastComponentsAreRefusedBeforeAnythingIsTouched) 
         for (bool quiet : {true, false}) {
             std::vector<std::string> args{op};
             if (quiet) args.push_back("-q");
-            dvtest::Run r = run_limited(args, dir.path(), "d\nd\nd\n");
+            dvtest::Run r = dvtest::run_limited("dvprune", args, dir.path(), "d\nd\nd\n");
             EXPECT_EQ(r.status, error);
             EXPECT_EQ(r.err, failure(op, error));
             EXPECT_EQ(image_of(dir), b.image());
@@ -473,7 +389,7 @@ TEST(DvPrune, EntryThatCannotBeDeletedIsSkippedAndTheDirectoryStays) {
     b.add_file(sub, "G", std::string("g"));
     b.add_file(d, "B", std::string("b"));
     b.save(dir / "x.dsk");
-    dvtest::Run r = run_limited({"-q", "x.dsk:DIR", "x.dsk:DIR"}, dir.path(), "");
+    dvtest::Run r = dvtest::run_limited("dvprune", {"-q", "x.dsk:DIR", "x.dsk:DIR"}, dir.path(), "");
     ASSERT_NE(r.status, -2) << "dvprune did not end";
     EXPECT_EQ(r.status, 214);
     EXPECT_EQ(r.err, failure("x.dsk:DIR", 214));
@@ -486,7 +402,7 @@ TEST(DvPrune, EntryThatCannotBeDeletedIsSkippedAndTheDirectoryStays) {
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
 
     // Asked, the same: SUB's own question is answered, its pass fails.
-    r = run_limited({"x.dsk:DIR"}, dir.path(), "d\nd\n");
+    r = dvtest::run_limited("dvprune", {"x.dsk:DIR"}, dir.path(), "d\nd\n");
     ASSERT_NE(r.status, -2) << "dvprune did not end";
     EXPECT_EQ(r.status, 214);
     EXPECT_EQ(r.out, question("x.dsk:DIR") + question("x.dsk:DIR/SUB"));

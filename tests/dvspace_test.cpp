@@ -9,11 +9,13 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "test_support.h"
 
 namespace {
 
 using dvtest::bytes;
 using dvtest::ImageBuilder;
+using dvtest::run_gave;
 using dvtest::run_program;
 using dvtest::TempDir;
 
@@ -170,9 +172,9 @@ TEST(DvSpaceProgram, UnopenableDiskStopsTheListWithItsStatus) {
     a.save(dir / "a.dsk");
     a.save(dir / "b.dsk");
     dvtest::Run r = space(dir, {"a.dsk", "missing.dsk", "b.dsk"});
-    EXPECT_EQ(r.out, report("CoCo Disk", "03/03/2026", 630, 620, 620));
-    EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": error 216 opening 'missing.dsk:.@'\n");
-    EXPECT_EQ(r.status, 216);
+    EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620),
+                             .err = dvtest::program_path("dvspace") + ": error 216 opening 'missing.dsk:.@'\n",
+                             .status = 216}));
 }
 
 TEST(DvSpaceProgram, DiskArgumentWithAPathReportsTheWholeImage) {
@@ -232,9 +234,7 @@ TEST(DvSpaceProgram, HelpOptionAnywhereReportsNothing) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"disk.dsk", "-h"}, {"-h", "disk.dsk"}, {"-?"}, {"disk.dsk", "-hx"}, {"missing.dsk", "-h"}, {}}) {
         dvtest::Run r = space(dir, args);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, kHelp);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
     }
 }
 
@@ -244,9 +244,9 @@ TEST(DvSpaceProgram, UnknownOptionReportsNothing) {
     b.save(dir / "disk.dsk");
     for (const auto& args : std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk", "-x"}, {"-xh", "disk.dsk"}}) {
         dvtest::Run r = space(dir, args);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": unknown option 'x'\n");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "",
+                                 .err = dvtest::program_path("dvspace") + ": unknown option 'x'\n",
+                                 .status = 0}));
     }
 }
 
@@ -255,14 +255,10 @@ TEST(DvSpaceProgram, LoneDashIsIgnored) {
     ImageBuilder b;
     b.save(dir / "disk.dsk");
     dvtest::Run r = space(dir, {"-", "disk.dsk", "-"});
-    EXPECT_EQ(r.out, report("CoCo Disk", "03/03/2026", 630, 620, 620));
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620), .err = "", .status = 0}));
     // An argument was given, so no help either.
     r = space(dir, {"-"});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
 }
 
 TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
@@ -278,9 +274,9 @@ TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
     const std::string too_long(253, 'g');
     b.save(dir / too_long);
     r = space(dir, {too_long});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": error 215 opening '" + too_long + ":.@'\n");
-    EXPECT_EQ(r.status, 215);
+    EXPECT_TRUE(run_gave(r, {.out = "",
+                             .err = dvtest::program_path("dvspace") + ": error 215 opening '" + too_long + ":.@'\n",
+                             .status = 215}));
 
     // With a colon only "@" is added.
     b.save(dir / "x.dsk");
@@ -290,9 +286,9 @@ TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
     EXPECT_EQ(r.status, 0);
     const std::string path_long = "x.dsk:" + std::string(249, 'p');  // 255 + "@"
     r = space(dir, {"x.dsk", path_long});
-    EXPECT_EQ(r.out, report("CoCo Disk", "03/03/2026", 630, 620, 620));
-    EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": error 215 opening '" + path_long + "@'\n");
-    EXPECT_EQ(r.status, 215);
+    EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620),
+                             .err = dvtest::program_path("dvspace") + ": error 215 opening '" + path_long + "@'\n",
+                             .status = 215}));
 }
 
 // ---- the image stays as it was -------------------------------------------

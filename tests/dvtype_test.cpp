@@ -7,11 +7,13 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "test_support.h"
 
 namespace {
 
 using dvtest::bytes;
 using dvtest::ImageBuilder;
+using dvtest::run_gave;
 using dvtest::run_program;
 using dvtest::TempDir;
 
@@ -114,9 +116,7 @@ TEST(DvTypeProgram, EmptyFileWritesNothing) {
     TempDir dir;
     save_disk_with(dir, "empty", bytes{});
     dvtest::Run r = run_program("dvtype", {"disk.dsk:empty"}, dir.path());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
 }
 
 // ---- open failures -------------------------------------------------------
@@ -147,9 +147,9 @@ TEST(DvTypeProgram, OpenFailuresAreReportedOnStandardOutputWithTheirNumber) {
     };
     for (const auto& c : cases) {
         dvtest::Run r = run_program("dvtype", {c.operand}, dir.path());
-        EXPECT_EQ(r.out, "Error " + std::to_string(c.status) + " opening " + c.operand + "\n") << c.operand;
-        EXPECT_EQ(r.err, "") << c.operand;
-        EXPECT_EQ(r.status, c.status) << c.operand;
+        EXPECT_TRUE(run_gave(r, {.out = "Error " + std::to_string(c.status) + " opening " + c.operand + "\n",
+                                 .err = "",
+                                 .status = c.status})) << c.operand;
     }
 }
 
@@ -170,9 +170,7 @@ TEST(DvTypeProgram, HelpAfterTheOperandPrintsOnlyTheHelp) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"disk.dsk:readme", "-h"}, {"-h", "disk.dsk:readme"}, {"disk.dsk:readme", "-?"}, {"-help"}}) {
         dvtest::Run r = run_program("dvtype", args, dir.path());
-        EXPECT_EQ(r.out, "") << args[0];
-        EXPECT_EQ(r.err, kHelp) << args[0];
-        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0})) << args[0];
     }
 }
 
@@ -182,9 +180,9 @@ TEST(DvTypeProgram, UnknownOptionIsReportedWithTheProgramPathAndNothingIsTyped) 
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk:readme", "-x"}, {"-xh", "disk.dsk:readme"}}) {
         dvtest::Run r = run_program("dvtype", args, dir.path());
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, dvtest::program_path("dvtype") + ": unknown option 'x'\n");
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "",
+                                 .err = dvtest::program_path("dvtype") + ": unknown option 'x'\n",
+                                 .status = 0}));
     }
 }
 
@@ -192,9 +190,7 @@ TEST(DvTypeProgram, NoOperandPrintsTheHelp) {
     TempDir dir;
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-"}, {"-", "-"}}) {
         dvtest::Run r = run_program("dvtype", args, dir.path());
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, kHelp);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
     }
 }
 

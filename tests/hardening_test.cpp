@@ -3,21 +3,15 @@
 // the library crash, hang, overflow or leave an unsound image behind.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "image_builder.h"
 #include "os9path.h"
 #include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
@@ -106,56 +100,6 @@ TEST(SpaceReportArithmetic, CapacityOfTheLargestGeometryIsExact) {
 
 // ---- pruning a directory that links back to itself -------------------------
 
-struct Finished {
-    bool exited = false;
-    int status = -1;
-    std::string err;
-};
-
-// Runs a built program with no input; kills it when it is still running
-// after `seconds`.
-Finished run_with_deadline(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-                           int seconds) {
-    std::string err_name = dir + "/.stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        int out = open("/dev/null", O_WRONLY);
-        int err = open(err_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        std::string exe = dvtest::program_path(program);
-        std::vector<char*> argv{exe.data()};
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    Finished f;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    int wstatus = 0;
-    for (;;) {
-        pid_t done = waitpid(pid, &wstatus, WNOHANG);
-        if (done == pid) {
-            f.exited = WIFEXITED(wstatus);
-            f.status = f.exited ? WEXITSTATUS(wstatus) : -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const bytes err = dvtest::read_file(err_name);
-    f.err.assign(err.begin(), err.end());
-    return f;
-}
-
 // DIR holds two entries, L1 and L2, that name DIR's own FD: every level of
 // the walk finds two subdirectories again, so a walk that follows them
 // doubles its work with each level until the pathlist grows too long.
@@ -168,7 +112,7 @@ TEST(PruneOfADamagedTree, EndsWhenEntriesLeadBackToTheirDirectory) {
     b.add_file(d, "f", std::string("data\r"));
     b.save(dir / "disk.dsk");
 
-    Finished f = run_with_deadline("dvprune", {"-q", "disk.dsk:DIR"}, dir.path(), 8);
+    dvtest::LimitedRun f = dvtest::run_limited("dvprune", {"-q", "disk.dsk:DIR"}, dir.path(), "", "", 8);
     ASSERT_TRUE(f.exited) << "dvprune did not end within 8 s";
     EXPECT_NE(f.status, 0);
     EXPECT_NE(f.err.find("error"), std::string::npos) << f.err;
@@ -195,7 +139,7 @@ TEST(PruneOfADamagedTree, EndsWhenDirectoriesAreReachedUnderManyNames) {
     b.add_dir(d, "KEEP", 0x81);
     b.save(dir / "disk.dsk");
 
-    Finished f = run_with_deadline("dvprune", {"-q", "disk.dsk:D0"}, dir.path(), 8);
+    dvtest::LimitedRun f = dvtest::run_limited("dvprune", {"-q", "disk.dsk:D0"}, dir.path(), "", "", 8);
     ASSERT_TRUE(f.exited) << "dvprune did not end within 8 s";
     EXPECT_NE(f.status, 0) << "the tree cannot be removed whole";
     auto tree = dvtest::list_tree(dvtest::read_file(dir / "disk.dsk"));

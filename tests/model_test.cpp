@@ -20,6 +20,7 @@
 #include "os9path.h"
 #include "prune_walk.h"
 #include "rbf/image.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
@@ -75,32 +76,23 @@ Space space_of(const unsigned char* map, int total) {
     return s;
 }
 
-Space space_of(const bytes& img) { return space_of(img.data() + 256, static_cast<int>(dvtest::be(img.data(), 3))); }
+Space space_of(const bytes& img) { return space_of(img.data() + 256, dvtest::dd_tot(img)); }
 
 // While a path is open for writing its allocations live in its own bitmap
 // copy (once it has read one); that copy is the disk's state for it.
 Space space_of(const bytes& img, rbf::os9_path_id p) {
     if (p->bitmap.empty()) return space_of(img);
-    return space_of(p->bitmap.data(), static_cast<int>(dvtest::be(img.data(), 3)));
+    return space_of(p->bitmap.data(), dvtest::dd_tot(img));
 }
 
 // Units a file's FD allocates.
 int allocated_units(const bytes& img, int fd) {
     int units = 0;
-    const unsigned char* f = img.data() + static_cast<std::size_t>(fd) * 256;
-    for (int k = 0; k < 48; ++k) {
-        if (dvtest::be(f + 16 + 5 * k, 3) == 0) break;
-        units += static_cast<int>(dvtest::be(f + 19 + 5 * k, 2));
-    }
+    for (auto [lsn, num] : dvtest::fd_segments(img, fd)) units += num;
     return units;
 }
 
-int segment_count(const bytes& img, int fd) {
-    const unsigned char* f = img.data() + static_cast<std::size_t>(fd) * 256;
-    int k = 0;
-    while (k < 48 && dvtest::be(f + 16 + 5 * k, 3) != 0) ++k;
-    return k;
-}
+int segment_count(const bytes& img, int fd) { return static_cast<int>(dvtest::fd_segments(img, fd).size()); }
 
 class ModelRun {
 public:
@@ -180,18 +172,9 @@ private:
     // True when a new entry makes `dir` grow: it has no cleared slot to
     // reuse and no room after its last entry.
     bool dir_needs_growth(const bytes& img, const std::string& dir) const {
-        int fd = dir.empty() ? static_cast<int>(dvtest::be(img.data() + 8, 3)) : tree_.at(dir).fd;
-        const unsigned char* f = img.data() + static_cast<std::size_t>(fd) * 256;
-        std::uint32_t size = dvtest::be(f + 9, 4);
-        // Directory bytes through the segment list.
-        bytes data;
-        for (int k = 0; k < 48 && data.size() < size; ++k) {
-            int lsn = static_cast<int>(dvtest::be(f + 16 + 5 * k, 3));
-            int num = static_cast<int>(dvtest::be(f + 19 + 5 * k, 2));
-            if (lsn == 0) break;
-            for (int b = 0; b < num * 256 && data.size() < size; ++b)
-                data.push_back(img[static_cast<std::size_t>(lsn) * 256 + static_cast<std::size_t>(b)]);
-        }
+        int fd = dir.empty() ? dvtest::dd_dir(img) : tree_.at(dir).fd;
+        const std::uint32_t size = dvtest::fd_size(img, fd);
+        const bytes data = dvtest::file_bytes(img, fd);
         for (std::size_t off = 0; off + 32 <= data.size(); off += 32)
             if (data[off] == 0) return false;
         return size + 32 > static_cast<std::uint32_t>(allocated_units(img, fd)) * 256;

@@ -8,68 +8,28 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
+using dvtest::bit_set;
 using dvtest::bytes;
 using dvtest::ImageBuilder;
+using dvtest::mark_unit;
+using dvtest::MemImage;
+using dvtest::Path;
 
-// An open path that is closed at the end of the scope unless closed before.
-struct Path {
-    rbf::os9_path_id p = nullptr;
-    Path() = default;
-    Path(const Path&) = delete;
-    Path& operator=(const Path&) = delete;
-    ~Path() {
-        if (p) rbf::_os9_close(p);
-    }
-    rbf::os9_path_id* out() { return &p; }
-    rbf::_pd* operator->() const { return p; }
-    void close() {
-        EXPECT_EQ(rbf::_os9_close(p), 0);
-        p = nullptr;
-    }
-};
-
-// An image held in memory under a name unique to the running test.
-struct MemImage {
-    std::string name;
-    explicit MemImage(const bytes& b) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        name = std::string("open_") + info->test_suite_name() + "_" + info->name();
-        rbf::image_memory_put(name, b);
-    }
-    ~MemImage() { rbf::image_memory_drop(name); }
-    MemImage(const MemImage&) = delete;
-    MemImage& operator=(const MemImage&) = delete;
-    std::string at(const std::string& in_image) const { return name + ":" + in_image; }
-    bytes get() const { return rbf::image_memory_get(name); }
-};
-
-// Checks on image bytes, straight from the layout.
-bool used(const bytes& img, int unit) { return img[256 + unit / 8] & (0x80 >> (unit % 8)); }
-void set_used(bytes& img, int unit, bool on) {
-    unsigned char m = static_cast<unsigned char>(0x80 >> (unit % 8));
-    auto& b = img[256 + static_cast<std::size_t>(unit) / 8];
-    b = on ? (b | m) : (b & ~m);
-}
+// Segment entry `k` of the FD at LSN `fd`, to be changed in place.
 unsigned char* seg_entry(bytes& img, int fd, int k) { return img.data() + fd * 256 + 16 + 5 * k; }
 
 // Byte offset of the entry named `name` (as stored, bit 7 cleared) in the
 // data of directory `dir`, or -1.
 long long entry_offset(const ImageBuilder& b, int dir, const std::string& name) {
     bytes data = b.read_data(dir);
-    for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
-        std::string n;
-        for (int i = 0; i < 28 && data[off + i]; ++i) {
-            n.push_back(static_cast<char>(data[off + i] & 0x7F));
-            if (data[off + i] & 0x80) break;
-        }
-        if (n == name) return static_cast<long long>(off);
-    }
+    for (std::size_t off = 0; off + 32 <= data.size(); off += 32)
+        if (dvtest::entry_name(data.data() + off) == name) return static_cast<long long>(off);
     return -1;
 }
 
@@ -586,8 +546,8 @@ TEST(Close, ReadOnlyPathLeavesEveryImageByteAsItWas) {
 TEST(Close, RawWritePathWritesBackTheBitmapBitsItChanged) {
     ImageBuilder b;
     bytes expect = b.image();
-    for (int u = 200; u < 205; ++u) set_used(expect, u, true);
-    set_used(expect, 2, false);  // the root's FD, as a caller might clear it
+    for (int u = 200; u < 205; ++u) mark_unit(expect, u, true);
+    mark_unit(expect, 2, false);  // the root's FD, as a caller might clear it
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
@@ -613,8 +573,8 @@ TEST(Close, EmptyFileWithThreeUnitsKeepsOne) {
     ASSERT_EQ(b.size(fd), 0u);
     bytes expect = b.image();
     dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 1);
-    set_used(expect, 101, false);
-    set_used(expect, 102, false);
+    mark_unit(expect, 101, false);
+    mark_unit(expect, 102, false);
 
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
@@ -627,7 +587,7 @@ TEST(Close, EmptyFileWithThreeUnitsKeepsOne) {
     bytes host = dvtest::read_file(tmp / "disk.dsk");
     EXPECT_EQ(host, expect);
     EXPECT_EQ(mem.get(), expect);
-    EXPECT_TRUE(used(host, 100));
+    EXPECT_TRUE(bit_set(host, 100));
     EXPECT_TRUE(dvtest::check_tree(host).empty());
 }
 
@@ -639,8 +599,8 @@ TEST(Close, FileOfOneClusterSizeWithFourUnitsKeepsTwo) {
     ASSERT_EQ(b.size(fd), 256u);
     bytes expect = b.image();
     dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 2);
-    set_used(expect, 102, false);
-    set_used(expect, 103, false);
+    mark_unit(expect, 102, false);
+    mark_unit(expect, 103, false);
     MemImage mem(b.image());
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 3), 0);
@@ -669,8 +629,8 @@ TEST(Close, TrimThatEmptiesASegmentClearsItsLsnAndGoesOnWithThePreviousOne) {
     bytes expect = b.image();
     dvtest::put_be(seg_entry(expect, fd, 0) + 3, 2, 1);
     std::fill(seg_entry(expect, fd, 1), seg_entry(expect, fd, 1) + 5, 0);
-    set_used(expect, 101, false);
-    set_used(expect, 120, false);
+    mark_unit(expect, 101, false);
+    mark_unit(expect, 120, false);
     MemImage mem(b.image());
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 2), 0);
@@ -684,7 +644,7 @@ TEST(Close, TrimRunsBackThroughSeveralSegments) {
     int fd = b.add_file(b.root(), "f", bytes{}, 0x1B, {{100, 1}, {110, 1}, {120, 1}, {130, 2}});
     bytes expect = b.image();
     for (int k = 1; k < 4; ++k) std::fill(seg_entry(expect, fd, k), seg_entry(expect, fd, k) + 5, 0);
-    for (int u : {110, 120, 130, 131}) set_used(expect, u, false);
+    for (int u : {110, 120, 130, 131}) mark_unit(expect, u, false);
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     Path p;
@@ -707,8 +667,8 @@ TEST(Close, TrimOfAListWithAZeroCountEntryFreesOnlyTheFilesOwnUnits) {
     // Three units for an empty file: two go, from the end, and the first
     // unit of the first segment stays.
     for (int u = 0; u < b.total(); ++u) {
-        bool expect = (u == 101 || u == 120) ? false : used(before, u);
-        EXPECT_EQ(used(after, u), expect) << "unit " << u;
+        bool expect = (u == 101 || u == 120) ? false : bit_set(before, u);
+        EXPECT_EQ(bit_set(after, u), expect) << "unit " << u;
     }
     EXPECT_EQ(dvtest::be(seg_entry(after, fd, 0), 3), 100u);
     EXPECT_EQ(dvtest::be(seg_entry(after, fd, 0) + 3, 2), 1u);
@@ -732,7 +692,7 @@ TEST(Close, TrimNeverFreesUnitsOutsideTheFilesDataArea) {
     // Every bit of the bitmap sector, those of units past dd_tot included.
     for (int u = 0; u < 256 * 8; ++u) {
         if (u == 111 || u == 112) continue;  // "past"'s own spare units may go
-        EXPECT_EQ(used(after, u), used(before, u)) << "unit " << u;
+        EXPECT_EQ(bit_set(after, u), bit_set(before, u)) << "unit " << u;
     }
 }
 
@@ -767,12 +727,12 @@ TEST(Close, WritesBackOnlyTheBitmapBytesItsPathChanged) {
     }
     ASSERT_GT(xfd, 0);
     dvtest::put_be(seg_entry(expect, xfd, 0) + 3, 2, 1);
-    set_used(expect, 101, false);
-    set_used(expect, 102, false);
+    mark_unit(expect, 101, false);
+    mark_unit(expect, 102, false);
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
-    for (const std::string& base : {tmp / "disk.dsk", mem.name}) {
+    for (const std::string& base : {tmp / "disk.dsk", mem.name()}) {
         Path px, py;
         ASSERT_EQ(rbf::_os9_open(px.out(), base + ":x", 2), 0);
         ASSERT_EQ(rbf::_os9_open(py.out(), base + ":y", 2), 0);
@@ -860,7 +820,7 @@ TEST(OpenParentDirectory, TooLongPathlistOrNameIs215) {
     // Leading slashes are ignored by the walk, so they pad a pathlist to any
     // length without changing what it names.
     auto padded = [&](std::size_t total, const std::string& tail) {
-        std::string head = mem.name + ":";
+        std::string head = mem.name() + ":";
         return head + std::string(total - head.size() - tail.size(), '/') + tail;
     };
     std::string filename;

@@ -13,43 +13,16 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 
 namespace {
 
 using dvtest::bytes;
 using dvtest::ImageBuilder;
-
-struct Path {
-    rbf::os9_path_id p = nullptr;
-    Path() = default;
-    Path(const Path&) = delete;
-    Path& operator=(const Path&) = delete;
-    ~Path() {
-        if (p) rbf::_os9_close(p);
-    }
-    rbf::os9_path_id* out() { return &p; }
-    rbf::_pd* operator->() const { return p; }
-    void close() {
-        EXPECT_EQ(rbf::_os9_close(p), 0);
-        p = nullptr;
-    }
-};
-
-struct MemImage {
-    std::string name;
-    explicit MemImage(const bytes& b, const std::string& tag = "") {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        name = std::string("read_") + info->test_suite_name() + "_" + info->name() + tag;
-        rbf::image_memory_put(name, b);
-    }
-    ~MemImage() { rbf::image_memory_drop(name); }
-    MemImage(const MemImage&) = delete;
-    MemImage& operator=(const MemImage&) = delete;
-    std::string at(const std::string& in_image) const { return name + ":" + in_image; }
-    bytes get() const { return rbf::image_memory_get(name); }
-};
+using dvtest::MemImage;
+using dvtest::Path;
+using dvtest::slice;
 
 // Bytes that are recognisably different at nearby positions.
 bytes pattern(std::size_t n, unsigned seed = 1) {
@@ -60,10 +33,6 @@ bytes pattern(std::size_t n, unsigned seed = 1) {
         b[i] = static_cast<unsigned char>(x >> 16);
     }
     return b;
-}
-
-bytes slice(const bytes& b, std::size_t off, std::size_t n) {
-    return bytes(b.begin() + static_cast<long>(off), b.begin() + static_cast<long>(off + n));
 }
 
 // The disk of the segment-mapping cases: "two", 300 bytes in two one-unit

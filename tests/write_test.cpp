@@ -9,83 +9,31 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
+#include "test_support.h"
 #include "tree_check.h"
 
 namespace {
 
 using dvtest::be;
 using dvtest::bytes;
+using dvtest::dd_map;
+using dvtest::dd_tot;
+using dvtest::fd_segments;
+using dvtest::fd_size;
+using dvtest::file_bytes;
+using dvtest::image_bitmap;
 using dvtest::ImageBuilder;
+using dvtest::lowest_free_run;
+using dvtest::map_bit;
+using dvtest::MemImage;
 using dvtest::seglist;
-
-// An image held in memory under `name` for the life of the object.
-class MemImage {
-public:
-    MemImage(std::string name, const bytes& img) : name_(std::move(name)) { rbf::image_memory_put(name_, img); }
-    ~MemImage() { rbf::image_memory_drop(name_); }
-    MemImage(const MemImage&) = delete;
-    MemImage& operator=(const MemImage&) = delete;
-    bytes get() const { return rbf::image_memory_get(name_); }
-    std::string operator+(const std::string& in_image) const { return name_ + ":" + in_image; }
-
-private:
-    std::string name_;
-};
-
-// ---- the tests' own view of the disk --------------------------------------
-
-int dd_tot(const bytes& img) { return static_cast<int>(be(img.data(), 3)); }
-int dd_map(const bytes& img) { return static_cast<int>(be(img.data() + 4, 2)); }
-
-bool bit_set(const std::vector<unsigned char>& bitmap, int unit) {
-    return bitmap.at(static_cast<std::size_t>(unit) / 8) & (0x80 >> (unit % 8));
-}
-
-// The allocation bitmap as stored on the image.
-std::vector<unsigned char> image_bitmap(const bytes& img) {
-    return std::vector<unsigned char>(img.begin() + 256, img.begin() + 256 + dd_map(img));
-}
 
 // The first dd_map bytes of a path's bitmap copy.  A path that has not
 // needed its copy yet has not changed it: it is then what `img` holds.
 std::vector<unsigned char> path_bitmap(rbf::os9_path_id p, const bytes& img) {
     if (p->bitmap.empty()) return image_bitmap(img);
     return std::vector<unsigned char>(p->bitmap.begin(), p->bitmap.begin() + dd_map(img));
-}
-
-// Lowest run of `n` clear bits below dd_tot in `bitmap`; -1 if none.
-int lowest_free_run(const std::vector<unsigned char>& bitmap, int total, int n) {
-    int run = 0;
-    for (int u = 0; u < total; ++u) {
-        run = bit_set(bitmap, u) ? 0 : run + 1;
-        if (run == n) return u - n + 1;
-    }
-    return -1;
-}
-
-seglist fd_segments(const bytes& img, int fd) {
-    seglist segs;
-    const unsigned char* e = img.data() + static_cast<std::size_t>(fd) * 256 + 16;
-    for (int k = 0; k < 48; ++k, e += 5) {
-        int lsn = static_cast<int>(be(e, 3));
-        if (lsn == 0) break;
-        segs.emplace_back(lsn, static_cast<int>(be(e + 3, 2)));
-    }
-    return segs;
-}
-
-std::uint32_t fd_size(const bytes& img, int fd) { return be(img.data() + static_cast<std::size_t>(fd) * 256 + 9, 4); }
-
-// The file's bytes up to fd_siz, through its segment list.
-bytes file_bytes(const bytes& img, int fd) {
-    bytes out;
-    std::uint32_t size = fd_size(img, fd);
-    for (auto [lsn, num] : fd_segments(img, fd))
-        for (long long b = 0; b < static_cast<long long>(num) * 256 && out.size() < size; ++b)
-            out.push_back(img.at(static_cast<std::size_t>(lsn) * 256 + static_cast<std::size_t>(b)));
-    return out;
 }
 
 bytes pattern(std::size_t n, int seed) {
@@ -95,8 +43,7 @@ bytes pattern(std::size_t n, int seed) {
 }
 
 bytes sector_bytes(const bytes& img, int lsn, std::size_t off, std::size_t n) {
-    auto at = img.begin() + static_cast<long>(static_cast<std::size_t>(lsn) * 256 + off);
-    return bytes(at, at + static_cast<long>(n));
+    return dvtest::slice(img, static_cast<std::size_t>(lsn) * 256 + off, n);
 }
 
 // Writes `data` at `pos` through an open path; returns the error code and
@@ -123,7 +70,7 @@ TEST(OsWrite, FirstWriteToEmptyFileTakesLowestRunOfSasUnits) {
     const int run = lowest_free_run(image_bitmap(before), dd_tot(before), 8);
     ASSERT_EQ(run, f + 11);  // f+1..f+2 and f+4..f+9 are too short
 
-    MemImage m("write_first.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     const bytes data = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -131,7 +78,7 @@ TEST(OsWrite, FirstWriteToEmptyFileTakesLowestRunOfSasUnits) {
     EXPECT_EQ(rbf::_os9_write(p, data.data(), &size), 0);
     EXPECT_EQ(size, 10);
     EXPECT_EQ(p->filepos, 10);
-    for (int u = run; u < run + 8; ++u) EXPECT_TRUE(bit_set(path_bitmap(p, before), u)) << u;
+    for (int u = run; u < run + 8; ++u) EXPECT_TRUE(map_bit(path_bitmap(p, before), u)) << u;
 
     bytes img = m.get();
     EXPECT_EQ(fd_segments(img, f), (seglist{{run, 8}}));
@@ -147,8 +94,8 @@ TEST(OsWrite, FirstWriteToEmptyFileTakesLowestRunOfSasUnits) {
     EXPECT_EQ(fd_segments(img, f), (seglist{{run, 1}}));
     EXPECT_EQ(file_bytes(img, f), data);
     std::vector<unsigned char> bm = image_bitmap(img);
-    EXPECT_TRUE(bit_set(bm, run));
-    for (int u = run + 1; u < run + 8; ++u) EXPECT_FALSE(bit_set(bm, u)) << u;
+    EXPECT_TRUE(map_bit(bm, run));
+    for (int u = run + 1; u < run + 8; ++u) EXPECT_FALSE(map_bit(bm, u)) << u;
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
 }
 
@@ -162,7 +109,7 @@ TEST(OsWrite, AppendLengthensLastSegmentWhenNextUnitIsFree) {
     const bytes before = b.image();
     ASSERT_FALSE(b.used(51));
 
-    MemImage m("write_lengthen.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 2), 0);
     const bytes more = pattern(100, 2);
@@ -201,7 +148,7 @@ TEST(OsWrite, AppendOpensNewSegmentWhenNextUnitIsTaken) {
     const int run = lowest_free_run(image_bitmap(before), dd_tot(before), 8);
     ASSERT_GT(run, 0);
 
-    MemImage m("write_newseg.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     const bytes more = pattern(100, 5);
@@ -231,7 +178,7 @@ TEST(OsWrite, SegmentOf65535UnitsIsNotLengthened) {
     ASSERT_FALSE(b.used(100 + 65534));
     ASSERT_FALSE(b.used(100 + 65535));
 
-    MemImage m("write_65535.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "BIG", 3), 0);
     // 65534 units: the next unit is free, so the segment grows to 65535.
@@ -247,7 +194,7 @@ TEST(OsWrite, SegmentOf65535UnitsIsNotLengthened) {
     EXPECT_EQ(write_at(p, pos, c), 0);
     img = m.get();
     EXPECT_EQ(fd_segments(img, f), (seglist{{100, 65535}, {run, 8}}));
-    EXPECT_FALSE(bit_set(path_bitmap(p, before), 100 + 65535));
+    EXPECT_FALSE(map_bit(path_bitmap(p, before), 100 + 65535));
     EXPECT_EQ(fd_size(img, f), static_cast<std::uint32_t>(pos + 300));
     // 246 bytes fill the first segment, 54 go to the new one.
     const std::size_t tail = 65535u * 256u - static_cast<std::size_t>(pos);
@@ -268,7 +215,7 @@ TEST(OsWrite, WriteInsideFileOverwritesInPlaceAndKeepsSize) {
     ASSERT_EQ(b.segments(f).size(), 1u);
     ASSERT_EQ(b.segments(f)[0].second, 3);
 
-    MemImage m("write_inside.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     const bytes patch(50, 0xAA);
@@ -288,7 +235,7 @@ TEST(OsWrite, WritePastEndOfFileIsRefusedWith211) {
     int f = b.add_file(b.root(), "F", pattern(10, 9));
     (void)f;
     const bytes before = b.image();
-    MemImage m("write_past.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     const bytes data(5, 'x');
@@ -307,7 +254,7 @@ TEST(OsWrite, ZeroByteWriteWhereNoSegmentHoldsThePositionGives1) {
     b.add_entry(b.root(), "EMPTY", empty);
     b.add_file(b.root(), "FULL", pattern(256, 10));  // one unit, exactly full
     const bytes before = b.image();
-    MemImage m("write_zero.dsk", before);
+    MemImage m(before);
 
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "EMPTY", 3), 0);
@@ -332,7 +279,7 @@ TEST(OsWrite, ZeroByteWriteInsideFileChangesNothing) {
     ImageBuilder b;
     b.add_file(b.root(), "F", pattern(10, 11));
     const bytes before = b.image();
-    MemImage m("write_zero_inside.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     int count = -1;
@@ -364,7 +311,7 @@ TEST(OsWrite, FullSegmentListGives217AndChangesNothing) {
     int f = 0;
     ImageBuilder b = full_list_disk({115}, &f);
     const bytes before = b.image();
-    MemImage m("write_217.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(1, 'z')), 217);
@@ -382,11 +329,11 @@ TEST(OsWrite, FullSegmentListGives217AndGivesBackUnitsTakenInTheCall) {
     ImageBuilder b = full_list_disk({116}, &f);
     const bytes before = b.image();
     ASSERT_FALSE(b.used(115));
-    MemImage m("write_217_undo.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(300, 'z')), 217);
-    EXPECT_FALSE(bit_set(path_bitmap(p, before), 115));
+    EXPECT_FALSE(map_bit(path_bitmap(p, before), 115));
     EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
     EXPECT_EQ(m.get(), before);  // no byte written, FD as it was
     EXPECT_EQ(rbf::_os9_close(p), 0);
@@ -411,7 +358,7 @@ TEST(OsWrite, DiskWithOnlyShortFreeRunsGives248) {
     const bytes before = b.image();
     ASSERT_EQ(lowest_free_run(image_bitmap(before), dd_tot(before), 8), -1);
     ASSERT_GT(dvtest::free_units(before), 100);
-    MemImage m("write_248.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     // 556 bytes need 3 units: 55 is taken by lengthening, then 56 is in
@@ -426,7 +373,7 @@ TEST(OsWrite, DiskWithOnlyShortFreeRunsGives248) {
     int g = 0;
     ImageBuilder c = fragmented_disk(55, &g);  // 56 taken
     const bytes before2 = c.image();
-    MemImage m2("write_248b.dsk", before2);
+    MemImage m2(before2);
     ASSERT_EQ(rbf::_os9_open(&p, m2 + "F", 3), 0);
     EXPECT_EQ(write_at(p, 256, bytes(1, 'q')), 248);
     EXPECT_EQ(path_bitmap(p, before2), image_bitmap(before2));
@@ -452,7 +399,7 @@ TEST(OsWrite, SasOfZeroOrOverHalfTheDiskGivesOneUnitSegments) {
         int f = 0;
         ImageBuilder b = small_disk(sas, &f);
         const bytes before = b.image();
-        MemImage m("write_sas.dsk", before);
+        MemImage m(before);
         rbf::os9_path_id p = nullptr;
         ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
         const bytes a = pattern(10, 15);
@@ -479,7 +426,7 @@ TEST(OsWrite, SasOfExactlyHalfTheDiskIsUsedAsItIs) {
     const bytes before = b.image();
     const int run = lowest_free_run(image_bitmap(before), dd_tot(before), 150);
     ASSERT_GT(run, 0);
-    MemImage m("write_sas_half.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     EXPECT_EQ(write_at(p, 0, pattern(10, 17)), 0);
@@ -492,7 +439,7 @@ TEST(OsWrite, GetSasSegmentMarksLowestRunOrGives248) {
     ImageBuilder b;
     b.mark(14, 1, true);  // free: 10..13, 15..
     const bytes before = b.image();
-    MemImage m("write_getsas.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "@", 3), 0);
     int cluster = 0;
@@ -500,9 +447,9 @@ TEST(OsWrite, GetSasSegmentMarksLowestRunOrGives248) {
     EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
     EXPECT_EQ(cluster, 15);
     EXPECT_EQ(size, 8);
-    for (int u = 15; u < 23; ++u) EXPECT_TRUE(bit_set(p->bitmap, u));
-    EXPECT_FALSE(bit_set(p->bitmap, 13));
-    EXPECT_FALSE(bit_set(p->bitmap, 23));
+    for (int u = 15; u < 23; ++u) EXPECT_TRUE(map_bit(p->bitmap, u));
+    EXPECT_FALSE(map_bit(p->bitmap, 13));
+    EXPECT_FALSE(map_bit(p->bitmap, 23));
     // Fill everything but runs of 7.
     for (int u = 0; u < 630; ++u)
         if (u % 8 == 0) p->bitmap[static_cast<std::size_t>(u) / 8] |= static_cast<unsigned char>(0x80 >> (u % 8));
@@ -519,7 +466,7 @@ TEST(OsWrite, RawWriteLandsAtStreamPositionAndStopsAtDiskEnd) {
     bytes img = b.image();
     const std::size_t disk = 630u * 256u;
     img.insert(img.end(), 512, 0x55);  // the image file is longer than the disk
-    MemImage m("write_raw.dsk", img);
+    MemImage m(img);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + ".@", 3), 0);
 
@@ -572,7 +519,7 @@ TEST(OsWrite, ReadOnlyPathRefusesWritesWith214) {
     ImageBuilder b;
     b.add_file(b.root(), "F", pattern(100, 19));
     const bytes before = b.image();
-    MemImage m("write_ro.dsk", before);
+    MemImage m(before);
     const bytes data(10, 'w');
 
     rbf::os9_path_id p = nullptr;
@@ -614,7 +561,7 @@ TEST(OsWrite, LargeWriteSpreadsOverSegmentsAndReadsBackByteForByte) {
     // Units 20, 30, ... taken: free runs of nine units at 11, 21, 31, ...
     for (int u = 20; u <= 100; u += 10) b.add_entry(b.root(), "T" + std::to_string(u), b.make_fd(0x1B, {}, 0, 1, u));
     const bytes before = b.image();
-    MemImage m("write_big.dsk", before);
+    MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
     const bytes data = pattern(20000, 20);
@@ -665,7 +612,7 @@ TEST(OsWrite, CloseTrimsAllocationToSizePlusOneUnit) {
         b.add_entry(b.root(), "F", f);
         const bytes before = b.image();
         const int run = lowest_free_run(image_bitmap(before), dd_tot(before), 8);
-        MemImage m("write_trim.dsk", before);
+        MemImage m(before);
         rbf::os9_path_id p = nullptr;
         ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
         // A first byte takes the segment of 8; the size is then set by the
@@ -682,7 +629,7 @@ TEST(OsWrite, CloseTrimsAllocationToSizePlusOneUnit) {
         } else {
             EXPECT_EQ(fd_segments(img, f), (seglist{{run, keep}}));
             std::vector<unsigned char> bm = image_bitmap(img);
-            for (int u = run; u < run + 8; ++u) EXPECT_EQ(bit_set(bm, u), u < run + keep) << u;
+            for (int u = run; u < run + 8; ++u) EXPECT_EQ(map_bit(bm, u), u < run + keep) << u;
         }
         EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
     }

@@ -1,0 +1,205 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "rbf/image.h"
+
+namespace dvtest {
+
+namespace {
+
+// Names of the memory images alive now.
+std::set<std::string>& live_images() {
+    static std::set<std::string> names;
+    return names;
+}
+
+std::string running_test_name() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!info) return "mem";
+    return std::string(info->test_suite_name()) + "_" + info->name();
+}
+
+}  // namespace
+
+// ---- images in memory --------------------------------------------------------
+
+MemImage::MemImage(const bytes& img, const std::string& tag) {
+    const std::string base = running_test_name() + tag;
+    name_ = base;
+    for (int n = 2; live_images().count(name_); ++n) name_ = base + "_" + std::to_string(n);
+    live_images().insert(name_);
+    rbf::image_memory_put(name_, img);
+}
+
+MemImage::~MemImage() {
+    rbf::image_memory_drop(name_);
+    live_images().erase(name_);
+}
+
+bytes MemImage::get() const { return rbf::image_memory_get(name_); }
+
+// ---- LSN 0 -------------------------------------------------------------------
+
+int dd_tot(const bytes& img) { return static_cast<int>(be(img.data(), 3)); }
+int dd_map(const bytes& img) { return static_cast<int>(be(img.data() + 4, 2)); }
+int dd_dir(const bytes& img) { return static_cast<int>(be(img.data() + 8, 3)); }
+
+// ---- the allocation bitmap ------------------------------------------------------
+
+bool bit_set(const bytes& img, int unit) { return img[256 + static_cast<std::size_t>(unit) / 8] & (0x80 >> (unit % 8)); }
+
+void mark_unit(bytes& img, int unit, bool in_use) {
+    const unsigned char m = static_cast<unsigned char>(0x80 >> (unit % 8));
+    unsigned char& b = img[256 + static_cast<std::size_t>(unit) / 8];
+    b = static_cast<unsigned char>(in_use ? (b | m) : (b & ~m));
+}
+
+bool map_bit(const bytes& map, long long unit) { return map.at(static_cast<std::size_t>(unit / 8)) & (0x80 >> (unit % 8)); }
+
+bytes image_bitmap(const bytes& img) { return bytes(img.begin() + 256, img.begin() + 256 + dd_map(img)); }
+
+int lowest_free_run(const bytes& map, int total, int n) {
+    int run = 0;
+    for (int u = 0; u < total; ++u) {
+        run = map_bit(map, u) ? 0 : run + 1;
+        if (run == n) return u - n + 1;
+    }
+    return -1;
+}
+
+// ---- file descriptors -------------------------------------------------------------
+
+std::uint32_t fd_size(const bytes& img, int fd) { return be(img.data() + static_cast<std::size_t>(fd) * 256 + 9, 4); }
+
+seglist fd_segments(const bytes& img, int fd) {
+    seglist segs;
+    const unsigned char* e = img.data() + static_cast<std::size_t>(fd) * 256 + 16;
+    for (int k = 0; k < 48; ++k, e += 5) {
+        int lsn = static_cast<int>(be(e, 3));
+        if (lsn == 0) break;
+        segs.emplace_back(lsn, static_cast<int>(be(e + 3, 2)));
+    }
+    return segs;
+}
+
+bytes file_bytes(const bytes& img, int fd) {
+    bytes out;
+    std::uint32_t size = fd_size(img, fd);
+    for (auto [lsn, num] : fd_segments(img, fd))
+        for (long long b = 0; b < static_cast<long long>(num) * 256 && out.size() < size; ++b)
+            out.push_back(img.at(static_cast<std::size_t>(lsn) * 256 + static_cast<std::size_t>(b)));
+    return out;
+}
+
+// ---- directory entries ---------------------------------------------------------
+
+std::string entry_name(const unsigned char* e) {
+    std::string n;
+    for (int i = 0; i < 28 && e[i]; ++i) {
+        n.push_back(static_cast<char>(e[i] & 0x7F));
+        if (e[i] & 0x80) break;
+    }
+    return n;
+}
+
+std::size_t entry_offset(const ImageBuilder& b, int dir, std::uint32_t pos) {
+    std::uint32_t start = 0;
+    for (auto [lsn, num] : b.segments(dir)) {
+        std::uint32_t len = static_cast<std::uint32_t>(num) * 256;
+        if (pos < start + len) return static_cast<std::size_t>(lsn) * 256 + (pos - start);
+        start += len;
+    }
+    return 0;
+}
+
+// ---- bytes and dates -----------------------------------------------------------
+
+bytes slice(const bytes& b, std::size_t off, std::size_t n) {
+    return bytes(b.begin() + static_cast<long>(off), b.begin() + static_cast<long>(off + n));
+}
+
+bytes local_date(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return {static_cast<unsigned char>(tm.tm_year), static_cast<unsigned char>(tm.tm_mon + 1),
+            static_cast<unsigned char>(tm.tm_mday), static_cast<unsigned char>(tm.tm_hour),
+            static_cast<unsigned char>(tm.tm_min)};
+}
+
+// ---- program runs -------------------------------------------------------------
+
+::testing::AssertionResult run_gave(const Run& r, const Run& want) {
+    std::string diff;
+    if (r.out != want.out)
+        diff += "\n  standard output: \"" + r.out + "\"\n         expected: \"" + want.out + "\"";
+    if (r.err != want.err)
+        diff += "\n  standard error:  \"" + r.err + "\"\n         expected: \"" + want.err + "\"";
+    if (r.status != want.status)
+        diff += "\n  exit status: " + std::to_string(r.status) + ", expected " + std::to_string(want.status);
+    if (diff.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the run differs:" << diff;
+}
+
+LimitedRun run_limited(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+                       const std::string& input, const std::string& path_prefix, int seconds) {
+    const std::string in = dir + "/.lim_in", out = dir + "/.lim_out", err = dir + "/.lim_err";
+    write_file(in, bytes(input.begin(), input.end()));
+    std::string exe = program_path(program);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int i = open(in.c_str(), O_RDONLY);
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(i, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        if (!path_prefix.empty()) {
+            const char* old = getenv("PATH");
+            std::string p = path_prefix + ":" + (old ? old : "/usr/bin:/bin");
+            setenv("PATH", p.c_str(), 1);
+        }
+        std::vector<std::string> copy = args;
+        std::vector<char*> argv{exe.data()};
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    LimitedRun r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int wstatus = 0;
+    for (;;) {
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+            r.exited = WIFEXITED(wstatus);
+            r.status = r.exited ? WEXITSTATUS(wstatus) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            r.status = -2;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    bytes o = read_file(out), e = read_file(err);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return r;
+}
+
+}  // namespace dvtest
