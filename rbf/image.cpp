@@ -170,8 +170,6 @@ std::size_t image_write(image_store& img, std::uint64_t off, const void* buf, st
     return done;
 }
 
-void image_release_cache() { recent_store().reset(); }
-
 void image_memory_put(const std::string& name, std::vector<u_char> bytes) {
     auto img = std::make_shared<image_store>();
     img->memory = true;

@@ -35,10 +35,6 @@ std::size_t image_write(image_store& img, std::uint64_t off, const void* buf, st
 // Valid until the next write to the image.
 const u_char* image_span(const image_store& img, std::uint64_t off, std::size_t n);
 
-// Lets go of the store kept open for the image opened last (its file stays
-// mapped otherwise until the next image is opened or the program ends).
-void image_release_cache();
-
 // In-memory images: a pathlist whose image name is `name` opens these bytes
 // instead of a host file, until image_memory_drop.
 void image_memory_put(const std::string& name, std::vector<u_char> bytes);
