@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             }
         }
         // Bounded by count only: every successful read moves forward.
-        for (int step = 0; step < 4096; ++step) {
+        for (int step = 0; step < 1024; ++step) {
             unsigned op = rng.next();
             int want = kSizes[(op >> 3) % (sizeof kSizes / sizeof kSizes[0])];
             switch (op % 8) {

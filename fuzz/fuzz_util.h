@@ -113,6 +113,7 @@ public:
     bytes available(std::int64_t pos, std::int64_t n) const {
         bytes out;
         if (!ok_ || n <= 0) return out;
+        out.reserve(static_cast<std::size_t>(std::min<std::int64_t>(n, 1 << 16)));
         std::int64_t start = 0;
         for (int k = 0; k < 48 && static_cast<std::int64_t>(out.size()) < n; ++k) {
             std::int64_t lsn = be(fd_.data() + 16 + 5 * k, 3);
@@ -125,11 +126,16 @@ public:
                 continue;
             }
             if (lsn + units > g_.total || lsn * g_.cs < g_.sys_end) break;
-            for (; at < end && static_cast<std::int64_t>(out.size()) < n; ++at) {
-                std::int64_t off = lsn * g_.cs + (at - start);
-                if (off >= static_cast<std::int64_t>(img_.size())) return out;
-                out.push_back(img_[static_cast<std::size_t>(off)]);
-            }
+            // The span of this segment from `at`, cut at the request and at
+            // the end of the image.
+            const std::int64_t off = lsn * g_.cs + (at - start);
+            const std::int64_t img_size = static_cast<std::int64_t>(img_.size());
+            if (off >= img_size) return out;
+            std::int64_t len = std::min(end - at, n - static_cast<std::int64_t>(out.size()));
+            const bool short_image = off + len > img_size;
+            if (short_image) len = img_size - off;
+            out.insert(out.end(), img_.begin() + off, img_.begin() + off + len);
+            if (short_image) return out;
             start = end;
         }
         return out;

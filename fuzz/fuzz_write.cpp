@@ -44,6 +44,8 @@ const T& pick(const T (&table)[N], Reader& in) {
 // Memory the harness allows an image to reach: dd_tot × cluster size.
 constexpr std::int64_t kMaxDiskBytes = std::int64_t{1} << 20;
 
+constexpr long kPruneBudget = 4000;
+
 struct Guard {
     bytes original;
     Geometry g;
@@ -204,9 +206,12 @@ bool flow_rewrite(Reader& in, const std::string& pathlist) {
     return !(mode & rbf::MODE_DIR) || ec != rbf::E_SUCCESS;
 }
 
+// Steps (directories entered, entries met) that the prunes of one input
+// may take together; a damaged tree can hold far more than a run needs.
+long g_prune_budget = 0;
+
 void flow_prune(const std::string& pathlist) {
-    long budget = 20000;
-    dvtest::prune_walk(pathlist, &budget);
+    if (g_prune_budget > 0) dvtest::prune_walk(pathlist, &g_prune_budget);
 }
 
 // Writes `n` bytes through raw access at a position; true when it wrote.
@@ -265,6 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     bool keep_sound = sound(img);
     if (g_trace) std::fprintf(stderr, "image %zu bytes, sound %d\n", img.size(), keep_sound ? 1 : 0);
     rbf::image_memory_put(kImage, img);
+    g_prune_budget = kPruneBudget;
     Reader in(script.data(), script.size());
     // Plain files of the sound image before each flow: those the flow does
     // not name must keep their bytes.
