@@ -44,7 +44,7 @@ const T& pick(const T (&table)[N], Reader& in) {
 // Memory the harness allows an image to reach: dd_tot × cluster size.
 constexpr std::int64_t kMaxDiskBytes = std::int64_t{1} << 20;
 
-constexpr long kPruneBudget = 4000;
+constexpr long kPruneBudget = 1500;
 
 struct Guard {
     bytes original;
