@@ -65,17 +65,6 @@ struct Guard {
     }
 };
 
-// Name of a directory entry as the disk stores it: up to a zero byte or the
-// character with bit 7, at most 28.
-std::string entry_name(const unsigned char* e) {
-    std::string n;
-    for (int i = 0; i < 28 && e[i]; ++i) {
-        n.push_back(static_cast<char>(e[i] & 0x7F));
-        if (e[i] & 0x80) break;
-    }
-    return n;
-}
-
 // The properties under which the library must keep an image sound: one
 // unit per sector, the whole disk in the image, every unit in use owned
 // exactly once (LSN 0, bitmap, an FD, a segment) and every free one by
@@ -119,8 +108,8 @@ bool sound(const bytes& img) {
         for (auto [s, n] : segs)
             for (std::int64_t b = 0; b < n * 256 && static_cast<std::int64_t>(data.size()) < size; ++b)
                 data.push_back(img[static_cast<std::size_t>(s * 256 + b)]);
-        if (entry_name(&data[0]) != ".." || be(&data[29], 3) != parent) return false;
-        if (entry_name(&data[32]) != "." || be(&data[61], 3) != lsn) return false;
+        if (dvtest::entry_name(&data[0]) != ".." || be(&data[29], 3) != parent) return false;
+        if (dvtest::entry_name(&data[32]) != "." || be(&data[61], 3) != lsn) return false;
         for (std::size_t off = 64; off + 32 <= data.size(); off += 32)
             if (data[off] != 0) todo.emplace_back(be(&data[off + 29], 3), lsn);
     }

@@ -103,15 +103,6 @@ bytes file_bytes(const bytes& img, int fd) {
 
 // ---- directory entries ---------------------------------------------------------
 
-std::string entry_name(const unsigned char* e) {
-    std::string n;
-    for (int i = 0; i < 28 && e[i]; ++i) {
-        n.push_back(static_cast<char>(e[i] & 0x7F));
-        if (e[i] & 0x80) break;
-    }
-    return n;
-}
-
 std::size_t entry_offset(const ImageBuilder& b, int dir, std::uint32_t pos) {
     std::uint32_t start = 0;
     for (auto [lsn, num] : b.segments(dir)) {

@@ -15,6 +15,7 @@
 #include "image_builder.h"
 #include "os9path.h"
 #include "run_program.h"
+#include "tree_check.h"
 
 namespace dvtest {
 
@@ -91,9 +92,6 @@ bytes file_bytes(const bytes& img, int fd);
 
 // ---- directory entries ------------------------------------------------------
 
-// The name of the 32-byte entry at `e`, bit 7 cleared: it ends at the
-// character with bit 7 set, at a zero byte or after 28 bytes.
-std::string entry_name(const unsigned char* e);
 // Image byte offset of the entry at byte `pos` of directory `dir`'s data;
 // 0 when the segments do not reach `pos`.
 std::size_t entry_offset(const ImageBuilder& b, int dir, std::uint32_t pos);

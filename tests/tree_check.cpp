@@ -21,15 +21,6 @@ struct Disk {
     bool fd_ok(int lsn) const { return lsn > 0 && lsn < total && static_cast<std::size_t>(lsn + 1) * 256 <= img.size(); }
 };
 
-std::string entry_name(const unsigned char* e) {
-    std::string n;
-    for (int i = 0; i < 28 && e[i]; ++i) {
-        n.push_back(static_cast<char>(e[i] & 0x7F));
-        if (e[i] & 0x80) break;
-    }
-    return n;
-}
-
 bytes file_bytes(const Disk& d, int lsn, std::vector<std::string>* problems, const std::string& where) {
     const unsigned char* f = d.fd(lsn);
     std::uint32_t size = be(f + 9, 4);
@@ -112,6 +103,15 @@ void walk(const Disk& d, std::vector<std::string>* problems, std::map<std::strin
 }
 
 }  // namespace
+
+std::string entry_name(const unsigned char* e) {
+    std::string n;
+    for (int i = 0; i < 28 && e[i]; ++i) {
+        n.push_back(static_cast<char>(e[i] & 0x7F));
+        if (e[i] & 0x80) break;
+    }
+    return n;
+}
 
 std::vector<std::string> check_tree(const bytes& img) {
     std::vector<std::string> problems;

@@ -26,6 +26,10 @@ std::vector<std::string> check_tree(const bytes& img);
 // (bit 7 cleared).
 std::map<std::string, TreeNode> list_tree(const bytes& img);
 
+// Name of a directory entry as the disk stores it: up to a zero byte or the
+// character with bit 7 (cleared here), at most 28.
+std::string entry_name(const unsigned char* e);
+
 // Number of clear bits below dd_tot.
 int free_units(const bytes& img);
 
