@@ -4,8 +4,8 @@
 #include <string>
 
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
-#include "rbf/bigendian.h"
 
 using namespace rbf;
 
@@ -36,25 +36,20 @@ int do_free(char** argv, const char* p) {
     _os9_seek(path, 0, 0);
     int size = sizeof sector0;
     _os9_read(path, &sector0, &size);
-    // Unsigned 64 bits hold every product below: dd_tot < 2^24, cs and
-    // dd_bit < 2^24 and 2^16 with cs = 256 × dd_bit.
-    unsigned long long total_sectors = get_be24(sector0.dd_tot);
-    unsigned long long sectors_per_cluster = get_be16(sector0.dd_bit);
-    unsigned long long cs = static_cast<unsigned long long>(path->cs);
-
-    // Free units and the longest run of them, below dd_tot.
-    unsigned long long free_sectors = 0, largest_free_block = 0, largest_count = 0, bytes_free = 0;
-    for (unsigned long long k = 0; k < total_sectors; ++k) {
-        if (_os9_ckbit(path->bitmap, static_cast<int>(k))) {
-            if (largest_count > largest_free_block) largest_free_block = largest_count;
-            largest_count = 0;
-        } else {
-            ++largest_count;
-            ++free_sectors;
-            bytes_free += cs * sectors_per_cluster;
-        }
+    os9_usage usage;
+    ec = _os9_usage(path, &usage);
+    if (ec != E_SUCCESS) {
+        std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
+        std::exit(ec);
     }
-    if (largest_count > largest_free_block) largest_free_block = largest_count;
+    // Unsigned 64 bits hold every product below: dd_tot < 2^24, the unit
+    // and dd_bit < 2^24 and 2^16 with a unit of 256 × dd_bit bytes.
+    const unsigned long long total_sectors = usage.total_units;
+    const unsigned long long sectors_per_cluster = usage.cluster_sectors;
+    const unsigned long long cs = usage.unit_bytes;
+    const unsigned long long free_sectors = usage.free_units;
+    const unsigned long long largest_free_block = usage.largest_free_run;
+    const unsigned long long bytes_free = free_sectors * cs * sectors_per_cluster;
 
     std::string name = NameFromField(sector0.dd_nam, sizeof sector0.dd_nam);
     std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), sector0.dd_dat[1], sector0.dd_dat[2],

@@ -20,7 +20,10 @@
 
 namespace rbf {
 
-struct image_store;  // shared view of one image's bytes (rbf/image.h)
+// An open image (os9disk.h): a program holds it for an operand and every
+// path opened on it shares it.
+struct os9_image;
+using image_ref = std::shared_ptr<os9_image>;
 
 struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -40,44 +43,54 @@ struct _pd {
     std::string imgfile;       // host name of the image or host file
     std::string pathlist;      // path inside the image; empty for a host file
     int pl_fd_lsn = 0;         // FD sector of the open file (0: raw, host)
-    int filepos = 0;           // position in the file (raw: in the image)
+    std::int64_t filepos = 0;  // position in the file (raw: in the image)
     host_stream fd;            // host file stream (host files only)
-    std::shared_ptr<image_store> img;  // image bytes (image paths only)
+    image_ref img;             // the image (image paths only)
     std::array<u_char, SECTOR_SIZE> lsn0{};  // copy of LSN 0
+    disk_geometry geo;         // LSN 0 decoded at open
     std::vector<u_char> bitmap;        // copy of the allocation bitmap (raw paths: read at
                                        // open; others: when first needed)
-    int ss = 0;                // sector size, 256
-    int spc = 0;               // sectors per cluster (dd_bit)
-    int cs = 0;                // bytes per addressing unit
-    int bitmap_bytes = 0;      // dd_map
     int israw = 0;             // pathlist ended in '@'
     int isnative = 0;          // host file
 
     // Library-private state.
     bool writable = false;             // opened with write access
-    long long raw_pos = 0;             // where the next raw write lands
+    std::int64_t raw_pos = 0;          // where the next raw write lands
     bool bitmap_loaded = false;
     std::vector<u_char> bitmap_base;   // bitmap as loaded, to write back only changes
+    // Directory read-ahead of _os9_readdir: bytes from dir_ahead_pos, valid
+    // while the image's write generation is dir_ahead_gen.
+    std::vector<u_char> dir_ahead;
+    std::int64_t dir_ahead_pos = 0;
+    std::uint64_t dir_ahead_gen = 0;
 };
 using os9_path_id = _pd*;
 
 // ---- open and close ------------------------------------------------------
 
 // Opens `pathlist` with access `mode` (0x01 read, 0x02 write, 0x80 directory).
-// Returns 0 and an open path in *path, or 1 (no memory / not a usable image:
-// LSN 0 short or dd_bit 0), 214 (access check failed), 215 (bad pathlist),
+// Returns 0 and an open path in *path, or 1 (no memory, LSN 0 short), 249
+// (LSN 0 does not describe an RBF disk), 214 (access check failed), 215 (bad pathlist),
 // 216 (image or component missing) or an error of reading a directory; on
 // failure *path holds no open path.
 error_code _os9_open(os9_path_id* path, const std::string& pathlist, int mode);
+
+// The same on an image the caller holds: `in_image` is the path inside it
+// ("DIR/file"; ending in '@' for raw access).  The path shares the image.
+error_code _os9_open(os9_path_id* path, const image_ref& image, const std::string& in_image, int mode);
 
 // Opens the directory that holds the last component of `pathlist` (which
 // must hold a ':'), through its "." entry, and stores that component in
 // `filename`.  215 when the pathlist or the component is too long.
 error_code _os9_open_parent_directory(os9_path_id* path, const std::string& pathlist, int mode,
                                       std::string& filename);
+error_code _os9_open_parent_directory(os9_path_id* path, const image_ref& image, const std::string& in_image,
+                                      int mode, std::string& filename);
 
 // Trims a plain file's allocation to its size plus at most one unit, writes
-// back the bitmap bytes this path changed, and releases everything.  Always 0.
+// back the bitmap bytes this path changed, and releases everything.  0, or 1
+// when a write of the trimming or of the bitmap fell short (the path is
+// released all the same).
 error_code _os9_close(os9_path_id path);
 
 // 218 when the open directory holds `filename` (case ignored), 0 when not,
@@ -157,6 +170,8 @@ error_code _native_zero_fill(os9_path_id path, long long count);
 // Errors: 1, 214 (parent not a writable directory), 215 (bad name or
 // pathlist), 216, 217, 218 (name exists), 248 (disk full).
 error_code _os9_create(os9_path_id* path, const std::string& pathlist, int mode, int perms);
+error_code _os9_create(os9_path_id* path, const image_ref& image, const std::string& in_image, int mode,
+                       int perms);
 
 // Opens the host file `pathlist` with "w+" (perms has 0x01 or 0x02) or "r"
 // into path->fd; 214 when that fails.
@@ -164,6 +179,7 @@ error_code _native_create(os9_path_id path, const std::string& pathlist, int mod
 
 // Makes a directory with its ".." and "." entries.
 error_code _os9_makdir(const std::string& pathlist);
+error_code _os9_makdir(const image_ref& image, const std::string& in_image);
 error_code _native_makdir(const std::string& pathlist);
 
 // ---- deleting ------------------------------------------------------------
@@ -172,12 +188,14 @@ error_code _native_makdir(const std::string& pathlist);
 // goes.  187 for "." / "..", 192 for a readable directory, 215 for an empty
 // or too long name, errors of opening the parent; 0 otherwise.
 error_code _os9_delete(const std::string& pathlist);
+error_code _os9_delete(const image_ref& image, const std::string& in_image);
 
 // Lowers the link count of the FD at fd_lsn; returns the new count.
 u_char DecrementLinkCount(os9_path_id path, int fd_lsn);
 
 // Clears in `bitmap` every unit of the segments of the file `filePath`.
 error_code _os9_freefile(const std::string& filePath, std::span<u_char> bitmap);
+error_code _os9_freefile(const image_ref& image, const std::string& in_image, std::span<u_char> bitmap);
 
 error_code _native_delete(const std::string& pathlist);
 

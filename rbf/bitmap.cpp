@@ -48,12 +48,12 @@ int _os9_ckbit(std::span<const u_char> bitmap, int LSN) {
 }
 
 int _os9_getfreebit(std::span<u_char> bitmap, int total_sectors) {
-    return detail::getfreebit_from(bitmap, 2, total_sectors);
+    return static_cast<int>(detail::getfreebit_from(bitmap, 2, total_sectors));
 }
 
 namespace detail {
 
-int getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total) {
+std::int64_t getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total) {
     total = std::min<std::int64_t>(total, static_cast<std::int64_t>(bitmap.size()) * 8);
     for (std::int64_t k = std::max<std::int64_t>(from, 0); k < total;) {
         if ((k & 7) == 0 && bitmap[k >> 3] == 0xFF) {  // skip full bytes
@@ -62,7 +62,7 @@ int getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t to
         }
         if (!(bitmap[k >> 3] & (0x80 >> (k & 7)))) {
             bitmap[k >> 3] |= static_cast<u_char>(0x80 >> (k & 7));
-            return static_cast<int>(k);
+            return k;
         }
         ++k;
     }

@@ -11,6 +11,58 @@ namespace rbf {
 
 using namespace detail;
 
+namespace {
+
+error_code delete_in(const target& t) {
+    os9_path_id probe = nullptr;
+    if (open_on_image(&probe, t.image, t.whole, MODE_DIR | MODE_READ, t.raw) == E_SUCCESS) {
+        _os9_close(probe);
+        return E_ISDIR;
+    }
+    os9_path_id parent = nullptr;
+    if (error_code ec = open_on_image(&parent, t.image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
+    const std::string& filename = t.name;
+    if (NameEquals(filename, ".") || NameEquals(filename, "..")) {
+        _os9_close(parent);
+        return E_ILLARG;
+    }
+    if (filename.empty() || filename.size() > NAME_FIELD) {
+        _os9_close(parent);
+        return E_BPNAM;
+    }
+    std::int64_t where = 0;
+    fd_dentry match{};
+    error_code ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t) {
+        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, filename)) return false;
+        match = e;
+        return true;
+    }, &where);
+    error_code result = E_SUCCESS;
+    if (ec == E_SUCCESS) {
+        int lsn = static_cast<int>(get_be24(match.lsn));
+        // The entry goes first, then the FD's link; units are freed last, so
+        // that nothing on the disk points at a unit once it is free.  Only
+        // the entry's first byte changes; the rest stays on the disk.
+        const u_char free_mark = 0;
+        parent->filepos = where;
+        int size = 1;
+        result = _os9_write(parent, &free_mark, &size);
+        if (result == E_SUCCESS && DecrementLinkCount(parent, lsn) == 0) {
+            // The segments come from the FD itself, so a file that cannot be
+            // opened for reading gives back its units all the same.
+            fd_stats fd;
+            if (fd_load(*parent, lsn, fd) == E_SUCCESS) {
+                free_segments(*parent, fd, alloc_bitmap(*parent));
+                _os9_delbit(alloc_bitmap(*parent), static_cast<int>(unit_bit(*parent, lsn)), 1);
+            }
+        }
+    }
+    error_code closed = _os9_close(parent);
+    return result ? result : closed;
+}
+
+}  // namespace
+
 u_char DecrementLinkCount(os9_path_id path, int fd_lsn) {
     fd_stats fd;
     // An FD that cannot be read or written is left as it is, and reported
@@ -31,54 +83,31 @@ error_code _os9_freefile(const std::string& filePath, std::span<u_char> bitmap) 
     return ec;
 }
 
+error_code _os9_freefile(const image_ref& image, const std::string& in_image, std::span<u_char> bitmap) {
+    os9_path_id file = nullptr;
+    if (error_code ec = _os9_open(&file, image, in_image, MODE_READ)) return ec;
+    fd_stats fd;
+    error_code ec = _os9_gs_fd(file, SECTOR_SIZE, &fd);
+    if (ec == E_SUCCESS) free_segments(*file, fd, bitmap);
+    _os9_close(file);
+    return ec;
+}
+
 error_code _native_delete(const std::string& pathlist) {
     return unlink(pathlist.c_str()) == 0 ? E_SUCCESS : errno;
 }
 
 error_code _os9_delete(const std::string& pathlist) {
     if (pathlist.find(':') == std::string::npos) return _native_delete(pathlist);
-    os9_path_id probe = nullptr;
-    if (_os9_open(&probe, pathlist, MODE_DIR | MODE_READ) == E_SUCCESS) {
-        _os9_close(probe);
-        return E_ISDIR;
-    }
-    os9_path_id parent = nullptr;
-    std::string filename;
-    if (error_code ec = _os9_open_parent_directory(&parent, pathlist, MODE_DIR | MODE_WRITE, filename)) return ec;
-    if (NameEquals(filename, ".") || NameEquals(filename, "..")) {
-        _os9_close(parent);
-        return E_ILLARG;
-    }
-    if (filename.empty() || filename.size() > NAME_FIELD) {
-        _os9_close(parent);
-        return E_BPNAM;
-    }
-    std::int64_t where = 0;
-    fd_dentry match{};
-    error_code ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t) {
-        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, filename)) return false;
-        match = e;
-        return true;
-    }, &where);
-    if (ec == E_SUCCESS) {
-        int lsn = static_cast<int>(get_be24(match.lsn));
-        if (DecrementLinkCount(parent, lsn) == 0) {
-            // The segments come from the FD itself, so a file that cannot be
-            // opened for reading gives back its units all the same.
-            fd_stats fd;
-            if (fd_load(*parent, lsn, fd) == E_SUCCESS) {
-                free_segments(*parent, fd, alloc_bitmap(*parent));
-                _os9_delbit(alloc_bitmap(*parent), static_cast<int>(unit_bit(lsn)), 1);
-            }
-        }
-        // Only the entry's first byte changes; the rest stays on the disk.
-        const u_char free_mark = 0;
-        parent->filepos = static_cast<int>(where);
-        int size = 1;
-        _os9_write(parent, &free_mark, &size);
-    }
-    _os9_close(parent);
-    return E_SUCCESS;
+    target t;
+    if (error_code ec = target_of_pathlist(pathlist, &t)) return ec;
+    return delete_in(t);
+}
+
+error_code _os9_delete(const image_ref& image, const std::string& in_image) {
+    target t;
+    if (error_code ec = target_of(image, in_image, &t)) return ec;
+    return delete_in(t);
 }
 
 }  // namespace rbf

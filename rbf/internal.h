@@ -14,29 +14,46 @@
 
 namespace rbf::detail {
 
-// ---- geometry: the one place where units become bytes and bits ----------
+// ---- geometry: every conversion goes through the path's disk_geometry -----
 
-inline std::uint32_t disk_units(const _pd& p) { return get_be24(p.lsn0.data()); }
-inline std::uint32_t bitmap_field(const _pd& p) { return get_be16(p.lsn0.data() + 4); }
-
-// Byte offset in the image of unit `lsn`.
-inline std::int64_t unit_offset(const _pd& p, std::int64_t lsn) { return lsn * p.cs; }
-
-// Bitmap bit that stands for unit `lsn`.
-inline std::int64_t unit_bit(std::int64_t lsn) { return lsn; }
-
-// Bytes of the whole disk as raw access sees it.
-inline std::int64_t disk_bytes(const _pd& p) { return std::int64_t{disk_units(p)} * p.cs; }
-
-// First byte after LSN 0 and the sectors the bitmap occupies: nothing of a
-// file (FD or data) may lie below it.
-inline std::int64_t system_area_end(const _pd& p) {
-    return SECTOR_SIZE + (std::int64_t{bitmap_field(p)} + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
+inline std::uint32_t disk_units(const _pd& p) { return p.geo.total_units; }
+inline std::int64_t unit_offset(const _pd& p, std::int64_t lsn) {
+    return static_cast<std::int64_t>(p.geo.unit_offset(static_cast<std::uint64_t>(lsn)));
 }
+inline std::int64_t unit_bit(const _pd& p, std::int64_t lsn) {
+    return static_cast<std::int64_t>(p.geo.unit_bit(static_cast<std::uint64_t>(lsn)));
+}
+inline std::int64_t unit_bytes(const _pd& p) { return p.geo.unit_bytes; }
+inline std::int64_t disk_bytes(const _pd& p) { return static_cast<std::int64_t>(p.geo.disk_bytes()); }
+inline std::int64_t system_area_end(const _pd& p) { return static_cast<std::int64_t>(p.geo.system_area_end()); }
+inline bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units) { return p.geo.units_sane(lsn, units); }
 
-// True when units lsn .. lsn + units - 1 exist and lie outside LSN 0 and
-// the bitmap.
-bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units);
+// Opens a path on an image the caller holds; `raw` asks for the whole image.
+error_code open_on_image(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
+                         bool raw);
+
+// Walks `in_image` from the root of the path's disk, leaving the target's FD
+// sector in *fd_lsn: 216 when a component is missing, or a read error.
+error_code walk_path(_pd& p, const std::string& in_image, int* fd_lsn);
+
+// Splits the in-image path into its parent ("" for the root) and last name.
+void split_last(const std::string& in_image, std::string* parent, std::string* name);
+
+// The target of a call that works through the target's parent directory
+// (create, makdir, delete).
+struct target {
+    image_ref image;
+    std::string whole;       // in-image path of the target itself
+    bool raw = false;        // the pathlist ended in '@'
+    std::string parent_dot;  // in-image path of the parent's "." entry
+    std::string name;        // the last component
+};
+// From a pathlist: 215 when it is longer than MAX_PARENT_PATHLIST, has no
+// image part or a last component longer than MAX_FILENAME; else the image is
+// opened (for writing when it can be) and 216 when it is not there.
+error_code target_of_pathlist(const std::string& pathlist, target* t);
+// From an image the caller holds; the same length checks.
+error_code target_of(const image_ref& image, const std::string& in_image, target* t);
 
 // Reads the bitmap copy from the image if this path has not yet; false
 // when memory runs out.
@@ -53,11 +70,11 @@ std::int64_t alloc_limit(_pd& p);
 // Reads the FD at unit `lsn`; 1 when the unit is not a place for an FD or
 // the image does not hold all 256 bytes.
 error_code fd_load(const _pd& p, std::int64_t lsn, fd_stats& fd);
-// Writes `count` bytes of the FD at unit `lsn`; 1 on the same conditions,
-// 214 on a path without write access.
+// Writes `count` bytes of the FD at unit `lsn`; 1 on the same conditions or
+// when the write falls short, 214 on a path without write access.
 error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count = SECTOR_SIZE);
 
-inline std::uint32_t fd_size(const fd_stats& fd) { return get_be32(fd.fd_siz); }
+inline std::int64_t fd_size(const fd_stats& fd) { return get_be32(fd.fd_siz); }
 
 // ---- segment lists ---------------------------------------------------------
 
@@ -101,7 +118,10 @@ template <class Visit>
 error_code dir_scan(_pd& p, std::int64_t start, Visit visit, std::int64_t* where);
 
 // Lowest clear bit from `from` up to total - 1, set on return; -1 if none.
-int getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total);
+std::int64_t getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total);
+
+// Writes n bytes at image offset `off`; 1 when the image took fewer.
+error_code image_put(_pd& p, std::int64_t off, const void* buf, std::size_t n);
 
 // Pathlist pieces between separators (empty pieces dropped).
 std::vector<std::string> split_pieces(const std::string& s, char sep);

@@ -10,6 +10,8 @@
 
 namespace rbf {
 
+using namespace detail;
+
 namespace {
 
 fd_dentry dir_entry(const char* name, int lsn) {
@@ -21,6 +23,35 @@ fd_dentry dir_entry(const char* name, int lsn) {
     return e;
 }
 
+error_code makdir_in(const image_ref& image, const std::string& in_image) {
+    os9_path_id parent_path = nullptr;
+    std::string filename;
+    if (error_code ec = _os9_open_parent_directory(&parent_path, image, in_image, MODE_DIR | MODE_WRITE, filename))
+        return ec;
+    int parentLSN = parent_path->pl_fd_lsn;
+    _os9_close(parent_path);
+
+    os9_path_id dir_path = nullptr;
+    if (error_code ec = _os9_create(&dir_path, image, in_image, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
+    fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
+    int size = sizeof entries;
+    error_code ec = _os9_write(dir_path, entries, &size);
+    if (ec != E_SUCCESS) {
+        // A directory without ".." and "." is no directory: take the new
+        // name and FD away again, as a plain file, so the disk stays sound.
+        fd_stats fd;
+        error_code undo = _os9_gs_fd(dir_path, SECTOR_SIZE, &fd);
+        if (undo == E_SUCCESS) {
+            fd.fd_att = static_cast<u_char>(fd.fd_att & ~ATT_DIR);
+            undo = _os9_gs_fd_set(dir_path, SECTOR_SIZE, &fd);
+        }
+        _os9_close(dir_path);
+        if (undo == E_SUCCESS) _os9_delete(image, in_image);
+        return ec;
+    }
+    return _os9_close(dir_path);
+}
+
 }  // namespace
 
 error_code _native_makdir(const std::string& pathlist) {
@@ -29,31 +60,13 @@ error_code _native_makdir(const std::string& pathlist) {
 
 error_code _os9_makdir(const std::string& pathlist) {
     if (pathlist.find(':') == std::string::npos) return _native_makdir(pathlist);
-    os9_path_id parent_path = nullptr;
-    std::string filename;
-    if (error_code ec = _os9_open_parent_directory(&parent_path, pathlist, MODE_DIR | MODE_WRITE, filename))
-        return ec;
-    int parentLSN = parent_path->pl_fd_lsn;
-    _os9_close(parent_path);
-
-    os9_path_id dir_path = nullptr;
-    if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
-    fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
-    int size = sizeof entries;
-    error_code ec = _os9_write(dir_path, entries, &size);
-    if (ec != E_SUCCESS) {
-        // A directory without ".." and "." is no directory: take the new
-        // name and FD away again, as a plain file, so the disk stays sound.
-        fd_stats fd;
-        if (_os9_gs_fd(dir_path, SECTOR_SIZE, &fd) == E_SUCCESS) {
-            fd.fd_att = static_cast<u_char>(fd.fd_att & ~ATT_DIR);
-            _os9_gs_fd_set(dir_path, SECTOR_SIZE, &fd);
-        }
-        _os9_close(dir_path);
-        _os9_delete(pathlist);
-        return ec;
-    }
-    return _os9_close(dir_path);
+    target t;
+    if (error_code ec = target_of_pathlist(pathlist, &t)) return ec;
+    // The in-image path as the pathlist names it, with its parent's "." as
+    // the parent lookups of the pathlist calls take it.
+    return makdir_in(t.image, t.parent_dot.substr(0, t.parent_dot.size() - 1) + t.name);
 }
+
+error_code _os9_makdir(const image_ref& image, const std::string& in_image) { return makdir_in(image, in_image); }
 
 }  // namespace rbf

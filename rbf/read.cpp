@@ -26,7 +26,7 @@ error_code raw_read(os9_path_id path, void* buffer, int* size) {
     if (*size > 0 && want == 0) return E_EOF;
     std::size_t got = image_read(*path->img, static_cast<std::uint64_t>(path->filepos), buffer,
                                  static_cast<std::size_t>(want));
-    path->filepos += static_cast<int>(got);
+    path->filepos += static_cast<std::int64_t>(got);
     path->raw_pos = path->filepos;
     *size = static_cast<int>(got);
     return E_SUCCESS;
@@ -52,7 +52,7 @@ error_code file_read(_pd& p, u_char* buffer, int* size, bool line) {
     if (want == 0) return E_SUCCESS;
     std::int64_t done = 0;
     if (error_code ec = file_transfer(p, fd, p.filepos, buffer, want, false, line, &done)) return ec;
-    p.filepos += static_cast<int>(done);
+    p.filepos += done;
     // A byte read reports only the bytes really read; a line read reports
     // the request clipped at the end of the file, its line ending at the
     // first 0x0D.

@@ -15,11 +15,14 @@ error_code _os9_seek(os9_path_id path, int pos, int mode) {
     }
     if (path->israw) {
         // Moves only where the next raw write lands, as a host stream would.
-        long long base = mode == 0 ? 0 : mode == 1 ? path->raw_pos : mode == 2 ? static_cast<long long>(image_size(*path->img)) : -1;
+        std::int64_t base = mode == 0 ? 0
+                            : mode == 1 ? path->raw_pos
+                            : mode == 2 ? static_cast<std::int64_t>(image_size(*path->img))
+                                        : -1;
         if (base >= 0 && base + pos >= 0) path->raw_pos = base + pos;
         return E_SUCCESS;
     }
-    long long base;
+    std::int64_t base;
     if (mode == 0) {
         base = 0;
     } else if (mode == 1) {
@@ -31,9 +34,9 @@ error_code _os9_seek(os9_path_id path, int pos, int mode) {
     } else {
         return E_SUCCESS;
     }
-    long long target = base + pos;
+    std::int64_t target = base + pos;
     if (target < 0 || target > INT_MAX) return E_GENERAL;
-    path->filepos = static_cast<int>(target);
+    path->filepos = target;
     return E_SUCCESS;
 }
 

@@ -8,25 +8,15 @@
 
 namespace rbf::detail {
 
-bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units) {
-    if (lsn <= 0 || units < 0) return false;
-    if (lsn + units > std::int64_t{disk_units(p)}) return false;
-    return unit_offset(p, lsn) >= system_area_end(p);
-}
-
 bool load_bitmap(_pd& p) {
     if (p.bitmap_loaded || !p.img) return p.bitmap_loaded;
     // The buffer spans whole bitmap units, but holds only what the image has.
-    std::int64_t want = (std::int64_t{p.bitmap_bytes} / SECTOR_SIZE + 1) * p.cs;
+    std::int64_t want = (std::int64_t{p.geo.bitmap_bytes} / SECTOR_SIZE + 1) * unit_bytes(p);
     std::int64_t size = static_cast<std::int64_t>(image_size(*p.img));
     std::int64_t have = std::clamp<std::int64_t>(size - SECTOR_SIZE, 0, want);
     try {
-        if (const u_char* src = image_span(*p.img, SECTOR_SIZE, static_cast<std::size_t>(have))) {
-            p.bitmap.assign(src, src + have);
-        } else {
-            p.bitmap.resize(static_cast<std::size_t>(have));
-            p.bitmap.resize(image_read(*p.img, SECTOR_SIZE, p.bitmap.data(), p.bitmap.size()));
-        }
+        p.bitmap.resize(static_cast<std::size_t>(have));
+        p.bitmap.resize(image_read(*p.img, SECTOR_SIZE, p.bitmap.data(), p.bitmap.size()));
         if (p.writable) p.bitmap_base = p.bitmap;
     } catch (const std::bad_alloc&) {
         p.bitmap.clear();
@@ -39,14 +29,14 @@ bool load_bitmap(_pd& p) {
 
 std::span<u_char> alloc_bitmap(_pd& p) {
     load_bitmap(p);
-    std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes));
+    std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.geo.bitmap_bytes));
     return std::span<u_char>(p.bitmap.data(), n);
 }
 
 std::int64_t alloc_limit(_pd& p) {
     load_bitmap(p);
     std::int64_t bits = static_cast<std::int64_t>(
-        std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.bitmap_bytes))) * 8;
+        std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.geo.bitmap_bytes))) * 8;
     return std::min<std::int64_t>(disk_units(p), bits);
 }
 
@@ -61,8 +51,12 @@ error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count) {
     if (!p.img || !units_sane(p, lsn, 1)) return E_GENERAL;
     if (!p.writable) return E_FNA;
     std::size_t n = static_cast<std::size_t>(std::clamp(count, 0, SECTOR_SIZE));
-    image_write(*p.img, static_cast<std::uint64_t>(unit_offset(p, lsn)), &fd, n);
-    return E_SUCCESS;
+    return image_put(p, unit_offset(p, lsn), &fd, n);
+}
+
+error_code image_put(_pd& p, std::int64_t off, const void* buf, std::size_t n) {
+    if (!p.img || off < 0) return E_GENERAL;
+    return image_write(*p.img, static_cast<std::uint64_t>(off), buf, n) == n ? E_SUCCESS : E_GENERAL;
 }
 
 segment_list segments_of(const _pd& p, const fd_stats& fd) {
@@ -72,7 +66,7 @@ segment_list segments_of(const _pd& p, const fd_stats& fd) {
         std::int64_t lsn = get_be24(fd.fd_seg[k].lsn);
         if (lsn == 0) break;
         std::int64_t units = get_be16(fd.fd_seg[k].num);
-        std::int64_t bytes = units * p.cs;
+        std::int64_t bytes = units * unit_bytes(p);
         list.seg[list.count++] = segment{lsn, units, at, at + bytes};
         at += bytes;
     }
@@ -120,7 +114,7 @@ void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
     for (int k = 0; k < list.count; ++k) {
         const segment& s = list.seg[k];
         if (s.units > 0 && units_sane(p, s.lsn, s.units))
-            _os9_delbit(bitmap, static_cast<int>(unit_bit(s.lsn)), static_cast<int>(s.units));
+            _os9_delbit(bitmap, static_cast<int>(unit_bit(p, s.lsn)), static_cast<int>(s.units));
     }
 }
 

@@ -36,23 +36,23 @@ error_code native_write(os9_path_id path, const void* buffer, int* size) {
     std::int64_t room = std::max<std::int64_t>(disk_bytes(*path) - path->raw_pos, 0);
     std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(want, room));
     std::size_t done = image_write(*path->img, static_cast<std::uint64_t>(path->raw_pos), buffer, n);
-    path->raw_pos += static_cast<long long>(done);
+    path->raw_pos += static_cast<std::int64_t>(done);
     *size = static_cast<int>(done);
     return E_SUCCESS;
 }
 
 error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken) {
     std::int64_t tot = disk_units(*path);
-    int sas = path->lsn0[offsetof(lsn0_sect, pd_sas)];
+    int sas = static_cast<int>(path->geo.sas);
     if (sas == 0 || sas > tot / 2) {
         sas = 1;
-        path->lsn0[offsetof(lsn0_sect, pd_sas)] = 1;  // in memory only
+        path->geo.sas = 1;  // in memory only
     }
     std::span<u_char> bitmap = alloc_bitmap(*path);
     std::int64_t limit = alloc_limit(*path);
     // Units below the first that may hold data (LSN 0, the bitmap) never count
     // as free, whatever a damaged bitmap says.
-    std::int64_t first = (system_area_end(*path) + path->cs - 1) / path->cs;
+    std::int64_t first = static_cast<std::int64_t>(path->geo.first_data_unit());
     std::int64_t count = 0;
     for (std::int64_t k = first; k < limit;) {
         if (count == 0 && (k & 7) == 0 && bitmap[k >> 3] == 0xFF) {
@@ -83,11 +83,11 @@ int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken
         std::int64_t next = std::int64_t{get_be24(last.lsn)} + num;
         std::span<u_char> bitmap = alloc_bitmap(*path);
         if (num + 1 <= 0xFFFF && next < alloc_limit(*path) && units_sane(*path, next, 1) &&
-            !_os9_ckbit(bitmap, static_cast<int>(unit_bit(next)))) {
-            _os9_allbit(bitmap, static_cast<int>(unit_bit(next)), 1);
+            !_os9_ckbit(bitmap, static_cast<int>(unit_bit(*path, next)))) {
+            _os9_allbit(bitmap, static_cast<int>(unit_bit(*path, next)), 1);
             if (taken) taken->push_back({static_cast<int>(next), 1});
             put_be16(last.num, static_cast<std::uint32_t>(num + 1));
-            *delta = path->cs;
+            *delta = static_cast<int>(unit_bytes(*path));
             return E_SUCCESS;
         }
         if (used == SEGMENT_COUNT) return E_SLF;
@@ -97,7 +97,7 @@ int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken
     if (sas_segment(path, &cluster, &size, taken) != E_SUCCESS) return E_FULL;
     put_be24(segptr[used].lsn, static_cast<std::uint32_t>(cluster));
     put_be16(segptr[used].num, static_cast<std::uint32_t>(size));
-    *delta = size * path->cs;
+    *delta = static_cast<int>(size * unit_bytes(*path));
     return E_SUCCESS;
 }
 
@@ -129,7 +129,7 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
         for (const taken_run& r : taken) _os9_delbit(alloc_bitmap(*path), r.first, r.count);
         return ec;
     };
-    std::int64_t accum = _os9_maximum_file_size(fd, path->cs);
+    std::int64_t accum = _os9_maximum_file_size(fd, static_cast<int>(unit_bytes(*path)));
     while (accum < end) {
         int delta = 0;
         if (int ec = extend_seg_list(path, fd.fd_seg, &delta, &taken)) return undo(ec);
@@ -140,9 +140,9 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
     error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(const_cast<void*>(buffer)), want,
                                   true, false, &done);
     if (ec != E_SUCCESS || done < want) return undo(ec != E_SUCCESS ? ec : E_GENERAL);
-    path->filepos = static_cast<int>(end);
     if (end > fsize) put_be32(fd.fd_siz, static_cast<std::uint32_t>(end));
-    fd_store(*path, path->pl_fd_lsn, fd);
+    if (error_code stored = fd_store(*path, path->pl_fd_lsn, fd)) return undo(stored);
+    path->filepos = end;
     return E_SUCCESS;
 }
 

@@ -1,0 +1,151 @@
+// The disk as a whole: an open image that paths share, and the
+// calls a toolkit needs beside the path calls of os9path.h: directory
+// iteration, file status, disk usage, formatting and removal of a tree.
+// Every call returns an error_code (0 success); nothing here prints or exits.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os9path.h"
+
+namespace rbf {
+
+// ---- images -----------------------------------------------------------------
+
+// An image held open by a program: the host file (or bytes in memory for
+// tests), shared by every path opened on it and released with the last
+// reference.  Reads and writes go straight to the file, so a file that
+// shrinks under it reads short and gives an error, never a fault.
+// Opens the host file `name`, for writing when `write`.  216 when it cannot
+// be opened that way or is a directory.  The contents are not looked at:
+// paths opened on the image check LSN 0.
+error_code image_open(const std::string& name, bool write, image_ref* image);
+
+// An image of these bytes in memory, writable; writes past the end grow it.
+image_ref image_in_memory(std::vector<u_char> bytes);
+
+// The bytes of the image as they are now (a memory image's buffer, or the
+// whole host file).
+std::vector<u_char> image_contents(const os9_image& image);
+
+// Reads and decodes LSN 0 of the image: 1 when the image holds less than a
+// sector, 249 as decode_geometry.
+error_code image_geometry(const os9_image& image, disk_geometry* geometry);
+
+// ---- directories --------------------------------------------------------------
+
+struct os9_dirent {
+    std::string name;          // as stored, bit 7 cleared
+    std::uint32_t fd_lsn = 0;  // the entry's FD sector
+    std::int64_t pos = 0;      // byte position of the entry in the directory
+};
+
+// The next entry in use from the directory path's position on (deleted
+// entries are skipped); the position moves past it.  211 at the end of the
+// directory, or the error of reading it.  "." and ".." are entries too.
+error_code _os9_readdir(os9_path_id dir, os9_dirent* entry);
+
+// ---- file status --------------------------------------------------------------
+
+struct os9_stat {
+    std::uint32_t fd_lsn = 0;     // 0 for host files
+    u_char attributes = 0;        // fd_att
+    std::uint32_t owner = 0;      // fd_own
+    u_char links = 0;             // fd_lnk
+    std::uint32_t size = 0;       // fd_siz
+    std::uint64_t allocated = 0;  // bytes the segment list holds
+    int segments = 0;             // entries used in the segment list
+    bool is_dir = false;
+    u_char created[3] = {};       // year - 1900, month, day
+    u_char modified[5] = {};      // year - 1900, month, day, hour, minute
+};
+
+// Status of the open path's file (a host file: from the host's stat).  214 on
+// raw paths, 1 for an FD that cannot be read.
+error_code _os9_stat(os9_path_id path, os9_stat* status);
+
+// Status of the file whose FD is at `fd_lsn`, on the image of the open path
+// `on`: 1 when the FD lies outside the disk (or in LSN 0 or the bitmap) or
+// the image does not hold it.
+error_code _os9_stat_fd(os9_path_id on, std::uint32_t fd_lsn, os9_stat* status);
+
+// Status of `pathlist` without keeping it open: an image path, a directory
+// or a file alike.
+error_code _os9_stat_path(const image_ref& image, const std::string& in_image, os9_stat* status);
+
+// ---- disk usage ---------------------------------------------------------------
+
+struct os9_usage {
+    std::uint32_t total_units = 0;       // dd_tot
+    std::uint32_t cluster_sectors = 0;   // dd_bit
+    std::uint32_t unit_bytes = 0;        // bytes of one addressing unit
+    std::uint64_t free_units = 0;        // clear bits below dd_tot
+    std::uint64_t largest_free_run = 0;  // longest run of clear bits below dd_tot
+};
+
+// Counts the free units of the disk of the open path (bits that the image's
+// bitmap does not hold count as in use).
+error_code _os9_usage(os9_path_id path, os9_usage* usage);
+
+// ---- formatting -----------------------------------------------------------------
+
+struct format_params {
+    int tracks = 35;
+    int sectors_per_track = 18;
+    int sides = 1;
+    int cluster_size = 1;       // dd_bit
+    std::string name = "CoCo Disk";
+    int sas = 8;                // pd_sas
+    std::time_t when = 0;       // date of formatting
+};
+
+// Result of checking a geometry before anything is written.
+enum class format_fault { none, too_large, too_few_sectors };
+format_fault format_check(const format_params& params);
+
+// The allocated start of a new disk: LSN 0, the bitmap and the root
+// directory (FD, "..", "."); every sector after it is free and reads as
+// zeros.  *total_bytes gets the size of the whole disk.
+std::vector<u_char> format_head(const format_params& params, std::uint64_t* total_bytes);
+
+// Writes a whole new disk through the open path (a host file, or a raw image
+// path): the head, then zeros (holes in a host file) up to the disk's size.
+// 1 when a write falls short.  The geometry must have passed format_check.
+error_code _os9_format(os9_path_id path, const format_params& params);
+
+// ---- removing a tree --------------------------------------------------------------
+
+// Answer to the question asked before a directory is emptied.
+enum class prune_answer { go, quit };
+
+struct prune_options {
+    // Asked with the directory's pathlist before it is emptied; null asks
+    // nothing.  Called with no path open on the image.
+    std::function<prune_answer(const std::string& pathlist)> ask;
+    // Steps allowed (a directory entered or an entry met each cost one);
+    // negative: no limit.  When they run out the walk stops with *spent set.
+    long budget = -1;
+};
+
+struct prune_result {
+    error_code error = E_SUCCESS;  // the first failure of the operand's own level
+    bool quit = false;             // the answer was quit somewhere
+    bool spent = false;            // the step budget ran out
+    long budget_left = -1;         // steps not used (negative: no limit was set)
+};
+
+// Deletes the directory `in_image` of the image and everything below it,
+// depth first, asking before each directory.  `shown` is the pathlist that
+// names it in questions (the image name, ':', the in-image path as given);
+// names of entries are appended to it and to `in_image` with a '/'.  An
+// operand whose last component is "." or ".." gives 187, an empty one 215,
+// before anything is touched.
+prune_result _os9_prune(const image_ref& image, const std::string& shown, const std::string& in_image,
+                        const prune_options& options);
+
+}  // namespace rbf
