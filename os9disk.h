@@ -39,6 +39,12 @@ error_code image_geometry(const os9_image& image, disk_geometry* geometry);
 
 // ---- directories --------------------------------------------------------------
 
+// Opens the file whose FD is at `fd_lsn` with the access check of an open
+// (mode as _os9_open): how a walk of a tree enters a directory it found,
+// without going through names again.  1 when the FD is outside the disk or
+// cannot be read, 214 when the access check fails.
+error_code _os9_open_fd(os9_path_id* path, const image_ref& image, std::uint32_t fd_lsn, int mode);
+
 struct os9_dirent {
     std::string name;          // as stored, bit 7 cleared
     std::uint32_t fd_lsn = 0;  // the entry's FD sector

@@ -29,8 +29,9 @@ inline std::int64_t system_area_end(const _pd& p) { return static_cast<std::int6
 inline bool units_sane(const _pd& p, std::int64_t lsn, std::int64_t units) { return p.geo.units_sane(lsn, units); }
 
 // Opens a path on an image the caller holds; `raw` asks for the whole image.
+// With fd_lsn >= 0 the file is that FD, and in_image is not walked.
 error_code open_on_image(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
-                         bool raw);
+                         bool raw, std::int64_t fd_lsn = -1);
 
 // Walks `in_image` from the root of the path's disk, leaving the target's FD
 // sector in *fd_lsn: 216 when a component is missing, or a read error.

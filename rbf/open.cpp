@@ -201,7 +201,7 @@ error_code target_of_pathlist(const std::string& pathlist, target* t) {
 }
 
 error_code open_on_image(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
-                         bool raw) {
+                         bool raw, std::int64_t fd_lsn) {
     *out = nullptr;
     if (!image) return E_PNNF;
     os9_path_id path = nullptr;
@@ -216,7 +216,10 @@ error_code open_on_image(os9_path_id* out, const image_ref& image, const std::st
     if (ec == E_SUCCESS) ec = init_lsn0(path);
     if (ec == E_SUCCESS) ec = init_bitmap(path);
     if (ec == E_SUCCESS && !raw) {
-        ec = walk_path(*path, in_image, &path->pl_fd_lsn);
+        if (fd_lsn >= 0)
+            path->pl_fd_lsn = static_cast<int>(std::min<std::int64_t>(fd_lsn, 0xFFFFFF));
+        else
+            ec = walk_path(*path, in_image, &path->pl_fd_lsn);
         fd_stats fd;
         if (ec == E_SUCCESS) ec = fd_load(*path, path->pl_fd_lsn, fd);
         if (ec == E_SUCCESS && !access_ok(fd.fd_att, mode)) ec = E_FNA;
@@ -274,6 +277,10 @@ error_code _os9_open(os9_path_id* out, const std::string& pathlist, int mode) {
 
 error_code _os9_open(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode) {
     return open_on_image(out, image, in_image, mode, !in_image.empty() && in_image.back() == '@');
+}
+
+error_code _os9_open_fd(os9_path_id* out, const image_ref& image, std::uint32_t fd_lsn, int mode) {
+    return open_on_image(out, image, std::string(), mode, false, fd_lsn);
 }
 
 error_code _os9_open_parent_directory(os9_path_id* path, const std::string& pathlist, int mode,

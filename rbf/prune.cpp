@@ -152,7 +152,8 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
     r.error = prune_dir(w, shown, in_image);
     r.quit = w.quit;
     r.spent = w.spent;
-    r.budget_left = w.budget;
+    // Spent, the count stands at -1, which would read as "no limit".
+    r.budget_left = w.spent ? 0 : w.budget;
     if (r.quit || r.spent) r.error = E_SUCCESS;
     return r;
 }
