@@ -8,23 +8,26 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+# Warnings stop the build under `make test`; a plain build only shows them.
+WERROR ?= OFF
 
 .PHONY: all build test test-plain test-asan demo bench fuzz clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDV_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
 test: test-plain test-asan
 
+test-plain: WERROR = ON
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-asan:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDV_SANITIZE=ON >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDV_SANITIZE=ON -DDV_WERROR=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS) -- --no-print-directory
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 demo: build

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -25,6 +26,15 @@ const char* const helpMessage[] = {
     "     -c = cluser size\n",
     nullptr,
 };
+
+// Each number within the LSN 0 field that keeps it: pd_cyl and dd_bit are
+// 16 bits, dd_tks 8.
+const dv::Option options[] = {
+    dv::number('t', 0, 0xFFFF), dv::number('s', 0, 0xFF), dv::text('n'),
+    dv::flag('1'),              dv::flag('2'),            dv::number('c', 1, 0xFFFF),
+};
+const dv::Program program{
+    .name = "dvinit", .help = helpMessage, .options = options, .style = dv::Style::one_per_argument};
 
 constexpr std::size_t DISK_NAME_BYTES = 32;
 
@@ -65,26 +75,19 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        show_help(helpMessage);
-        return 0;
-    }
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
     int tracks = 35, sectorsPerTrack = 18, clusterSize = 1, sides = 1;
     const char* diskName = "CoCo Disk";
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (a[0] != '-') continue;
-        switch (a[1]) {
-            case '\0': break;
-            case 't': tracks = std::atoi(a + 2); break;
-            case 's': sectorsPerTrack = std::atoi(a + 2); break;
-            case 'n': diskName = a + 2; break;
+    for (const dv::Given& o : line.options) {
+        const int n = static_cast<int>(o.number);
+        switch (o.letter) {
+            case 't': tracks = n; break;
+            case 's': sectorsPerTrack = n; break;
+            case 'n': diskName = o.text; break;
             case '1': sides = 1; break;
             case '2': sides = 2; break;
-            case 'c': clusterSize = std::atoi(a + 2); break;
-            case '?':
-            case 'h': show_help(helpMessage); return 0;
-            default: std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], a[1]); return 0;
+            case 'c': clusterSize = n; break;
         }
     }
     std::size_t name_length = std::strlen(diskName);
@@ -92,14 +95,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: the disk name must have 1 to %zu characters\n", argv[0], DISK_NAME_BYTES);
         return 1;
     }
-    if (clusterSize < 1 || clusterSize > 0xFFFF) {
-        std::fprintf(stderr, "%s: the cluster size must be 1 to 65535 sectors\n", argv[0]);
-        return 1;
-    }
     int first_failure = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-') continue;
-        int ec = do_format(argv, argv[i], tracks, sectorsPerTrack, clusterSize, sides, SECTOR_SIZE, diskName, 8);
+    for (const char* disk : line.operands) {
+        int ec = do_format(argv, disk, tracks, sectorsPerTrack, clusterSize, sides, SECTOR_SIZE, diskName, 8);
         if (ec != 0 && first_failure == 0) first_failure = ec;
     }
     return first_failure;

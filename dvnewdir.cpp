@@ -1,6 +1,7 @@
 // dvnewdir: makes directories in disk images (or on the host).
 #include <cstdio>
 
+#include "misc/frame.h"
 #include "os9conv.h"
 #include "os9path.h"
 
@@ -14,22 +15,21 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
+const dv::Program program{.name = "dvnewdir", .help = helpMessage, .help_without_operands = true};
+
 error_code do_makdir(char**, const char* p) { return _os9_makdir(p); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
-    const char* p = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-') continue;
-        p = argv[i];
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    for (const char* p : line.operands) {
         error_code ec = do_makdir(argv, p);
         if (ec != E_SUCCESS) {
             std::fprintf(stderr, "%s: error %d creating '%s'\n", argv[0], ec, p);
             return ec;
         }
     }
-    if (!p) show_help(helpMessage);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <climits>
 #include <unistd.h>
 
+#include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -25,6 +26,9 @@ const char* const helpMessage[] = {
     "     -q    suppresses interaction\n",
     nullptr,
 };
+
+const dv::Option options[] = {dv::flag('q')};
+const dv::Program program{.name = "dvprune", .help = helpMessage, .options = options, .help_without_operands = true};
 
 const char list_command[] = "dvls -e ";
 
@@ -100,32 +104,15 @@ error_code do_deldir(char**, const std::string& operand, int interaction) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int interaction = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-') continue;
-        for (const char* c = argv[i] + 1; *c; ++c) {
-            if (*c == 'h' || *c == '?') {
-                show_help(helpMessage);
-                return 0;
-            }
-            if (*c == 'q') {
-                interaction = 1;
-                continue;
-            }
-            std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], *c);
-            return 0;
-        }
-    }
-    bool any = false;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-') continue;
-        any = true;
-        int r = do_deldir(argv, argv[i], interaction);
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    int interaction = line.options.empty() ? 0 : 1;  // -q is the only option
+    for (const char* operand : line.operands) {
+        int r = do_deldir(argv, operand, interaction);
         if (r != E_SUCCESS) {
-            std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv[0], r, argv[i]);
+            std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv[0], r, operand);
             return r;
         }
     }
-    if (!any) show_help(helpMessage);
     return 0;
 }

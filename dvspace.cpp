@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -66,15 +67,13 @@ int do_free(char** argv, const char* p) {
     return 0;
 }
 
+const dv::Program program{.name = "dvspace", .help = helpMessage};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        show_help(helpMessage);
-        return 0;
-    }
-    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
-    for (int i = 1; i < argc; ++i)
-        if (argv[i][0] != '-') do_free(argv, argv[i]);
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    for (const char* disk : line.operands) do_free(argv, disk);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "misc/frame.h"
 #include "os9conv.h"
 #include "os9path.h"
 
@@ -18,19 +19,16 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
+const dv::Program program{.name = "dvtype", .help = helpMessage, .help_without_operands = true};
+
 constexpr int LINE_MAX_BYTES = 1024;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (HelpOrUnknownOption(argc, argv, helpMessage)) return 0;
-    const char* p = nullptr;
-    for (int i = 1; i < argc && !p; ++i)
-        if (argv[i][0] != '-') p = argv[i];
-    if (!p) {
-        show_help(helpMessage);
-        return 0;
-    }
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    const char* p = line.operands.front();
 
     os9_path_id path = nullptr;
     error_code ec = _os9_open(&path, p, MODE_READ);

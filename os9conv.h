@@ -24,12 +24,6 @@ void show_help(const char* const* helpMessage);
 // month, day, hour, minute.  Returns os9time.
 u_char* UnixToOS9Time(std::time_t currentTime, u_char* os9time);
 
-// The first pass of a program whose only options are help: the first
-// argument of the form -X decides.  X '?' or 'h' writes the help; any other
-// letter "<program>: unknown option 'X'".  Returns true when the program is
-// then to exit with status 0.
-bool HelpOrUnknownOption(int argc, char** argv, const char* const* helpMessage);
-
 // Set / clear bit 7 of the last character, in place (no effect on "").
 std::string& StringToOS9Name(std::string& f);
 std::string& OS9NameToString(std::string& f);

@@ -12,7 +12,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="$ROOT/build-fuzz"
 RUN="$ROOT/fuzz/corpus-run"
 
-CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDV_FUZZ=ON -DDV_TESTS=OFF >/dev/null
+CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDV_FUZZ=ON -DDV_TESTS=OFF -DDV_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j "${JOBS:-1}"
 
 status=0

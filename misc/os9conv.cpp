@@ -48,19 +48,6 @@ void show_help(const char* const* helpMessage) {
     for (; *helpMessage; ++helpMessage) std::fputs(*helpMessage, stderr);
 }
 
-bool HelpOrUnknownOption(int argc, char** argv, const char* const* helpMessage) {
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || argv[i][1] == '\0') continue;
-        char c = argv[i][1];
-        if (c == '?' || c == 'h')
-            show_help(helpMessage);
-        else
-            std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], c);
-        return true;
-    }
-    return false;
-}
-
 u_char* UnixToOS9Time(std::time_t currentTime, u_char* os9time) {
     std::tm tm {};
     localtime_r(&currentTime, &tm);

@@ -227,15 +227,15 @@ TEST(DvInitProgram, TrackSectorAndSideOptionsSetTheGeometry) {
     EXPECT_EQ(format_and_compare(dir, {"-t40", "-s18", "-2"}, 40, 18, 2).size(), 1440u * 256u);
     // "-12" is the option 1 (one side); the rest of the argument is ignored.
     EXPECT_EQ(format_and_compare(dir, {"-2", "-12"}, 35, 18, 1).size(), 630u * 256u);
-    // Numbers end at the first non-digit.
-    EXPECT_EQ(format_and_compare(dir, {"-t40x"}, 40, 18, 1).size(), 720u * 256u);
+    // Numbers are decimal, leading zeros and all.
+    EXPECT_EQ(format_and_compare(dir, {"-t040"}, 40, 18, 1).size(), 720u * 256u);
     EXPECT_EQ(format_and_compare(dir, {"-s9", "-t3", "-t77"}, 77, 9, 1).size(), 693u * 256u);
 }
 
 TEST(DvInitProgram, DisksOfThreeOrNineSectorsAreTooSmall) {
     TempDir dir;
     for (const auto& opts : std::vector<std::vector<std::string>>{
-             {"-t0"}, {"-t"}, {"-t1", "-s3"}, {"-t3", "-s1"}, {"-t1", "-s9"}, {"-t9", "-s1"}, {"-s0"}}) {
+             {"-t0"}, {"-t1", "-s3"}, {"-t3", "-s1"}, {"-t1", "-s9"}, {"-t9", "-s1"}, {"-s0"}}) {
         std::vector<std::string> args = opts;
         args.push_back("small.dsk");
         dvtest::Run r = run_program("dvinit", args, dir.path());
@@ -257,11 +257,9 @@ TEST(DvInitProgram, TenSectorsIsTheSmallestDiskAndHasNoFreeSector) {
 TEST(DvInitProgram, DisksBeyondSixteenBitBitmapSizeAreTooLarge) {
     TempDir dir;
     for (const auto& opts : std::vector<std::vector<std::string>>{
-             {"-t524280", "-s1"},             // dd_map would be 65536
-             {"-t100000", "-s100000"},        // beyond 32 bits
-             {"-t65536", "-s65536", "-2"},    // exactly 2^33: wraps to 0 in 32 bits
-             {"-t65536", "-s65536"},          // exactly 2^32
-             {"-t16777216", "-s1"}}) {        // beyond 3-byte LSNs
+             {"-t65535", "-s8"},              // dd_map would be 65536
+             {"-t32768", "-s16"},             // dd_map would be 65537
+             {"-t65535", "-s255", "-2"}}) {   // the largest geometry: beyond 3-byte LSNs
         std::vector<std::string> args = opts;
         args.push_back("big.dsk");
         dvtest::Run r = run_program("dvinit", args, dir.path());
@@ -273,15 +271,17 @@ TEST(DvInitProgram, DisksBeyondSixteenBitBitmapSizeAreTooLarge) {
 
 TEST(DvInitProgram, LargestDiskHasABitmapOf65535Bytes) {
     TempDir dir;
-    dvtest::Run r = run_program("dvinit", {"-t524279", "-s1", "max.dsk"}, dir.path());
+    // 524277 sectors: the most that tracks and sectors within their fields
+    // give below a 65536-byte bitmap.
+    dvtest::Run r = run_program("dvinit", {"-t58253", "-s9", "max.dsk"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     struct stat st {};
     ASSERT_EQ(stat((dir / "max.dsk").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 524279LL * 256);
+    EXPECT_EQ(st.st_size, 524277LL * 256);
     bytes head = read_head(dir / "max.dsk", 256);
     ASSERT_EQ(head.size(), 256u);
-    EXPECT_EQ(be(head.data(), 3), 524279u);
+    EXPECT_EQ(be(head.data(), 3), 524277u);
     EXPECT_EQ(be(head.data() + 4, 2), 65535u);  // dd_map
     EXPECT_EQ(be(head.data() + 8, 3), 257u);    // dd_dir after 256 bitmap sectors
 }

@@ -1,0 +1,112 @@
+#include "misc/frame.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "misc/errors.h"
+#include "os9conv.h"
+
+#ifndef DV_VERSION
+#error "DV_VERSION comes from the build (the project version)"
+#endif
+
+namespace dv {
+
+namespace {
+
+const Option* find(const Program& program, char letter) {
+    for (const Option& o : program.options)
+        if (o.letter == letter) return &o;
+    return nullptr;
+}
+
+// Decimal digits only, at least one, within [min, max].
+std::optional<unsigned long> decimal(const char* s, unsigned long min, unsigned long max) {
+    if (*s == '\0') return std::nullopt;
+    unsigned long v = 0;
+    for (; *s; ++s) {
+        if (*s < '0' || *s > '9') return std::nullopt;
+        v = v * 10 + static_cast<unsigned long>(*s - '0');
+        if (v > max) return std::nullopt;
+    }
+    if (v < min) return std::nullopt;
+    return v;
+}
+
+// Reads one argument starting with '-'; sets line.exit when the run ends.
+void read_options(const Program& program, char** argv, const char* arg, CommandLine& line) {
+    for (const char* p = arg + 1; *p; ++p) {
+        const char letter = *p;
+        if (letter == 'h' || letter == '?') {
+            rbf::show_help(program.help);
+            line.exit = 0;
+            return;
+        }
+        const Option* o = find(program, letter);
+        if (!o) {
+            std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], letter);
+            line.exit = 0;
+            return;
+        }
+        if (o->value == Value::none) {
+            line.options.push_back({letter, "", 0});
+            if (program.style == Style::one_per_argument) return;
+            continue;
+        }
+        const char* value = p + 1;
+        unsigned long n = 0;
+        if (o->value == Value::number) {
+            std::optional<unsigned long> v = decimal(value, o->min, o->max);
+            if (!v) {
+                std::fprintf(stderr, "%s: bad number '%s' in option -%c (%lu to %lu)\n", argv[0], value, letter,
+                             o->min, o->max);
+                line.exit = 1;
+                return;
+            }
+            n = *v;
+        }
+        line.options.push_back({letter, value, n});
+        return;
+    }
+}
+
+}  // namespace
+
+CommandLine parse(const Program& program, int argc, char** argv) {
+    CommandLine line;
+    for (int i = 1; i < argc && !line.exit; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '-')
+            line.operands.push_back(arg);
+        else if (std::strcmp(arg, "--version") == 0) {
+            std::printf("%s (dv) %s\n", program.name, DV_VERSION);
+            line.exit = 0;
+        } else if (std::strcmp(arg, "--help") == 0) {
+            rbf::show_help(program.help);
+            line.exit = 0;
+        } else
+            read_options(program, argv, arg, line);
+    }
+    if (!line.exit && (argc < 2 || (program.help_without_operands && line.operands.empty()))) {
+        rbf::show_help(program.help);
+        line.exit = 0;
+    }
+    return line;
+}
+
+std::string failure_line(std::string_view program, int error, std::string_view verb, std::string_view operand) {
+    std::string s(program);
+    s += ": error " + std::to_string(error) + " (" + error_meaning(error) + ") ";
+    s += verb;
+    s += " '";
+    s += operand;
+    s += "'\n";
+    return s;
+}
+
+int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand) {
+    std::fputs(failure_line(program, error, verb, operand).c_str(), stderr);
+    return error;
+}
+
+}  // namespace dv

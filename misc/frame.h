@@ -1,0 +1,82 @@
+// The programs' command line: a table of options read the same way by every
+// program, the help and version answers, and failure reports.  It prints
+// and decides exit statuses, so it lives outside the library.
+//
+// An argument starting with '-' holds options, any other is an operand; a
+// lone "-" is skipped.  The letters after '-' are read in turn: 'h' or '?'
+// writes the help to standard error (status 0); a letter of the table is
+// that option; any other letter writes "<argv[0]>: unknown option 'X'" to
+// standard error (status 0).  "--help" is -h, "--version" writes
+// "<name> (dv) <version>" to standard output (status 0); any other "--word"
+// is read like the rest, so '-' is the unknown option reported.  With an
+// empty table the first argument starting with '-' ends the run.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dv {
+
+// What an option letter takes: nothing, or the rest of its argument.
+enum class Value {
+    none,
+    text,    // any characters, possibly none
+    number,  // decimal digits only, at least one, within [min, max]
+};
+
+struct Option {
+    char letter;
+    Value value;
+    unsigned long min, max;  // a number's range; max below ULONG_MAX / 10
+};
+
+constexpr Option flag(char letter) { return {letter, Value::none, 0, 0}; }
+constexpr Option text(char letter) { return {letter, Value::text, 0, 0}; }
+constexpr Option number(char letter, unsigned long min, unsigned long max) {
+    return {letter, Value::number, min, max};
+}
+
+// How the letters after '-' are grouped.
+enum class Style {
+    letters,           // "-qq": each letter is an option; a value takes the rest
+    one_per_argument,  // "-12": the first letter is the option, the rest its value or ignored
+};
+
+struct Program {
+    const char* name;                     // fixed name, for --version
+    const char* const* help;              // lines up to a null pointer
+    std::span<const Option> options = {};
+    Style style = Style::letters;
+    bool help_without_operands = false;   // no operand writes the help; else only no argument does
+};
+
+// An option as given: its letter and value (text points into argv, an
+// empty string for a flag; number is 0 unless the option takes one).
+struct Given {
+    char letter;
+    const char* text;
+    unsigned long number;
+};
+
+struct CommandLine {
+    std::optional<int> exit;            // set: the run is over, with this status
+    std::vector<Given> options;         // in the order given
+    std::vector<const char*> operands;  // in the order given
+};
+
+// Reads the arguments against the program's table; answers help, version,
+// unknown options and bad numbers itself (status 1 for a bad number,
+// "<argv[0]>: bad number '<value>' in option -X (<min> to <max>)").
+CommandLine parse(const Program& program, int argc, char** argv);
+
+// "<program>: error <n> (<meaning>) <verb> '<operand>'\n".
+std::string failure_line(std::string_view program, int error, std::string_view verb, std::string_view operand);
+
+// Writes failure_line(...) to standard error; returns `error`, the exit
+// status of such a failure.
+int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand);
+
+}  // namespace dv

@@ -1,0 +1,129 @@
+// The programs' shared command line: --help and --version, options that
+// end the run before any operand, dvinit's strict numbers, and the failure
+// line of the error numbers.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "misc/frame.h"
+#include "test_support.h"
+
+namespace {
+
+using dvtest::bytes;
+using dvtest::TempDir;
+
+const std::vector<std::string> kPrograms = {"dvinit", "dvspace", "dvtype", "dvnewdir", "dvprune"};
+
+std::size_t entries(const TempDir& dir) {
+    auto it = std::filesystem::directory_iterator(dir.path());
+    return static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator()));
+}
+
+TEST(Frame, DoubleDashHelpAnswersAsDashH) {
+    for (const std::string& prog : kPrograms) {
+        TempDir dir;
+        dvtest::Run h = dvtest::run_program(prog, {"-h"}, dir.path());
+        EXPECT_EQ(h.err.rfind("Syntax: " + prog + " ", 0), 0u) << prog;
+        for (const auto& args : std::vector<std::vector<std::string>>{{"--help"}, {"x.dsk", "--help", "-x"}}) {
+            dvtest::Run r = dvtest::run_program(prog, args, dir.path());
+            EXPECT_TRUE(dvtest::run_gave(r, {.out = "", .err = h.err, .status = 0})) << prog << " " << args[0];
+        }
+        EXPECT_EQ(entries(dir), 0u) << prog;
+    }
+}
+
+// Each run: x.dsk holds `image` before it (no file when empty); after it,
+// x.dsk has `size_after` bytes, or when that is 0 is exactly as before and
+// nothing else was made.  A `want.err` starting with ':' gets the
+// program's path put before it.
+struct Case {
+    std::string program;
+    std::vector<std::string> args;
+    bytes image;
+    std::string input;
+    dvtest::Run want;
+    std::size_t size_after = 0;
+};
+
+TEST(Frame, ProgramRuns) {
+    dvtest::ImageBuilder b;
+    b.add_dir(b.root(), "DIR");
+    const bytes disk = b.image();
+    const bytes junk = {'o', 'l', 'd'};
+    auto version = [](const std::string& p) {
+        return dvtest::Run{.out = p + " (dv) " DV_VERSION "\n", .err = "", .status = 0};
+    };
+    auto err = [](const std::string& e, int status) { return dvtest::Run{.out = "", .err = e, .status = status}; };
+    const std::vector<Case> cases = {
+        {"dvinit", {"--version"}, {}, "", version("dvinit")},
+        {"dvspace", {"x.dsk", "--version"}, disk, "", version("dvspace")},
+        {"dvtype", {"--version", "x.dsk:DIR"}, disk, "", version("dvtype")},
+        {"dvnewdir", {"x.dsk:NEW", "--version"}, disk, "", version("dvnewdir")},
+        {"dvprune", {"x.dsk:DIR", "--version"}, disk, "d\n", version("dvprune")},
+        {"dvinit", {"-t40", "--version", "x.dsk"}, {}, "", version("dvinit")},
+        // Options are read in turn; any other "--word" reports '-'.
+        {"dvtype", {"-x", "--version"}, {}, "", err(": unknown option 'x'\n", 0)},
+        {"dvspace", {"x.dsk", "--versions"}, disk, "", err(": unknown option '-'\n", 0)},
+        {"dvinit", {"--", "x.dsk"}, {}, "", err(": unknown option '-'\n", 0)},
+        {"dvprune", {"-q", "--help=all", "x.dsk:DIR"}, disk, "", err(": unknown option '-'\n", 0)},
+        // dvinit's numbers: decimal digits within the LSN 0 field, checked
+        // before any disk is touched.
+        {"dvinit", {"-t-35", "-s-18", "x.dsk"}, {}, "", err(": bad number '-35' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-t1e3", "x.dsk"}, {}, "", err(": bad number '1e3' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-t", "x.dsk"}, {}, "", err(": bad number '' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-tabc", "x.dsk"}, {}, "", err(": bad number 'abc' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-t40x", "x.dsk"}, {}, "", err(": bad number '40x' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-t+35", "x.dsk"}, {}, "", err(": bad number '+35' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-t65536", "-s65536", "x.dsk"}, {}, "", err(": bad number '65536' in option -t (0 to 65535)\n", 1)},
+        // 2^64 + 41 must not wrap to 41.
+        {"dvinit", {"-t18446744073709551657", "x.dsk"}, {}, "",
+         err(": bad number '18446744073709551657' in option -t (0 to 65535)\n", 1)},
+        {"dvinit", {"-s256", "x.dsk"}, {}, "", err(": bad number '256' in option -s (0 to 255)\n", 1)},
+        {"dvinit", {"x.dsk", "-c0"}, junk, "", err(": bad number '0' in option -c (1 to 65535)\n", 1)},
+        {"dvinit", {"x.dsk", "-c65536"}, junk, "", err(": bad number '65536' in option -c (1 to 65535)\n", 1)},
+        {"dvinit", {"-t35", "-s18", "x.dsk"}, {}, "", err("", 0), 630 * 256},
+        {"dvinit", {"-t1", "-s255", "-c65535", "x.dsk"}, {}, "", err("", 0), 255 * 256},
+        {"dvinit", {"-t65535", "-s0", "x.dsk"}, {}, "", err("Too few sectors\n", 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program + " " + c.args[0]);
+        TempDir dir;
+        if (!c.image.empty()) dvtest::write_file(dir / "x.dsk", c.image);
+        dvtest::Run want = c.want;
+        if (!want.err.empty() && want.err[0] == ':') want.err = dvtest::program_path(c.program) + want.err;
+        EXPECT_TRUE(dvtest::run_gave(dvtest::run_program(c.program, c.args, dir.path(), c.input), want));
+        if (c.size_after) {
+            EXPECT_EQ(dvtest::read_file(dir / "x.dsk").size(), c.size_after);
+        } else {
+            EXPECT_EQ(std::filesystem::exists(dir / "x.dsk"), !c.image.empty());
+            EXPECT_EQ(dvtest::read_file(dir / "x.dsk"), c.image);
+        }
+        EXPECT_EQ(entries(dir), c.image.empty() && !c.size_after ? 0u : 1u);
+    }
+}
+
+TEST(Frame, FailureLineNamesTheErrorAndReturnsItsNumber) {
+    struct Line {
+        int error;
+        const char* verb;
+        std::string want;
+    };
+    for (const Line& l : std::vector<Line>{
+             {218, "creating", "dvls: error 218 (file already exists) creating 'x.dsk:A'\n"},
+             {249, "listing", "dvls: error 249 (not an RBF disk image) listing 'x.dsk:A'\n"},
+             {1, "listing", "dvls: error 1 (general failure) listing 'x.dsk:A'\n"},
+             {ENOENT, "opening", std::string("dvls: error 2 (") + std::strerror(ENOENT) + ") opening 'x.dsk:A'\n"},
+         }) {
+        EXPECT_EQ(dv::failure_line("dvls", l.error, l.verb, "x.dsk:A"), l.want);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(dv::report_failure("dvls", l.error, l.verb, "x.dsk:A"), l.error);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), l.want);
+    }
+}
+
+}  // namespace
