@@ -43,6 +43,7 @@ DVTYPE=$BUILD/dvtype
 DVSPACE=$BUILD/dvspace
 DVINIT=$BUILD/dvinit
 DVPRUNE=$BUILD/dvprune
+DVLS=$BUILD/dvls
 MKIMAGE=$TOOLS/mkimage
 TIMEIT=$TOOLS/timeit
 
@@ -218,6 +219,21 @@ if [ "$PEER" = yes ]; then
 fi
 rm -f work.dsk fwork.img
 verdict "dvprune 2000 files" "$(median "$d_ours")" "$d_peer" ms 500
+
+# ---- e. dvls -----------------------------------------------------------
+echo
+echo "== e. long listing of a directory of $PRUNE_FILES files"
+listed=$("$DVLS" -e prune.dsk:DIR | wc -l)
+echo "   check: dvls -e lists $listed entries"
+e_ours=$(time_cmd "" "$DVLS" -e prune.dsk:DIR)
+show "dvls -e prune.dsk:DIR" "$e_ours"
+e_peer=""
+if [ "$PEER" = yes ]; then
+    e_peer=$(time_cmd "" mdir -i fatdir.img ::DIR)
+    show "mdir -i fatdir.img ::DIR" "$e_peer"
+    e_peer=$(median "$e_peer")
+fi
+verdict "dvls -e 2000 entries" "$(median "$e_ours")" "$e_peer" ratio 2
 
 # ---- summary ------------------------------------------------------------
 echo
