@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the programs on an example disk: format, make directories, report,
-# type a text file, prune a tree, report again.
+# type a text file, list the tree, prune a tree, report again.
 #   sh tests/demo.sh BUILD_DIR
 set -eu
 
@@ -9,7 +9,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 BIN=$(cd "$1" && pwd)
-for prog in dvinit dvnewdir dvspace dvtype dvprune dvmkimage; do
+for prog in dvinit dvnewdir dvspace dvtype dvprune dvls dvmkimage; do
     if [ ! -x "$BIN/$prog" ]; then
         echo "demo: $BIN/$prog is missing; build first" >&2
         exit 1
@@ -38,6 +38,14 @@ printf 'Read the manual.\nBack up the disks.\nType this file with dvtype.\n' > t
 "$BIN/dvtype" demo.dsk:DOCS/notes/TODO
 
 echo
+echo "== dvls -r -e demo.dsk (the whole tree, long form)"
+"$BIN/dvls" -r -e demo.dsk
+
+echo
+echo "== dvls -j demo.dsk:DOCS/NOTES (JSON Lines)"
+"$BIN/dvls" -j demo.dsk:DOCS/NOTES
+
+echo
 echo "== dvtype hello.txt (a host text file)"
 printf 'Hello from the demo.\nA second line.\n' > hello.txt
 "$BIN/dvtype" hello.txt
@@ -60,4 +68,8 @@ echo
 echo "== dvspace demo.dsk"
 "$BIN/dvspace" demo.dsk
 
+echo "== dvls demo.dsk"
+"$BIN/dvls" demo.dsk
+
+echo
 echo "== done"
