@@ -58,11 +58,14 @@ struct _pd {
     std::int64_t raw_pos = 0;          // where the next raw write lands
     bool bitmap_loaded = false;
     std::vector<u_char> bitmap_base;   // bitmap as loaded, to write back only changes
-    // Directory read-ahead of _os9_readdir: bytes from dir_ahead_pos, valid
-    // while the image's write generation is dir_ahead_gen.
-    std::vector<u_char> dir_ahead;
-    std::int64_t dir_ahead_pos = 0;
-    std::uint64_t dir_ahead_gen = 0;
+    // Read-ahead of this path's file: a copy of its FD and of its bytes from
+    // ahead_pos on, valid while the image's write generation is ahead_gen
+    // (any write through the library moves it on).
+    bool ahead_valid = false;
+    std::uint64_t ahead_gen = 0;
+    fd_stats ahead_fd{};
+    std::vector<u_char> ahead;
+    std::int64_t ahead_pos = 0;
 };
 using os9_path_id = _pd*;
 

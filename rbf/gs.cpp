@@ -49,7 +49,7 @@ error_code _os9_gs_eof(os9_path_id path) {
     }
     if (path->israw) return path->filepos >= disk_bytes(*path) ? E_EOF : E_SUCCESS;
     fd_stats fd;
-    if (error_code ec = fd_load(*path, path->pl_fd_lsn, fd)) return ec;
+    if (error_code ec = current_fd(*path, fd)) return ec;
     return path->filepos >= std::int64_t{fd_size(fd)} ? E_EOF : E_SUCCESS;
 }
 

@@ -77,6 +77,22 @@ error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count = SE
 
 inline std::int64_t fd_size(const fd_stats& fd) { return get_be32(fd.fd_siz); }
 
+// ---- read-ahead of a path's own file ------------------------------------------
+
+inline constexpr std::int64_t READ_AHEAD = 64 * 1024;
+
+// The FD of the path's file: the read-ahead's copy while nothing was
+// written to the image since it was read, else read afresh.
+error_code current_fd(_pd& p, fd_stats& fd);
+
+// Makes the read-ahead hold the file's bytes from `pos` on: up to
+// READ_AHEAD bytes, clipped at `end`, fewer where the segments stop.  The
+// error of the transfer when it moved nothing.
+error_code ahead_fill(_pd& p, const fd_stats& fd, std::int64_t pos, std::int64_t end);
+
+// File bytes pos .. pos + n - 1 when the read-ahead holds all of them.
+const u_char* ahead_span(const _pd& p, std::int64_t pos, std::int64_t n);
+
 // ---- segment lists ---------------------------------------------------------
 
 struct segment {

@@ -1,5 +1,6 @@
 // Byte reads on host files, raw images and image files.
 #include <algorithm>
+#include <cstring>
 
 #include "os9path.h"
 #include "rbf/internal.h"
@@ -44,14 +45,28 @@ namespace detail {
 
 error_code file_read(_pd& p, u_char* buffer, int* size, bool line) {
     fd_stats fd;
-    if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
+    if (error_code ec = current_fd(p, fd)) return ec;
     std::int64_t fsize = fd_size(fd);
     if (p.filepos >= fsize) return E_EOF;
     std::int64_t want = std::min<std::int64_t>(std::max(*size, 0), fsize - p.filepos);
     *size = static_cast<int>(want);
     if (want == 0) return E_SUCCESS;
     std::int64_t done = 0;
-    if (error_code ec = file_transfer(p, fd, p.filepos, buffer, want, false, line, &done)) return ec;
+    // Small reads (lines, entries) come from the read-ahead, refilled from
+    // the position when it does not hold the whole request.
+    const u_char* held = want <= READ_AHEAD / 2 ? ahead_span(p, p.filepos, want) : nullptr;
+    if (!held && want <= READ_AHEAD / 2 && ahead_fill(p, fd, p.filepos, fsize) == E_SUCCESS)
+        held = ahead_span(p, p.filepos, want);
+    if (held) {
+        done = want;
+        if (line) {
+            if (const void* cr = std::memchr(held, 0x0D, static_cast<std::size_t>(want)))
+                done = static_cast<const u_char*>(cr) - held + 1;
+        }
+        std::memcpy(buffer, held, static_cast<std::size_t>(done));
+    } else if (error_code ec = file_transfer(p, fd, p.filepos, buffer, want, false, line, &done)) {
+        return ec;
+    }
     p.filepos += done;
     // A byte read reports only the bytes really read; a line read reports
     // the request clipped at the end of the file, its line ending at the

@@ -54,6 +54,36 @@ error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count) {
     return image_put(p, unit_offset(p, lsn), &fd, n);
 }
 
+error_code current_fd(_pd& p, fd_stats& fd) {
+    if (p.ahead_valid && p.img && p.ahead_gen == p.img->generation) {
+        fd = p.ahead_fd;
+        return E_SUCCESS;
+    }
+    if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
+    p.ahead_fd = fd;
+    p.ahead.clear();
+    p.ahead_pos = 0;
+    p.ahead_gen = p.img->generation;
+    p.ahead_valid = true;
+    return E_SUCCESS;
+}
+
+error_code ahead_fill(_pd& p, const fd_stats& fd, std::int64_t pos, std::int64_t end) {
+    std::int64_t want = std::clamp<std::int64_t>(end - pos, 0, READ_AHEAD);
+    p.ahead.resize(static_cast<std::size_t>(want));
+    std::int64_t got = 0;
+    error_code ec = file_transfer(p, fd, pos, p.ahead.data(), want, false, false, &got);
+    p.ahead.resize(static_cast<std::size_t>(got));
+    p.ahead_pos = pos;
+    return got > 0 || want == 0 ? E_SUCCESS : ec;
+}
+
+const u_char* ahead_span(const _pd& p, std::int64_t pos, std::int64_t n) {
+    if (!p.ahead_valid || !p.img || p.ahead_gen != p.img->generation) return nullptr;
+    if (pos < p.ahead_pos || n < 0 || pos + n > p.ahead_pos + static_cast<std::int64_t>(p.ahead.size())) return nullptr;
+    return p.ahead.data() + (pos - p.ahead_pos);
+}
+
 error_code image_put(_pd& p, std::int64_t off, const void* buf, std::size_t n) {
     if (!p.img || off < 0) return E_GENERAL;
     return image_write(*p.img, static_cast<std::uint64_t>(off), buf, n) == n ? E_SUCCESS : E_GENERAL;
