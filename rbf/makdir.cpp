@@ -52,6 +52,25 @@ error_code makdir_in(const image_ref& image, const std::string& in_image) {
     return _os9_close(dir_path);
 }
 
+// A pathlist with nothing after its colon names a host file (the whole
+// pathlist): its parent is the image's root, through the "." entry, and
+// the host file receives the new directory's ".." and "." entries.
+error_code makdir_host_file(const target& t, const std::string& pathlist) {
+    os9_path_id parent_path = nullptr;
+    if (error_code ec = open_on_image(&parent_path, t.image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
+    int parentLSN = parent_path->pl_fd_lsn;
+    _os9_close(parent_path);
+
+    os9_path_id dir_path = nullptr;
+    if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
+    fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
+    int size = sizeof entries;
+    error_code ec = _os9_write(dir_path, entries, &size);
+    if (ec == E_SUCCESS && size != static_cast<int>(sizeof entries)) ec = E_GENERAL;
+    error_code closed = _os9_close(dir_path);
+    return ec ? ec : closed;
+}
+
 }  // namespace
 
 error_code _native_makdir(const std::string& pathlist) {
@@ -62,6 +81,8 @@ error_code _os9_makdir(const std::string& pathlist) {
     if (pathlist.find(':') == std::string::npos) return _native_makdir(pathlist);
     target t;
     if (error_code ec = target_of_pathlist(pathlist, &t)) return ec;
+    _pd whole;
+    if (validate_pathlist(&whole, pathlist) == E_SUCCESS && whole.isnative) return makdir_host_file(t, pathlist);
     // The in-image path as the pathlist names it, with its parent's "." as
     // the parent lookups of the pathlist calls take it.
     return makdir_in(t.image, t.parent_dot.substr(0, t.parent_dot.size() - 1) + t.name);
