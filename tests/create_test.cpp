@@ -83,6 +83,14 @@ int create_and_close(const std::string& pathlist, int mode = 3, int perms = 0x1B
     return rc;
 }
 
+// The same on an image held in memory, `in_image` the path inside it.
+int create_and_close(const MemImage& m, const std::string& in_image, int mode = 3, int perms = 0x1B) {
+    rbf::os9_path_id p = nullptr;
+    int rc = rbf::_os9_create(&p, m.image(), in_image, mode, perms);
+    if (rc == 0) rbf::_os9_close(p);
+    return rc;
+}
+
 // ---- directories -----------------------------------------------------------
 
 TEST(OsMakdir, DirectoryMadeInRootHasRootFdInItsDotDotEntry) {
@@ -91,7 +99,7 @@ TEST(OsMakdir, DirectoryMadeInRootHasRootFdInItsDotDotEntry) {
     const bytes before = b.image();
     MemImage m(before);
     const std::time_t t0 = std::time(nullptr);
-    ASSERT_EQ(rbf::_os9_makdir(m + "NEWDIR"), 0);
+    ASSERT_EQ(rbf::_os9_makdir(m.image(), "NEWDIR"), 0);
     const std::time_t t1 = std::time(nullptr);
     bytes img = m.get();
 
@@ -128,7 +136,7 @@ TEST(OsMakdir, DirectoryMadeInRootHasRootFdInItsDotDotEntry) {
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
 
     // One level down the parent is the new directory.
-    ASSERT_EQ(rbf::_os9_makdir(m + "newdir/SUB"), 0);
+    ASSERT_EQ(rbf::_os9_makdir(m.image(), "newdir/SUB"), 0);
     img = m.get();
     int sub = lookup(img, d, "SUB");
     ASSERT_GT(sub, 0);
@@ -151,7 +159,7 @@ TEST(OsCreate, NewEntryTakesFirstDeletedSlotAndParentKeepsItsSize) {
     b.add_raw_entry(b.root(), gone2);  // offset 160
     const bytes before = b.image();
     MemImage m(before);
-    ASSERT_EQ(create_and_close(m + "NEW"), 0);
+    ASSERT_EQ(create_and_close(m, "NEW"), 0);
     bytes img = m.get();
     const int root = dd_dir(img);
     EXPECT_EQ(fd_size(img, root), 192u);
@@ -163,11 +171,11 @@ TEST(OsCreate, NewEntryTakesFirstDeletedSlotAndParentKeepsItsSize) {
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
 
     // The next one takes the remaining free slot, then the end.
-    ASSERT_EQ(create_and_close(m + "NEW2"), 0);
+    ASSERT_EQ(create_and_close(m, "NEW2"), 0);
     img = m.get();
     EXPECT_EQ(fd_size(img, root), 192u);
     EXPECT_EQ(entries(img, root)[5], entry_bytes("NEW2", lookup(img, root, "NEW2")));
-    ASSERT_EQ(create_and_close(m + "NEW3"), 0);
+    ASSERT_EQ(create_and_close(m, "NEW3"), 0);
     img = m.get();
     EXPECT_EQ(fd_size(img, root), 224u);
     EXPECT_EQ(entries(img, root)[6], entry_bytes("NEW3", lookup(img, root, "NEW3")));
@@ -180,7 +188,7 @@ TEST(OsCreate, ParentWithoutFreeSlotGrowsByExactly32Bytes) {
     b.add_file(dir, "A", std::string("a"));
     const bytes before = b.image();
     MemImage m(before);
-    ASSERT_EQ(create_and_close(m + "DIR/NEW"), 0);
+    ASSERT_EQ(create_and_close(m, "DIR/NEW"), 0);
     bytes img = m.get();
     EXPECT_EQ(fd_size(img, dir), 128u);
     EXPECT_EQ(fd_segments(img, dir), fd_segments(before, dir));
@@ -199,11 +207,11 @@ TEST(OsCreate, NameDifferingOnlyInCaseGives218AndWritesNothing) {
     b.add_dir(b.root(), "Cmds");
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "README"), 218);
-    EXPECT_EQ(create_and_close(m + "readme"), 218);
-    EXPECT_EQ(create_and_close(m + "CMDS"), 218);
-    EXPECT_EQ(rbf::_os9_makdir(m + "cmds"), 218);
-    EXPECT_EQ(rbf::_os9_makdir(m + "rEADmE"), 218);
+    EXPECT_EQ(create_and_close(m, "README"), 218);
+    EXPECT_EQ(create_and_close(m, "readme"), 218);
+    EXPECT_EQ(create_and_close(m, "CMDS"), 218);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "cmds"), 218);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "rEADmE"), 218);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -214,9 +222,9 @@ TEST(OsCreate, BadCharactersInNameGive215BeforeAnyWrite) {
     MemImage m(before);
     for (const std::string name : {"a-b", "a b", "a@b", "-", " ", "x*", "n\xe9"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(create_and_close(m + name), 215);
-        EXPECT_EQ(create_and_close(m + "DIR/" + name), 215);
-        EXPECT_EQ(rbf::_os9_makdir(m + name), 215);
+        EXPECT_EQ(create_and_close(m, name), 215);
+        EXPECT_EQ(create_and_close(m, "DIR/" + name), 215);
+        EXPECT_EQ(rbf::_os9_makdir(m.image(), name), 215);
         EXPECT_EQ(m.get(), before);
     }
 }
@@ -226,17 +234,17 @@ TEST(OsCreate, NameLengthLimits) {
     b.add_dir(b.root(), "DIR");
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "DIR/"), 215);           // empty final name
-    EXPECT_EQ(rbf::_os9_makdir(m + "DIR/"), 215);
-    EXPECT_EQ(create_and_close(m + std::string(29, 'N')), 215);
-    EXPECT_EQ(create_and_close(m + std::string(32, 'N')), 215);
-    EXPECT_EQ(rbf::_os9_makdir(m + std::string(29, 'N')), 215);
+    EXPECT_EQ(create_and_close(m, "DIR/"), 215);           // empty final name
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "DIR/"), 215);
+    EXPECT_EQ(create_and_close(m, std::string(29, 'N')), 215);
+    EXPECT_EQ(create_and_close(m, std::string(32, 'N')), 215);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), std::string(29, 'N')), 215);
     EXPECT_EQ(m.get(), before);
 
     // 28 characters fill the name field; the res byte stays 0.
     const std::string name28 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ01";
     ASSERT_EQ(name28.size(), 28u);
-    ASSERT_EQ(create_and_close(m + "DIR/" + name28), 0);
+    ASSERT_EQ(create_and_close(m, "DIR/" + name28), 0);
     bytes img = m.get();
     int dir = lookup(img, dd_dir(img), "DIR");
     std::vector<bytes> ents = entries(img, dir);
@@ -246,18 +254,22 @@ TEST(OsCreate, NameLengthLimits) {
     EXPECT_EQ(ents[2][28], 0);
     // And it is found again by that name.
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "dir/" + name28, 1), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "dir/" + name28, 1), 0);
     rbf::_os9_close(p);
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
 }
 
 TEST(OsCreate, PathlistLongerThan254Gives215) {
+    // Through pathlists the whole pathlist counts, the image's name and the
+    // colon included.
     ImageBuilder b;
     const bytes before = b.image();
-    MemImage m(before);
+    dvtest::TempDir tmp;
+    const std::string file = tmp / "disk.dsk";
+    b.save(file);
     std::string dirs;
-    while ((m + dirs).size() < 250) dirs += "D/";
-    const std::string prefix = m + dirs;
+    while ((file + ":" + dirs).size() < 250) dirs += "D/";
+    const std::string prefix = file + ":" + dirs;
     const std::string at254 = prefix + std::string(254 - prefix.size(), 'X');
     const std::string at255 = prefix + std::string(255 - prefix.size(), 'X');
     ASSERT_EQ(at254.size(), 254u);
@@ -265,7 +277,25 @@ TEST(OsCreate, PathlistLongerThan254Gives215) {
     EXPECT_EQ(create_and_close(at254), 216);  // split, then D is not there
     EXPECT_EQ(create_and_close(at255), 215);
     EXPECT_EQ(rbf::_os9_makdir(at255), 215);
-    EXPECT_EQ(create_and_close(m + std::string(300, 'L')), 215);
+    EXPECT_EQ(create_and_close(file + ":" + std::string(300, 'L')), 215);
+    EXPECT_EQ(dvtest::read_file(file), before);
+}
+
+TEST(OsCreate, InImagePathLongerThan254Gives215) {
+    // Through the image overloads the in-image path counts.
+    ImageBuilder b;
+    const bytes before = b.image();
+    MemImage m(before);
+    std::string dirs;
+    while (dirs.size() < 250) dirs += "D/";
+    const std::string at254 = dirs + std::string(254 - dirs.size(), 'X');
+    const std::string at255 = dirs + std::string(255 - dirs.size(), 'X');
+    ASSERT_EQ(at254.size(), 254u);
+    ASSERT_EQ(at255.size(), 255u);
+    EXPECT_EQ(create_and_close(m, at254), 216);  // split, then D is not there
+    EXPECT_EQ(create_and_close(m, at255), 215);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), at255), 215);
+    EXPECT_EQ(create_and_close(m, std::string(300, 'L')), 215);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -281,17 +311,17 @@ TEST(OsCreate, ParentMissingNotADirectoryOrNotWritableIsRefused) {
     b.add_dir(rw, "INNER");
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "NOPE/X"), 216);
-    EXPECT_EQ(create_and_close(m + "RW/NOPE/X"), 216);
-    EXPECT_EQ(rbf::_os9_makdir(m + "NOPE/X"), 216);
+    EXPECT_EQ(create_and_close(m, "NOPE/X"), 216);
+    EXPECT_EQ(create_and_close(m, "RW/NOPE/X"), 216);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "NOPE/X"), 216);
     // A text file read as a directory holds no "." entry.
-    EXPECT_EQ(create_and_close(m + "FILE/X"), 216);
-    EXPECT_EQ(create_and_close(m + "FORMER/X"), 214);
-    EXPECT_EQ(rbf::_os9_makdir(m + "FORMER/X"), 214);
-    EXPECT_EQ(create_and_close(m + "RO/X"), 214);
-    EXPECT_EQ(rbf::_os9_makdir(m + "RO/X"), 214);
+    EXPECT_EQ(create_and_close(m, "FILE/X"), 216);
+    EXPECT_EQ(create_and_close(m, "FORMER/X"), 214);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "FORMER/X"), 214);
+    EXPECT_EQ(create_and_close(m, "RO/X"), 214);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "RO/X"), 214);
     EXPECT_EQ(m.get(), before);
-    EXPECT_EQ(create_and_close(m + "RW/INNER/X"), 0);
+    EXPECT_EQ(create_and_close(m, "RW/INNER/X"), 0);
 }
 
 // ---- the new file --------------------------------------------------------------
@@ -304,7 +334,7 @@ TEST(OsCreate, NewFileHasNoSegmentSizeZeroAndTheGivenAttributes) {
         MemImage m(before);
         rbf::os9_path_id p = nullptr;
         const std::time_t t0 = std::time(nullptr);
-        ASSERT_EQ(rbf::_os9_create(&p, m + "NEW", 3, perms), 0);
+        ASSERT_EQ(rbf::_os9_create(&p, m.image(), "NEW", 3, perms), 0);
         const std::time_t t1 = std::time(nullptr);
         EXPECT_EQ(p->filepos, 0);
         bytes img = m.get();
@@ -344,13 +374,13 @@ TEST(OsCreate, NewFileIsOpenedWithTheCallersMode) {
     MemImage m(b.image());
     rbf::os9_path_id p = nullptr;
     // Read-only: writes are refused.
-    ASSERT_EQ(rbf::_os9_create(&p, m + "RONLY", 1, 0x1B), 0);
+    ASSERT_EQ(rbf::_os9_create(&p, m.image(), "RONLY", 1, 0x1B), 0);
     int size = 1;
     const unsigned char c = 'c';
     EXPECT_EQ(rbf::_os9_write(p, &c, &size), 214);
     rbf::_os9_close(p);
     // A mode the new attributes refuse: the file stays, the open fails.
-    EXPECT_EQ(rbf::_os9_create(&p, m + "NOWRITE", 3, 0x01), 214);
+    EXPECT_EQ(rbf::_os9_create(&p, m.image(), "NOWRITE", 3, 0x01), 214);
     EXPECT_EQ(p, nullptr);
     bytes img = m.get();
     EXPECT_GT(lookup(img, dd_dir(img), "NOWRITE"), 0);
@@ -433,9 +463,9 @@ TEST(OsCreate, NoFreeUnitForTheFdGives248AndChangesNothing) {
     b.mark(0, b.total(), true);
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "NEW"), 248);
-    EXPECT_EQ(create_and_close(m + "DIR/NEW"), 248);
-    EXPECT_EQ(rbf::_os9_makdir(m + "NEWDIR"), 248);
+    EXPECT_EQ(create_and_close(m, "NEW"), 248);
+    EXPECT_EQ(create_and_close(m, "DIR/NEW"), 248);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "NEWDIR"), 248);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -474,14 +504,14 @@ TEST(OsCreate, FullRootSegmentListGives217AndGivesBackTheFdBit) {
     ASSERT_EQ(fd_size(before, b.root()), 48u * 256u);
     ASSERT_EQ(fd_segments(before, b.root()).size(), 48u);
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "NEW"), 217);
+    EXPECT_EQ(create_and_close(m, "NEW"), 217);
     bytes img = m.get();
     EXPECT_EQ(bytes(img.begin() + 256, img.begin() + 256 + dd_map(img)),
               bytes(before.begin() + 256, before.begin() + 256 + dd_map(before)));
     EXPECT_EQ(bytes(fd_at(img, b.root()), fd_at(img, b.root()) + 256),
               bytes(fd_at(before, b.root()), fd_at(before, b.root()) + 256));
     expect_only_free_sectors_changed(before, img);
-    EXPECT_EQ(rbf::_os9_makdir(m + "NEWDIR"), 217);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "NEWDIR"), 217);
     expect_only_free_sectors_changed(before, m.get());
 }
 
@@ -501,7 +531,7 @@ TEST(OsCreate, ParentThatCannotGrowForLackOfRoomGives248AndGivesBackTheFdBit) {
     ASSERT_EQ(lowest_free_run(before, 8), -1);
     ASSERT_GT(lowest_free_run(before, 1), 0);
     MemImage m(before);
-    EXPECT_EQ(create_and_close(m + "DIR/NEW"), 248);
+    EXPECT_EQ(create_and_close(m, "DIR/NEW"), 248);
     bytes img = m.get();
     EXPECT_EQ(bytes(img.begin() + 256, img.begin() + 256 + dd_map(img)),
               bytes(before.begin() + 256, before.begin() + 256 + dd_map(before)));
@@ -516,12 +546,12 @@ TEST(OsCreate, ManyCreationsKeepTheTreeConsistent) {
     std::map<std::string, std::pair<bool, bytes>> want;  // path -> (dir, data)
     for (int d = 0; d < 10; ++d) {
         const std::string dn = "D" + std::to_string(d);
-        ASSERT_EQ(rbf::_os9_makdir(m + dn), 0) << dn;
+        ASSERT_EQ(rbf::_os9_makdir(m.image(), dn), 0) << dn;
         want[dn] = {true, {}};
         for (int f = 0; f < 20; ++f) {
             const std::string fn = dn + "/F" + std::to_string(f);
             rbf::os9_path_id p = nullptr;
-            ASSERT_EQ(rbf::_os9_create(&p, m + fn, 2, 0x1B), 0) << fn;
+            ASSERT_EQ(rbf::_os9_create(&p, m.image(), fn, 2, 0x1B), 0) << fn;
             bytes data = pattern(static_cast<std::size_t>((f % 4) * 97 * (d + 1)), d * 20 + f);
             if (!data.empty()) {
                 int size = static_cast<int>(data.size());
@@ -532,15 +562,15 @@ TEST(OsCreate, ManyCreationsKeepTheTreeConsistent) {
         }
         if (d % 3 == 0) {
             const std::string sn = dn + "/SUB";
-            ASSERT_EQ(rbf::_os9_makdir(m + sn), 0);
+            ASSERT_EQ(rbf::_os9_makdir(m.image(), sn), 0);
             want[sn] = {true, {}};
-            ASSERT_EQ(create_and_close(m + sn + "/leaf"), 0);
+            ASSERT_EQ(create_and_close(m, sn + "/leaf"), 0);
             want[sn + "/leaf"] = {false, {}};
         }
     }
     for (int f = 0; f < 90; ++f) {
         const std::string fn = "R" + std::to_string(f);
-        ASSERT_EQ(create_and_close(m + fn), 0) << fn;
+        ASSERT_EQ(create_and_close(m, fn), 0) << fn;
         want[fn] = {false, {}};
     }
     ASSERT_GE(want.size(), 300u);

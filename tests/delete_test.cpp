@@ -54,7 +54,7 @@ TEST(OsDelete, LastLinkGivesBackEverySegmentAndTheFd) {
     ASSERT_EQ(b.image()[at], 'F' | 0x80);
     const bytes want = after_last_link(b, f, at);
     MemImage m(b.image());
-    EXPECT_EQ(rbf::_os9_delete(m + "F"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "F"), 0);
     // Nothing else: the other 31 bytes of the entry, the parent's size and
     // the file's data stay on the disk.
     EXPECT_EQ(m.get(), want);
@@ -72,18 +72,18 @@ TEST(OsDelete, SecondLinkOnlyLowersTheCount) {
     want[static_cast<std::size_t>(f) * 256 + 8] = 1;
     want[at] = 0;
     MemImage m(b.image());
-    EXPECT_EQ(rbf::_os9_delete(m + "F"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "F"), 0);
     EXPECT_EQ(m.get(), want);
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
     // The other name still reads the file; deleting it frees the file.
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "ALSO", 1), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "ALSO", 1), 0);
     rbf::_os9_close(p);
     ImageBuilder c = b;
     c.set_links(f, 1);
     bytes want2 = after_last_link(c, f, entry_offset(c, c.root(), 3 * 32));
     want2[at] = 0;
-    EXPECT_EQ(rbf::_os9_delete(m + "also"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "also"), 0);
     EXPECT_EQ(m.get(), want2);
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
 }
@@ -93,7 +93,7 @@ TEST(OsDelete, NameIsMatchedIgnoringCase) {
     int f = b.add_file(b.root(), "ReadMe", std::string("text"));
     const bytes want = after_last_link(b, f, entry_offset(b, b.root(), 2 * 32));
     MemImage m(b.image());
-    EXPECT_EQ(rbf::_os9_delete(m + "rEADME"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "rEADME"), 0);
     EXPECT_EQ(m.get(), want);
 }
 
@@ -104,7 +104,7 @@ TEST(OsDelete, FileWithoutOwnerReadStillGivesBackAllItsUnits) {
         int f = b.add_file(b.root(), "LOCKED", pattern(1000, 3), att, {{30, 2}, {60, 2}});
         const bytes want = after_last_link(b, f, entry_offset(b, b.root(), 2 * 32));
         MemImage m(b.image());
-        EXPECT_EQ(rbf::_os9_delete(m + "LOCKED"), 0);
+        EXPECT_EQ(rbf::_os9_delete(m.image(), "LOCKED"), 0);
         EXPECT_EQ(m.get(), want);
         EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
     }
@@ -117,7 +117,7 @@ TEST(OsDelete, DirectoryWithItsDirectoryBitClearedIsDeletedLikeAFile) {
     b.set_att(d, 0xBF & 0x7F);
     const bytes want = after_last_link(b, d, entry_offset(b, b.root(), 2 * 32));
     MemImage m(b.image());
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR"), 0);
     EXPECT_EQ(m.get(), want);
     EXPECT_EQ(dvtest::free_units(m.get()), free_before);
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
@@ -132,9 +132,9 @@ TEST(OsDelete, ReadableDirectoryGives192AndChangesNothing) {
     b.add_dir(b.root(), "EMPTY");
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR"), 192);
-    EXPECT_EQ(rbf::_os9_delete(m + "empty"), 192);
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR/."), 192);  // "." of a readable directory opens first
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR"), 192);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "empty"), 192);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR/."), 192);  // "." of a readable directory opens first
     EXPECT_EQ(m.get(), before);
 }
 
@@ -156,9 +156,9 @@ TEST(OsDelete, DotAndDotDotGive187AndChangeNothing) {
     b.add_dir(p, "D", 0xBE);
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(rbf::_os9_delete(m + "P/."), 187);
-    EXPECT_EQ(rbf::_os9_delete(m + "P/D/.."), 187);
-    EXPECT_EQ(rbf::_os9_delete(m + "P/D/."), 187);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "P/."), 187);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "P/D/.."), 187);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "P/D/."), 187);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -167,9 +167,9 @@ TEST(OsDelete, EmptyOrOverlongNameGives215) {
     b.add_dir(b.root(), "NR", 0xBE);  // writable, not readable
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(rbf::_os9_delete(m + "NR/"), 215);
-    EXPECT_EQ(rbf::_os9_delete(m + std::string(29, 'Z')), 215);
-    EXPECT_EQ(rbf::_os9_delete(m + "NR/" + std::string(40, 'Z')), 215);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "NR/"), 215);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), std::string(29, 'Z')), 215);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "NR/" + std::string(40, 'Z')), 215);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -183,13 +183,13 @@ TEST(OsDelete, NameNotThereGives0AndChangesNothing) {
     b.add_raw_entry(d, gone);
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(rbf::_os9_delete(m + "NOPE"), 0);
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR/G"), 0);
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR/GHOST"), 0);
-    EXPECT_EQ(rbf::_os9_delete(m + "DIR/F2"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "NOPE"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR/G"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR/GHOST"), 0);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "DIR/F2"), 0);
     EXPECT_EQ(m.get(), before);
     // A parent that is not there, or not writable, is an error.
-    EXPECT_EQ(rbf::_os9_delete(m + "NODIR/F"), 216);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "NODIR/F"), 216);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -199,7 +199,7 @@ TEST(OsDelete, ParentWithoutOwnerWriteGives214) {
     b.add_file(d, "F", std::string("x"));
     const bytes before = b.image();
     MemImage m(before);
-    EXPECT_EQ(rbf::_os9_delete(m + "RO/F"), 214);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), "RO/F"), 214);
     EXPECT_EQ(m.get(), before);
 }
 
@@ -211,9 +211,9 @@ TEST(OsDelete, FollowingCreateReusesTheClearedSlot) {
     int f = b.add_file(b.root(), "B", std::string("b"));
     b.add_file(b.root(), "C", std::string("c"));
     MemImage m(b.image());
-    ASSERT_EQ(rbf::_os9_delete(m + "B"), 0);
+    ASSERT_EQ(rbf::_os9_delete(m.image(), "B"), 0);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_create(&p, m + "NEW", 3, 0x1B), 0);
+    ASSERT_EQ(rbf::_os9_create(&p, m.image(), "NEW", 3, 0x1B), 0);
     rbf::_os9_close(p);
     bytes img = m.get();
     EXPECT_EQ(fd_size(img, b.root()), 5u * 32u);
@@ -239,7 +239,7 @@ TEST(OsDelete, FreefileClearsExactlyTheFilesSegmentBitsInTheSpan) {
     const std::size_t n = static_cast<std::size_t>(dd_map(before));
 
     std::vector<unsigned char> bm(n, 0xFF);
-    EXPECT_EQ(rbf::_os9_freefile(m + "F", std::span<unsigned char>(bm)), 0);
+    EXPECT_EQ(rbf::_os9_freefile(m.image(), "F", std::span<unsigned char>(bm)), 0);
     std::vector<unsigned char> want(n, 0xFF);
     for (int u : {40, 41, 60, 61, 62, 100}) want[static_cast<std::size_t>(u) / 8] &= static_cast<unsigned char>(~(0x80 >> (u % 8)));
     EXPECT_EQ(bm, want);  // the FD's own bit stays
@@ -249,7 +249,7 @@ TEST(OsDelete, FreefileClearsExactlyTheFilesSegmentBitsInTheSpan) {
     // A span of 8 bytes covers units 0..63: unit 100 is out of reach and
     // the bytes behind the span are not touched.
     std::vector<unsigned char> big(n, 0xFF);
-    EXPECT_EQ(rbf::_os9_freefile(m + "F", std::span<unsigned char>(big.data(), 8)), 0);
+    EXPECT_EQ(rbf::_os9_freefile(m.image(), "F", std::span<unsigned char>(big.data(), 8)), 0);
     std::vector<unsigned char> want8(n, 0xFF);
     for (int u : {40, 41, 60, 61, 62}) want8[static_cast<std::size_t>(u) / 8] &= static_cast<unsigned char>(~(0x80 >> (u % 8)));
     EXPECT_EQ(big, want8);
@@ -257,8 +257,8 @@ TEST(OsDelete, FreefileClearsExactlyTheFilesSegmentBitsInTheSpan) {
     // A file that can't be opened for reading, or isn't there: its error,
     // nothing cleared.
     std::vector<unsigned char> untouched(n, 0xFF);
-    EXPECT_EQ(rbf::_os9_freefile(m + "NR", std::span<unsigned char>(untouched)), 214);
-    EXPECT_EQ(rbf::_os9_freefile(m + "MISSING", std::span<unsigned char>(untouched)), 216);
+    EXPECT_EQ(rbf::_os9_freefile(m.image(), "NR", std::span<unsigned char>(untouched)), 214);
+    EXPECT_EQ(rbf::_os9_freefile(m.image(), "MISSING", std::span<unsigned char>(untouched)), 216);
     EXPECT_EQ(untouched, std::vector<unsigned char>(n, 0xFF));
     EXPECT_EQ(m.get(), before);
 }
@@ -271,7 +271,7 @@ TEST(OsDelete, DecrementLinkCountLowersTheCountInPlace) {
     b.set_links(z, 0);
     MemImage m(b.image());
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + ".", 0x82), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), ".", 0x82), 0);
     EXPECT_EQ(rbf::DecrementLinkCount(p, f), 2);
     EXPECT_EQ(rbf::DecrementLinkCount(p, f), 1);
     EXPECT_EQ(rbf::DecrementLinkCount(p, z), 255);  // 8 bits: 0 wraps
@@ -322,7 +322,7 @@ TEST(OsDelete, ManyDeletionsLeaveAConsistentTree) {
     // An order that is neither creation order nor its reverse.
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string& name = files[(i * 17) % files.size()];
-        ASSERT_EQ(rbf::_os9_delete(m + name), 0) << name;
+        ASSERT_EQ(rbf::_os9_delete(m.image(), name), 0) << name;
         if (i % 10 == 0) {
             EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{}) << name;
         }
@@ -330,13 +330,13 @@ TEST(OsDelete, ManyDeletionsLeaveAConsistentTree) {
     ASSERT_EQ(dvtest::list_tree(m.get()).size(), dirs.size());
     for (const std::string& dn : dirs) {
         rbf::os9_path_id p = nullptr;
-        ASSERT_EQ(rbf::_os9_open(&p, m + dn, 0x82), 0);
+        ASSERT_EQ(rbf::_os9_open(&p, m.image(), dn, 0x82), 0);
         rbf::fd_stats fd{};
         ASSERT_EQ(rbf::_os9_gs_fd(p, 256, &fd), 0);
         fd.fd_att &= 0x7F;
         ASSERT_EQ(rbf::_os9_gs_fd_set(p, 256, &fd), 0);
         rbf::_os9_close(p);
-        ASSERT_EQ(rbf::_os9_delete(m + dn), 0) << dn;
+        ASSERT_EQ(rbf::_os9_delete(m.image(), dn), 0) << dn;
     }
     bytes img = m.get();
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});

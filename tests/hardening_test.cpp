@@ -9,7 +9,6 @@
 
 #include "image_builder.h"
 #include "os9path.h"
-#include "rbf/image.h"
 #include "run_program.h"
 #include "test_support.h"
 #include "tree_check.h"
@@ -29,12 +28,11 @@ TEST(FullDiskMakdir, FailingForLackOfRoomLeavesNoDirectoryBehind) {
     b.add_file(b.root(), "big", bytes(49 * 256, 0x42));
     ASSERT_EQ(dvtest::free_units(b.image()), 4);
     ASSERT_TRUE(dvtest::check_tree(b.image()).empty());
-    rbf::image_memory_put("hardfull", b.image());
+    dvtest::MemImage m(b.image());
 
-    EXPECT_EQ(rbf::_os9_makdir("hardfull:NEW"), rbf::E_FULL);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), "NEW"), rbf::E_FULL);
 
-    const bytes after = rbf::image_memory_get("hardfull");
-    rbf::image_memory_drop("hardfull");
+    const bytes after = m.get();
     std::vector<std::string> problems = dvtest::check_tree(after);
     std::string joined;
     for (const auto& p : problems) joined += "\n  " + p;
@@ -67,7 +65,7 @@ TEST(SpaceReportArithmetic, CapacityOfTheLargestGeometryIsExact) {
     dvtest::TempDir dir;
     bytes img(512, 0);
     dvtest::put_be(img.data() + 0, 3, 0xFFFFFF);  // dd_tot
-    dvtest::put_be(img.data() + 4, 2, 1);         // dd_map
+    dvtest::put_be(img.data() + 4, 2, 33);        // dd_map: 257 clusters need 33 bytes
     dvtest::put_be(img.data() + 6, 2, 0xFFFF);    // dd_bit
     dvtest::put_be(img.data() + 8, 3, 2);         // dd_dir
     img[26] = 126;                                // 2026-03-03 14:05

@@ -19,7 +19,7 @@
 #include "image_builder.h"
 #include "os9path.h"
 #include "prune_walk.h"
-#include "rbf/image.h"
+#include "os9disk.h"
 #include "test_support.h"
 #include "tree_check.h"
 
@@ -96,14 +96,12 @@ int segment_count(const bytes& img, int fd) { return static_cast<int>(dvtest::fd
 
 class ModelRun {
 public:
-    ModelRun(const Geometry& g, int index)
-        : g_(g), name_("mdl" + std::to_string(index)), rng_(g.seed), builder_(g.total, "Model", g.sas) {
+    explicit ModelRun(const Geometry& g) : g_(g), rng_(g.seed), builder_(g.total, "Model", g.sas) {
         sas_eff_ = (g.sas == 0 || g.sas > g.total / 2) ? 1 : g.sas;
-        rbf::image_memory_put(name_, builder_.image());
+        disk_ = rbf::image_in_memory(builder_.image());
         cur_ = builder_.image();
         tree_ = dvtest::list_tree(cur_);
     }
-    ~ModelRun() { rbf::image_memory_drop(name_); }
 
     void run() {
         for (step_ = 0; step_ < g_.steps; ++step_) {
@@ -122,8 +120,7 @@ public:
     }
 
 private:
-    std::string pl(const std::string& rel) const { return name_ + ":" + rel; }
-    bytes image() const { return rbf::image_memory_get(name_); }
+    bytes image() const { return rbf::image_contents(*disk_); }
     unsigned pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng_); }
 
     std::vector<std::string> dirs() const {
@@ -188,7 +185,7 @@ private:
         std::string name = new_name();
         std::string path = join(dir, name);
         const Space sp = space_of(cur_);
-        rbf::error_code ec = rbf::_os9_makdir(pl(path));
+        rbf::error_code ec = rbf::_os9_makdir(disk_, path);
         note(ec);
         if (!existing(dir, name).empty()) {
             EXPECT_EQ(ec, rbf::E_CEF) << "a name that exists (case ignored)";
@@ -213,7 +210,7 @@ private:
         const Space sp = space_of(cur_);
         const bool grow = dir_needs_growth(cur_, dir);
         rbf::os9_path_id p = nullptr;
-        rbf::error_code ec = rbf::_os9_create(&p, pl(path), rbf::MODE_WRITE, 0x1B);
+        rbf::error_code ec = rbf::_os9_create(&p, disk_, path, rbf::MODE_WRITE, 0x1B);
         note(ec);
         if (!existing(dir, name).empty()) {
             EXPECT_EQ(ec, rbf::E_CEF);
@@ -285,7 +282,7 @@ private:
         if (fs.empty()) return op_create();
         std::string path = fs[pick(static_cast<unsigned>(fs.size()))];
         rbf::os9_path_id p = nullptr;
-        rbf::error_code ec = rbf::_os9_open(&p, pl(path), rbf::MODE_WRITE);
+        rbf::error_code ec = rbf::_os9_open(&p, disk_, path, rbf::MODE_WRITE);
         EXPECT_EQ(ec, rbf::E_SUCCESS) << "open for write";
         if (ec) return "open " + path;
         const std::size_t size = model_[path].data.size();
@@ -309,7 +306,7 @@ private:
         std::string target = existing(parent_of(path), leaf_of(path));
         // Lookups ignore case all along the path.
         std::string asked = pick(3) == 0 ? upper(path) : path;
-        rbf::error_code ec = rbf::_os9_delete(pl(asked));
+        rbf::error_code ec = rbf::_os9_delete(disk_, asked);
         note(ec);
         if (!target.empty() && model_[target].dir) {
             EXPECT_EQ(ec, rbf::E_ISDIR);
@@ -325,7 +322,7 @@ private:
         if (ds.size() < 2) return op_makdir();
         std::string dir = ds[1 + pick(static_cast<unsigned>(ds.size() - 1))];
         long budget = 1000000;
-        int ec = dvtest::prune_walk(pl(dir), &budget);
+        int ec = dvtest::prune_walk(disk_, dir, &budget);
         note(ec);
         EXPECT_EQ(ec, rbf::E_SUCCESS) << "prune";
         if (ec == rbf::E_SUCCESS) {
@@ -341,7 +338,7 @@ private:
         if (fs.empty()) return "read (nothing)";
         std::string path = fs[pick(static_cast<unsigned>(fs.size()))];
         rbf::os9_path_id p = nullptr;
-        EXPECT_EQ(rbf::_os9_open(&p, pl(path), rbf::MODE_READ), rbf::E_SUCCESS);
+        EXPECT_EQ(rbf::_os9_open(&p, disk_, path, rbf::MODE_READ), rbf::E_SUCCESS);
         if (!p) return "read " + path;
         bytes got;
         for (;;) {
@@ -397,7 +394,7 @@ private:
     }
 
     Geometry g_;
-    std::string name_;
+    rbf::image_ref disk_;  // the image under test, in memory
     std::mt19937 rng_;
     dvtest::ImageBuilder builder_;
     int sas_eff_ = 1;
@@ -414,8 +411,7 @@ void PrintTo(const Geometry& g, std::ostream* os) { *os << g.label; }
 class RandomOperations : public ::testing::TestWithParam<Geometry> {};
 
 TEST_P(RandomOperations, KeepTheTreeConsistentAndEqualToTheModel) {
-    static int index = 0;
-    ModelRun run(GetParam(), index++);
+    ModelRun run(GetParam());
     run.run();
     // The run must have reached the interesting cases, not only the easy ones.
     if (!HasFailure()) {

@@ -21,6 +21,12 @@ using dvtest::mark_unit;
 using dvtest::MemImage;
 using dvtest::Path;
 
+// The two ways to reach one image: the host file `file` through pathlists,
+// and the same bytes held in memory through the image overloads.
+std::vector<dvtest::Access> both(const std::string& file, const MemImage& mem) {
+    return {dvtest::Access::host_file(file), dvtest::Access::held(mem.image())};
+}
+
 // Segment entry `k` of the FD at LSN `fd`, to be changed in place.
 unsigned char* seg_entry(bytes& img, int fd, int k) { return img.data() + fd * 256 + 16 + 5 * k; }
 
@@ -147,17 +153,18 @@ TEST(Open, FindsTheFileOnHostImageAndInMemory) {
     dvtest::TempDir tmp;
     d.b.save(tmp / "disk.dsk");
     MemImage mem(d.b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:DIR/tool", mem.at("DIR/tool")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(at.open(p.out(), "DIR/tool", 1), 0) << at.describe("DIR/tool");
         EXPECT_EQ(p->isnative, 0);
         EXPECT_EQ(p->israw, 0);
         EXPECT_EQ(p->pl_fd_lsn, d.tool);
         EXPECT_EQ(p->filepos, 0);
-        EXPECT_EQ(p->cs, 256);
-        EXPECT_EQ(p->spc, 1);
-        EXPECT_EQ(p->ss, 256);
-        EXPECT_EQ(p->bitmap_bytes, static_cast<int>(dvtest::be(d.b.image().data() + 4, 2)));
+        EXPECT_EQ(p->geo.unit_bytes, 256u);
+        EXPECT_EQ(p->geo.cluster_sectors, 1u);
+        EXPECT_EQ(p->geo.total_units, static_cast<std::uint32_t>(d.b.total()));
+        EXPECT_EQ(p->geo.root_fd, static_cast<std::uint32_t>(d.b.root()));
+        EXPECT_EQ(p->geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
         EXPECT_EQ(0, std::memcmp(p->lsn0.data(), d.b.image().data(), 256));
     }
 }
@@ -167,22 +174,25 @@ TEST(Open, RawPathHoldsTheBitmapCopyFromTheStart) {
     dvtest::TempDir tmp;
     d.b.save(tmp / "disk.dsk");
     MemImage mem(d.b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
-        EXPECT_EQ(p->bitmap_bytes, static_cast<int>(dvtest::be(d.b.image().data() + 4, 2)));
-        ASSERT_GE(p->bitmap.size(), static_cast<std::size_t>(p->bitmap_bytes));
-        EXPECT_EQ(0, std::memcmp(p->bitmap.data(), d.b.image().data() + 256, p->bitmap_bytes));
+        ASSERT_EQ(at.open(p.out(), "@", 1), 0) << at.describe("@");
+        EXPECT_EQ(p->geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
+        ASSERT_GE(p->bitmap.size(), static_cast<std::size_t>(p->geo.bitmap_bytes));
+        EXPECT_EQ(0, std::memcmp(p->bitmap.data(), d.b.image().data() + 256, p->geo.bitmap_bytes));
         EXPECT_EQ(0, std::memcmp(p->lsn0.data(), d.b.image().data(), 256));
     }
 }
 
 TEST(Open, ThreePiecesUseTheFirstTwo) {
     Disk d;
-    MemImage mem(d.b.image());
-    Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/tool:readme"), 1), 0);
-    EXPECT_EQ(p->pl_fd_lsn, d.tool);
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
+    for (const std::string& pl : {tmp / "disk.dsk:DIR/tool:readme", tmp / "disk.dsk::DIR/tool::readme:"}) {
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        EXPECT_EQ(p->pl_fd_lsn, d.tool) << pl;
+    }
 }
 
 TEST(Open, LeadingTrailingAndDoubledSlashesChangeNothing) {
@@ -190,7 +200,7 @@ TEST(Open, LeadingTrailingAndDoubledSlashesChangeNothing) {
     MemImage mem(d.b.image());
     for (const char* in : {"DIR/tool", "/DIR/tool", "//DIR//tool/", "DIR///tool//", "///DIR/tool"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 0) << in;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), 0) << in;
         EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
     }
 }
@@ -200,7 +210,7 @@ TEST(Open, NamesMatchRegardlessOfCase) {
     MemImage mem(d.b.image());
     for (const char* in : {"dir/TOOL", "Dir/Tool", "DIR/tool", "dIr/tOoL"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 0) << in;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), 0) << in;
         EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
     }
 }
@@ -210,17 +220,17 @@ TEST(Open, DotAndDotDotAreFoundAsOrdinaryEntries) {
     MemImage mem(d.b.image());
     {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/../readme"), 1), 0);
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR/../readme", 1), 0);
         EXPECT_EQ(p->pl_fd_lsn, d.readme);
     }
     {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("a/b/."), 0x81), 0);
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "a/b/.", 0x81), 0);
         EXPECT_EQ(p->pl_fd_lsn, d.ab);
     }
     {
         Path p;  // the root's ".." is the root itself
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("../.."), 0x81), 0);
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "../..", 0x81), 0);
         EXPECT_EQ(p->pl_fd_lsn, d.b.root());
     }
 }
@@ -230,7 +240,7 @@ TEST(Open, PathOfOnlySlashesOpensTheRoot) {
     MemImage mem(d.b.image());
     for (const char* in : {"/", "///"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), 0x81), 0) << in;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 0x81), 0) << in;
         EXPECT_EQ(p->pl_fd_lsn, d.b.root());
     }
 }
@@ -240,7 +250,7 @@ TEST(Open, MissingComponentIs216AndHoldsNothing) {
     MemImage mem(d.b.image());
     for (const char* in : {"nothere", "DIR/nothere", "nothere/tool", "DIR/tool2", "DIR/too"}) {
         Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), rbf::E_PNNF) << in;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), rbf::E_PNNF) << in;
         EXPECT_EQ(p.p, nullptr);
     }
 }
@@ -260,7 +270,7 @@ TEST(Open, FirstMatchingEntryInDirectoryOrderWins) {
     b.add_file(b.root(), "DUP", std::string("2"));
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("Dup"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "Dup", 1), 0);
     EXPECT_EQ(p->pl_fd_lsn, first);
 }
 
@@ -276,7 +286,7 @@ TEST(Open, DeletedEntryMatchesNoComponent) {
     MemImage mem(b.image());
     for (const char* in : {"abc", "bc", "c"}) {
         Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), rbf::E_PNNF) << in;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), rbf::E_PNNF) << in;
     }
 }
 
@@ -294,11 +304,11 @@ TEST(Open, NameEndsAtBit7CharacterWhateverFollowsInTheField) {
     MemImage mem(b.image());
     {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("ab"), 1), 0);
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "ab", 1), 0);
         EXPECT_EQ(p->pl_fd_lsn, fd);
     }
     Path q;
-    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at("ab\rxy"), 1), rbf::E_PNNF);
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), "ab\rxy", 1), rbf::E_PNNF);
 }
 
 TEST(Open, TwentyEightCharacterNameIsFoundAndLongerNeverMatches) {
@@ -308,11 +318,11 @@ TEST(Open, TwentyEightCharacterNameIsFoundAndLongerNeverMatches) {
     MemImage mem(b.image());
     {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name28), 1), 0);
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name28, 1), 0);
         EXPECT_EQ(p->pl_fd_lsn, fd);
     }
     Path q;
-    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at(name28 + "N"), 1), rbf::E_PNNF);
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name28 + "N", 1), rbf::E_PNNF);
 }
 
 TEST(Open, NameFillingTheWholeFieldEndsThereWhateverTheNextByteHolds) {
@@ -327,10 +337,10 @@ TEST(Open, NameFillingTheWholeFieldEndsThereWhateverTheNextByteHolds) {
     MemImage mem(b.image());
     const std::string name(e.begin(), e.begin() + 28);
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 1), 0);
     EXPECT_EQ(p->pl_fd_lsn, fd);
     Path q;
-    EXPECT_EQ(rbf::_os9_open(q.out(), mem.at(name + "Z"), 1), rbf::E_PNNF);
+    EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name + "Z", 1), rbf::E_PNNF);
 }
 
 TEST(Open, IntermediateComponentIsReadAsADirectoryWhateverItIs) {
@@ -343,26 +353,28 @@ TEST(Open, IntermediateComponentIsReadAsADirectoryWhateverItIs) {
     d.b.add_file(d.b.root(), "fake", e);
     MemImage mem(d.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("fake/tool"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "fake/tool", 1), 0);
     EXPECT_EQ(p->pl_fd_lsn, d.tool);
 }
 
 TEST(Open, TooLongPiecesAre215) {
     Disk d;
-    MemImage mem(d.b.image());
+    dvtest::TempDir tmp;
+    const std::string file = tmp / "disk.dsk";
+    d.b.save(file);
     const std::string p512(512, 'x');
     Path p1;
     EXPECT_EQ(rbf::_os9_open(p1.out(), p512, 1), rbf::E_BPNAM);
     Path p2;
     EXPECT_EQ(rbf::_os9_open(p2.out(), p512 + ":DIR", 1), rbf::E_BPNAM);
     Path p3;
-    EXPECT_EQ(rbf::_os9_open(p3.out(), mem.at(p512), 1), rbf::E_BPNAM);
+    EXPECT_EQ(rbf::_os9_open(p3.out(), file + ":" + p512, 1), rbf::E_BPNAM);
     // 511 characters are within the limit: only not found.
     Path p4;
-    EXPECT_EQ(rbf::_os9_open(p4.out(), mem.at(std::string(511, 'x')), 1), rbf::E_PNNF);
+    EXPECT_EQ(rbf::_os9_open(p4.out(), file + ":" + std::string(511, 'x'), 1), rbf::E_PNNF);
     // ... and a 511-character path of slashes and a name is walked.
     Path p5;
-    EXPECT_EQ(rbf::_os9_open(p5.out(), mem.at(std::string(511 - 8, '/') + "DIR/tool"), 1), 0);
+    EXPECT_EQ(rbf::_os9_open(p5.out(), file + ":" + std::string(511 - 8, '/') + "DIR/tool", 1), 0);
     EXPECT_EQ(p5->pl_fd_lsn, d.tool);
 }
 
@@ -393,7 +405,7 @@ TEST(Open, AccessCheckFollowsOwnerBitsAndTheDirectoryBit) {
     MemImage mem(b.image());
     for (const Case& c : cases) {
         Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(c.name), c.mode), c.expect)
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.image(), c.name, c.mode), c.expect)
             << c.name << " mode 0x" << std::hex << c.mode;
         if (c.expect != 0) {
             EXPECT_EQ(p.p, nullptr);
@@ -420,17 +432,20 @@ TEST(Open, AccessCheckOnHostImageFile) {
 TEST(Open, RawPathNeedsNoWalkAndNoAccessCheck) {
     Disk d;
     bytes img = d.b.image();
-    dvtest::put_be(img.data() + 8, 3, 100000);  // dd_dir far outside the disk
+    // dd_dir names a free sector on the disk: a root that holds nothing, so
+    // no walk can find anything.
+    ASSERT_FALSE(bit_set(img, 600));
+    dvtest::put_be(img.data() + 8, 3, 600);
     MemImage mem(img);
     {
         Path p;
-        EXPECT_NE(rbf::_os9_open(p.out(), mem.at("DIR"), 0x81), 0);
+        EXPECT_NE(rbf::_os9_open(p.out(), mem.image(), "DIR", 0x81), 0);
         EXPECT_EQ(p.p, nullptr);
     }
     for (const char* in : {"@", ".@", "no/such/file@", "DIR@"}) {
         for (int mode : {0x01, 0x03, 0x81, 0x00}) {
             Path p;
-            ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(in), mode), 0) << in << " " << mode;
+            ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, mode), 0) << in << " " << mode;
             EXPECT_EQ(p->israw, 1);
             EXPECT_EQ(p->isnative, 0);
             EXPECT_EQ(p->pl_fd_lsn, 0);
@@ -444,7 +459,7 @@ TEST(Close, RawWritePathTrimsNothing) {
     int fd = b.add_file(b.root(), "big", bytes{}, 0x1B, {{100, 3}});  // size 0, 3 units
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(".@"), 3), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), ".@", 3), 0);
     p.close();
     EXPECT_EQ(mem.get(), b.image());
     EXPECT_EQ(dvtest::be(mem.get().data() + fd * 256 + 16 + 3, 2), 3u);
@@ -452,17 +467,19 @@ TEST(Close, RawWritePathTrimsNothing) {
 
 // ---- damaged images -------------------------------------------------------------------------
 
-TEST(Open, ClusterSizeZeroIsRefusedWith1) {
+TEST(Open, ClusterSizeZeroIsRefusedWith249) {
     Disk d;
     d.b.set_lsn0_byte(6, 0);
     d.b.set_lsn0_byte(7, 0);
     MemImage mem(d.b.image());
     dvtest::TempDir tmp;
     d.b.save(tmp / "disk.dsk");
-    for (const std::string& pl : {mem.at("DIR/tool"), mem.at("@"), tmp / "disk.dsk:DIR/tool", tmp / "disk.dsk:.@"}) {
-        Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 1), 1) << pl;
-        EXPECT_EQ(p.p, nullptr);
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
+        for (const char* in : {"DIR/tool", "@", ".@"}) {
+            Path p;
+            EXPECT_EQ(at.open(p.out(), in, 1), rbf::E_BTYP) << at.describe(in);
+            EXPECT_EQ(p.p, nullptr);
+        }
     }
 }
 
@@ -470,15 +487,100 @@ TEST(Open, ImageShorterThanLsn0IsRefusedWith1) {
     Disk d;
     bytes short_img(d.b.image().begin(), d.b.image().begin() + 255);
     MemImage mem(short_img);
+    MemImage empty(bytes{});
     dvtest::TempDir tmp;
     dvtest::write_file(tmp / "short.dsk", short_img);
     dvtest::write_file(tmp / "empty.dsk", {});
-    for (const std::string& pl : {mem.at("DIR"), mem.at("@"), tmp / "short.dsk:DIR", tmp / "short.dsk:@",
-                                  tmp / "empty.dsk:DIR", tmp / "empty.dsk:.@"}) {
-        Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), pl, 0x81), 1) << pl;
-        EXPECT_EQ(p.p, nullptr);
+    std::vector<dvtest::Access> images = both(tmp / "short.dsk", mem);
+    for (const dvtest::Access& at : both(tmp / "empty.dsk", empty)) images.push_back(at);
+    for (const dvtest::Access& at : images) {
+        for (const char* in : {"DIR", "@", ".@"}) {
+            Path p;
+            EXPECT_EQ(at.open(p.out(), in, 0x81), 1) << at.describe(in);
+            EXPECT_EQ(p.p, nullptr);
+        }
     }
+}
+
+TEST(Open, Lsn0ThatCannotDescribeADiskIsRefusedWith249AtItsLimitsItOpens) {
+    // The builder's disk: 630 sectors, dd_map 79 (630 bits need 79 bytes),
+    // the bitmap in LSN 1, the root's FD at LSN 2.  Only LSN 0 changes; raw
+    // access needs nothing but LSN 0, so it shows where the checks draw the
+    // line.
+    struct Case {
+        const char* what;
+        int tot, map, bit, dir;
+        int expect;
+    } cases[] = {
+        {"as built", 630, 79, 1, 2, 0},
+        {"no sectors", 0, 79, 1, 2, rbf::E_BTYP},
+        {"no sectors per cluster", 630, 79, 0, 2, rbf::E_BTYP},
+        {"bitmap a byte short", 630, 78, 1, 2, rbf::E_BTYP},
+        {"bitmap a sector longer than its bits need", 630, 79 + 256, 1, 3, 0},
+        {"bitmap longer than that", 630, 80 + 256, 1, 3, rbf::E_BTYP},
+        {"longer bitmap reaching over the root", 630, 79 + 256, 1, 2, rbf::E_BTYP},
+        {"root on the last sector", 630, 79, 1, 629, 0},
+        {"root past the disk", 630, 79, 1, 630, rbf::E_BTYP},
+        {"root in LSN 0", 630, 79, 1, 0, rbf::E_BTYP},
+        {"root in the bitmap", 630, 79, 1, 1, rbf::E_BTYP},
+        {"two-sector clusters", 630, 40, 2, 2, 0},  // 315 clusters need 40 bytes
+        {"two-sector clusters, bitmap a byte short", 630, 39, 2, 2, rbf::E_BTYP},
+        {"two-sector clusters, root in the unit after the bitmap", 630, 40, 2, 1, 0},
+        {"two-sector clusters, bitmap too long", 630, 41 + 256, 2, 3, rbf::E_BTYP},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ImageBuilder b;
+        bytes img = b.image();
+        dvtest::put_be(img.data() + 0, 3, static_cast<std::uint32_t>(c.tot));
+        dvtest::put_be(img.data() + 4, 2, static_cast<std::uint32_t>(c.map));
+        dvtest::put_be(img.data() + 6, 2, static_cast<std::uint32_t>(c.bit));
+        dvtest::put_be(img.data() + 8, 3, static_cast<std::uint32_t>(c.dir));
+        dvtest::TempDir tmp;
+        dvtest::write_file(tmp / "disk.dsk", img);
+        MemImage mem(img);
+        for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
+            Path p;
+            EXPECT_EQ(at.open(p.out(), "@", 1), c.expect) << at.describe("@");
+            if (c.expect != 0) {
+                EXPECT_EQ(p.p, nullptr);
+                continue;
+            }
+            ASSERT_NE(p.p, nullptr);
+            EXPECT_EQ(p->geo.total_units, static_cast<std::uint32_t>(c.tot));
+            EXPECT_EQ(p->geo.bitmap_bytes, static_cast<std::uint32_t>(c.map));
+            EXPECT_EQ(p->geo.cluster_sectors, static_cast<std::uint32_t>(c.bit));
+            EXPECT_EQ(p->geo.root_fd, static_cast<std::uint32_t>(c.dir));
+            EXPECT_EQ(p->geo.unit_bytes, static_cast<std::uint32_t>(256 * c.bit));
+        }
+        EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), img);
+        EXPECT_EQ(mem.get(), img);
+    }
+}
+
+TEST(Open, EveryCallOnAnImageThatIsNoDiskGives249AndChangesNothing) {
+    Disk d;
+    d.b.set_lsn0_byte(6, 0);  // dd_bit 0
+    d.b.set_lsn0_byte(7, 0);
+    const bytes before = d.b.image();
+    MemImage mem(before);
+    dvtest::TempDir tmp;
+    const std::string file = tmp / "disk.dsk";
+    dvtest::write_file(file, before);
+    rbf::os9_path_id p = nullptr;
+    EXPECT_EQ(rbf::_os9_create(&p, mem.image(), "NEW", 3, 0x1B), rbf::E_BTYP);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(rbf::_os9_create(&p, file + ":NEW", 3, 0x1B), rbf::E_BTYP);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(rbf::_os9_makdir(mem.image(), "NEWDIR"), rbf::E_BTYP);
+    EXPECT_EQ(rbf::_os9_makdir(file + ":NEWDIR"), rbf::E_BTYP);
+    EXPECT_EQ(rbf::_os9_delete(mem.image(), "readme"), rbf::E_BTYP);
+    EXPECT_EQ(rbf::_os9_delete(file + ":readme"), rbf::E_BTYP);
+    std::string filename;
+    EXPECT_EQ(rbf::_os9_open_parent_directory(&p, mem.image(), "DIR/tool", 0x81, filename), rbf::E_BTYP);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(mem.get(), before);
+    EXPECT_EQ(dvtest::read_file(file), before);
 }
 
 TEST(Open, ImageEndingAfterLsn0FailsWithoutReadingPastIt) {
@@ -486,10 +588,10 @@ TEST(Open, ImageEndingAfterLsn0FailsWithoutReadingPastIt) {
     bytes cut(d.b.image().begin(), d.b.image().begin() + 256);
     MemImage mem(cut);
     Path p;
-    EXPECT_NE(rbf::_os9_open(p.out(), mem.at("DIR/tool"), 1), 0);
+    EXPECT_NE(rbf::_os9_open(p.out(), mem.image(), "DIR/tool", 1), 0);
     EXPECT_EQ(p.p, nullptr);
     Path r;  // raw access has nothing to walk and opens
-    EXPECT_EQ(rbf::_os9_open(r.out(), mem.at("@"), 1), 0);
+    EXPECT_EQ(rbf::_os9_open(r.out(), mem.image(), "@", 1), 0);
 }
 
 TEST(Open, EntryNamingAnFdInTheBitmapOrPastTheDiskIs1) {
@@ -501,7 +603,7 @@ TEST(Open, EntryNamingAnFdInTheBitmapOrPastTheDiskIs1) {
     MemImage mem(d.b.image());
     for (const char* in : {"inmap", "inlsn0", "past", "far", "inmap/x", "past/x"}) {
         Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), mem.at(in), 1), 1) << in;
+        EXPECT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), 1) << in;
         EXPECT_EQ(p.p, nullptr);
     }
 }
@@ -511,7 +613,7 @@ TEST(Open, DirectoryWhoseSegmentLiesOutsideTheDiskIs1) {
     d.b.set_segments(d.dir, {{d.b.total() + 5, 8}});
     MemImage mem(d.b.image());
     Path p;
-    EXPECT_EQ(rbf::_os9_open(p.out(), mem.at("DIR/tool"), 1), 1);
+    EXPECT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR/tool", 1), 1);
     EXPECT_EQ(p.p, nullptr);
 }
 
@@ -525,14 +627,14 @@ TEST(Close, ReadOnlyPathLeavesEveryImageByteAsItWas) {
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:big", mem.at("big")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(at.open(p.out(), "big", 1), 0) << at.describe("big");
         p.close();
     }
-    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(at.open(p.out(), "@", 1), 0) << at.describe("@");
         // The path's own bitmap copy changes; a read-only path must not
         // write it back.
         ASSERT_GE(p->bitmap.size(), 30u);
@@ -551,9 +653,9 @@ TEST(Close, RawWritePathWritesBackTheBitmapBitsItChanged) {
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:@", mem.at("@")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 3), 0) << pl;
+        ASSERT_EQ(at.open(p.out(), "@", 3), 0) << at.describe("@");
         ASSERT_GE(p->bitmap.size(), 30u);
         rbf::_os9_allbit(p->bitmap, 200, 5);
         rbf::_os9_delbit(p->bitmap, 2, 1);
@@ -579,9 +681,9 @@ TEST(Close, EmptyFileWithThreeUnitsKeepsOne) {
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:f", mem.at("f")}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 2), 0) << pl;
+        ASSERT_EQ(at.open(p.out(), "f", 2), 0) << at.describe("f");
         p.close();
     }
     bytes host = dvtest::read_file(tmp / "disk.dsk");
@@ -603,7 +705,7 @@ TEST(Close, FileOfOneClusterSizeWithFourUnitsKeepsTwo) {
     mark_unit(expect, 103, false);
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 3), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "f", 3), 0);
     p.close();
     EXPECT_EQ(mem.get(), expect);
     EXPECT_TRUE(dvtest::check_tree(mem.get()).empty());
@@ -617,7 +719,7 @@ TEST(Close, AlreadyTrimmedFileIsLeftUnchanged) {
     MemImage mem(b.image());
     for (const char* name : {"f300", "f10", "f511"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 2), 0) << name;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 2), 0) << name;
         p.close();
         EXPECT_EQ(mem.get(), b.image()) << name;
     }
@@ -633,7 +735,7 @@ TEST(Close, TrimThatEmptiesASegmentClearsItsLsnAndGoesOnWithThePreviousOne) {
     mark_unit(expect, 120, false);
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 2), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "f", 2), 0);
     p.close();
     EXPECT_EQ(mem.get(), expect);
     EXPECT_TRUE(dvtest::check_tree(mem.get()).empty());
@@ -661,7 +763,7 @@ TEST(Close, TrimOfAListWithAZeroCountEntryFreesOnlyTheFilesOwnUnits) {
     const bytes before = b.image();
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 2), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "f", 2), 0);
     p.close();
     bytes after = mem.get();
     // Three units for an empty file: two go, from the end, and the first
@@ -685,7 +787,7 @@ TEST(Close, TrimNeverFreesUnitsOutsideTheFilesDataArea) {
     MemImage mem(b.image());
     for (const char* name : {"sys", "past"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 2), 0) << name;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 2), 0) << name;
         p.close();
     }
     bytes after = mem.get();
@@ -702,10 +804,12 @@ TEST(Close, DirectoryIsNeverTrimmed) {
     dvtest::TempDir tmp;
     d.b.save(tmp / "disk.dsk");
     MemImage mem(d.b.image());
-    for (const std::string& pl : {tmp / "disk.dsk:DIR", mem.at("DIR"), mem.at("/")}) {
-        Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 0x83), 0) << pl;
-        p.close();
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
+        for (const char* in : {"DIR", "/"}) {
+            Path p;
+            ASSERT_EQ(at.open(p.out(), in, 0x83), 0) << at.describe(in);
+            p.close();
+        }
     }
     EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), d.b.image());
     EXPECT_EQ(mem.get(), d.b.image());
@@ -732,10 +836,10 @@ TEST(Close, WritesBackOnlyTheBitmapBytesItsPathChanged) {
     dvtest::TempDir tmp;
     b.save(tmp / "disk.dsk");
     MemImage mem(b.image());
-    for (const std::string& base : {tmp / "disk.dsk", mem.name()}) {
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path px, py;
-        ASSERT_EQ(rbf::_os9_open(px.out(), base + ":x", 2), 0);
-        ASSERT_EQ(rbf::_os9_open(py.out(), base + ":y", 2), 0);
+        ASSERT_EQ(at.open(px.out(), "x", 2), 0) << at.describe("x");
+        ASSERT_EQ(at.open(py.out(), "y", 2), 0) << at.describe("y");
         px.close();
         py.close();
     }
@@ -751,25 +855,26 @@ TEST(OpenParentDirectory, SplitsTheLastComponentAndOpensItsDirectory) {
     dvtest::TempDir tmp;
     d.b.save(tmp / "disk.dsk");
     struct Case {
-        std::string pl;
+        std::string in;
         std::string name;
         int dir;
     } cases[] = {
-        {mem.at("DIR/tool"), "tool", d.dir},
-        {mem.at("tool"), "tool", d.b.root()},
-        {mem.at("a/b/"), "", d.ab},
-        {mem.at("DIR/newname"), "newname", d.dir},
-        {mem.at("a/b/c"), "c", d.ab},
-        {tmp / "disk.dsk:DIR/tool", "tool", d.dir},
-        {tmp / "disk.dsk:readme", "readme", d.b.root()},
+        {"DIR/tool", "tool", d.dir},
+        {"tool", "tool", d.b.root()},
+        {"a/b/", "", d.ab},
+        {"DIR/newname", "newname", d.dir},
+        {"a/b/c", "c", d.ab},
+        {"readme", "readme", d.b.root()},
     };
-    for (const Case& c : cases) {
-        Path p;
-        std::string filename = "junk";
-        ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), c.pl, 0x81, filename), 0) << c.pl;
-        EXPECT_EQ(filename, c.name) << c.pl;
-        EXPECT_EQ(p->pl_fd_lsn, c.dir) << c.pl;
-        EXPECT_EQ(p->filepos, 0);
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
+        for (const Case& c : cases) {
+            Path p;
+            std::string filename = "junk";
+            ASSERT_EQ(at.open_parent_directory(p.out(), c.in, 0x81, filename), 0) << at.describe(c.in);
+            EXPECT_EQ(filename, c.name) << at.describe(c.in);
+            EXPECT_EQ(p->pl_fd_lsn, c.dir) << at.describe(c.in);
+            EXPECT_EQ(p->filepos, 0);
+        }
     }
 }
 
@@ -787,7 +892,7 @@ TEST(OpenParentDirectory, ParentIsReachedThroughItsDotEntry) {
     MemImage mem(b.image());
     Path p;
     std::string filename;
-    ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("odd/f"), 0x81, filename), 0);
+    ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.image(), "odd/f", 0x81, filename), 0);
     EXPECT_EQ(filename, "f");
     EXPECT_EQ(p->pl_fd_lsn, other);
 }
@@ -797,10 +902,10 @@ TEST(OpenParentDirectory, ModeIsPassedThrough) {
     MemImage mem(d.b.image());
     std::string filename;
     Path p1;
-    EXPECT_EQ(rbf::_os9_open_parent_directory(p1.out(), mem.at("DIR/x"), 1, filename), rbf::E_FNA);
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p1.out(), mem.image(), "DIR/x", 1, filename), rbf::E_FNA);
     EXPECT_EQ(p1.p, nullptr);
     Path p2;
-    EXPECT_EQ(rbf::_os9_open_parent_directory(p2.out(), mem.at("DIR/x"), 0x82, filename), 0);
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p2.out(), mem.image(), "DIR/x", 0x82, filename), 0);
     EXPECT_EQ(p2->mode, 0x82);
 }
 
@@ -809,46 +914,53 @@ TEST(OpenParentDirectory, MissingParentFailsAsOpenWithTheNameFilledIn) {
     MemImage mem(d.b.image());
     std::string filename;
     Path p;
-    EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("nodir/x"), 0x81, filename), rbf::E_PNNF);
+    EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.image(), "nodir/x", 0x81, filename), rbf::E_PNNF);
     EXPECT_EQ(p.p, nullptr);
     EXPECT_EQ(filename, "x");
 }
 
 TEST(OpenParentDirectory, TooLongPathlistOrNameIs215) {
     Disk d;
+    dvtest::TempDir tmp;
+    d.b.save(tmp / "disk.dsk");
     MemImage mem(d.b.image());
-    // Leading slashes are ignored by the walk, so they pad a pathlist to any
-    // length without changing what it names.
-    auto padded = [&](std::size_t total, const std::string& tail) {
-        std::string head = mem.name() + ":";
-        return head + std::string(total - head.size() - tail.size(), '/') + tail;
-    };
-    std::string filename;
-    {
-        Path p;
-        std::string pl = padded(254, "DIR/tool");
-        ASSERT_EQ(pl.size(), 254u);
-        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), pl, 0x81, filename), 0);
-        EXPECT_EQ(filename, "tool");
-        EXPECT_EQ(p->pl_fd_lsn, d.dir);
-    }
-    {
-        Path p;
-        std::string pl = padded(255, "DIR/tool");
-        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), pl, 0x81, filename), rbf::E_BPNAM);
-        EXPECT_EQ(p.p, nullptr);
-    }
-    {
-        Path p;
-        const std::string n31(31, 'n');
-        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("DIR/" + n31), 0x81, filename), 0);
-        EXPECT_EQ(filename, n31);
-    }
-    {
-        Path p;
-        EXPECT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.at("DIR/" + std::string(32, 'n')), 0x81, filename),
-                  rbf::E_BPNAM);
-        EXPECT_EQ(p.p, nullptr);
+    // Leading slashes are ignored by the walk, so they pad a path to any
+    // length without changing what it names.  A pathlist counts whole, the
+    // image's name and the colon included; the image overload counts the
+    // in-image path.
+    const std::string head = tmp / "disk.dsk:";
+    for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
+        const std::size_t counted = at.by_pathlist() ? head.size() : 0;
+        auto padded = [&](std::size_t total, const std::string& tail) {
+            return std::string(total - counted - tail.size(), '/') + tail;
+        };
+        std::string filename;
+        {
+            Path p;
+            std::string in = padded(254, "DIR/tool");
+            ASSERT_EQ(counted + in.size(), 254u);
+            EXPECT_EQ(at.open_parent_directory(p.out(), in, 0x81, filename), 0) << at.describe(in);
+            EXPECT_EQ(filename, "tool");
+            ASSERT_NE(p.p, nullptr);
+            EXPECT_EQ(p->pl_fd_lsn, d.dir);
+        }
+        {
+            Path p;
+            std::string in = padded(255, "DIR/tool");
+            EXPECT_EQ(at.open_parent_directory(p.out(), in, 0x81, filename), rbf::E_BPNAM) << at.describe(in);
+            EXPECT_EQ(p.p, nullptr);
+        }
+        {
+            Path p;
+            const std::string n31(31, 'n');
+            EXPECT_EQ(at.open_parent_directory(p.out(), "DIR/" + n31, 0x81, filename), 0);
+            EXPECT_EQ(filename, n31);
+        }
+        {
+            Path p;
+            EXPECT_EQ(at.open_parent_directory(p.out(), "DIR/" + std::string(32, 'n'), 0x81, filename), rbf::E_BPNAM);
+            EXPECT_EQ(p.p, nullptr);
+        }
     }
 }
 
@@ -860,7 +972,7 @@ TEST(FileExists, FindsANameThatDiffersOnlyInCaseAndStopsAfterIt) {
     ASSERT_GE(off, 0);
     MemImage mem(d.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("/"), 0x81), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "/", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "README"), rbf::E_CEF);
     EXPECT_EQ(p->filepos, off + 32);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "ReadMe"), rbf::E_CEF);
@@ -873,7 +985,7 @@ TEST(FileExists, AbsentNameIsZeroWithThePositionAtTheEnd) {
     Disk d;
     MemImage mem(d.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR"), 0x81), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "nothere"), 0);
     EXPECT_EQ(p->filepos, static_cast<int>(d.b.size(d.dir)));
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "too"), 0);
@@ -893,7 +1005,7 @@ TEST(FileExists, EmptyNameMatchesTheFirstDeletedEntry) {
     // ".." 0, "." 32, keep 64, deleted 96, later 128.
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("/"), 0x81), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "/", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, ""), rbf::E_CEF);
     EXPECT_EQ(p->filepos, 128);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "later"), rbf::E_CEF);
@@ -904,7 +1016,7 @@ TEST(FileExists, ReadErrorOfTheDirectoryIsReturned) {
     Disk d;
     MemImage mem(d.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("DIR"), 0x83), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR", 0x83), 0);
     // The directory now claims more entries than its segment list holds.
     rbf::fd_stats st;
     ASSERT_EQ(rbf::_os9_gs_fd(p.p, 256, &st), 0);

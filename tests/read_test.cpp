@@ -44,13 +44,24 @@ struct TwoSegments {
     TwoSegments() { fd = b.add_file(b.root(), "two", data, 0x1B, {{40, 1}, {90, 1}}); }
 };
 
-// The pathlists of one image as a host file and in memory.
+// A file in one image, reached either way: through a pathlist on the
+// image as a host file, or through the image overloads on it held in memory.
+struct Target {
+    dvtest::Access where;
+    std::string in;
+    rbf::error_code open(rbf::os9_path_id* path, int mode) const { return where.open(path, in, mode); }
+    std::string shown() const { return where.describe(in); }
+};
+
+// One image as a host file and in memory.
 struct BothStores {
     dvtest::TempDir tmp;
     MemImage mem;
     std::string file;
     explicit BothStores(const bytes& img) : mem(img), file(tmp / "disk.dsk") { dvtest::write_file(file, img); }
-    std::vector<std::string> at(const std::string& in) const { return {file + ":" + in, mem.at(in)}; }
+    std::vector<Target> at(const std::string& in) const {
+        return {{dvtest::Access::host_file(file), in}, {dvtest::Access::held(mem.image()), in}};
+    }
 };
 
 }  // namespace
@@ -64,9 +75,9 @@ TEST(ReadImageFile, SpanCrossingSegmentsTakesEachPartFromItsOwnUnit) {
     ASSERT_EQ(slice(img, 40 * 256 + 200, 56), slice(t.data, 200, 56));
     ASSERT_EQ(slice(img, 90 * 256, 44), slice(t.data, 256, 44));
     BothStores s(img);
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(target.open(p.out(), 1), 0) << target.shown();
         ASSERT_EQ(rbf::_os9_seek(p.p, 200, 0), 0);
         bytes buf(100, 0xEE);
         int n = 100;
@@ -85,9 +96,9 @@ TEST(ReadImageFile, SpanCrossingSegmentsTakesEachPartFromItsOwnUnit) {
 TEST(ReadImageFile, RequestPastTheEndIsClippedToTheFileSize) {
     TwoSegments t;
     BothStores s(t.b.image());
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         ASSERT_EQ(rbf::_os9_seek(p.p, 250, 0), 0);
         bytes buf(1000, 0xEE);
         int n = 1000;
@@ -103,7 +114,7 @@ TEST(ReadImageFile, WholeFileReadsBackFromTheStart) {
     TwoSegments t;
     MemImage mem(t.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("two"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "two", 1), 0);
     bytes buf(300);
     int n = 300;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -117,7 +128,7 @@ TEST(ReadImageFile, EmptyFileIsAtItsEndAtOnce) {
     ASSERT_EQ(b.size(fd), 0u);
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("empty"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "empty", 1), 0);
     unsigned char buf[16];
     int n = 16;
     EXPECT_EQ(rbf::_os9_read(p.p, buf, &n), rbf::E_EOF);
@@ -132,9 +143,9 @@ TEST(ReadImageFile, ManySegmentsReadInOddChunksGiveTheFileByteForByte) {
     ASSERT_EQ(b.read_data(fd), data);
     BothStores s(b.image());
     const int chunks[] = {1, 7, 13, 255, 256, 257, 511, 1000, 3, 97};
-    for (const std::string& pl : s.at("BIG")) {
+    for (const Target& target : s.at("BIG")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(target.open(p.out(), 1), 0) << target.shown();
         bytes got;
         for (int i = 0;; ++i) {
             int want = chunks[i % 10];
@@ -149,7 +160,7 @@ TEST(ReadImageFile, ManySegmentsReadInOddChunksGiveTheFileByteForByte) {
             got.insert(got.end(), buf.begin(), buf.begin() + n);
             ASSERT_LT(i, 10000);
         }
-        EXPECT_EQ(got, data) << pl;
+        EXPECT_EQ(got, data) << target.shown();
     }
 }
 
@@ -163,8 +174,9 @@ TEST(ReadImageFile, LargerClustersAddressUnitsOfClusterSize) {
     ASSERT_EQ(slice(img, 30 * 512, 188), slice(data, 512, 188));
     MemImage mem(img);
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("f"), 1), 0);
-    EXPECT_EQ(p->cs, 512);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "f", 1), 0);
+    EXPECT_EQ(p->geo.unit_bytes, 512u);
+    EXPECT_EQ(p->geo.cluster_sectors, 2u);
     bytes buf(1000, 0xEE);
     int n = 1000;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -174,7 +186,7 @@ TEST(ReadImageFile, LargerClustersAddressUnitsOfClusterSize) {
     ASSERT_EQ(rbf::_os9_gs_size(p.p, &size), 0);
     EXPECT_EQ(size, 700);
     Path r;
-    ASSERT_EQ(rbf::_os9_open(r.out(), mem.at("@"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(r.out(), mem.image(), "@", 1), 0);
     ASSERT_EQ(rbf::_os9_gs_size(r.p, &size), 0);
     EXPECT_EQ(size, 200 * 512);
 }
@@ -187,9 +199,9 @@ TEST(ReadDamaged, SegmentListEndingBeforeTheSizeGivesWhatItHoldsThen1) {
     int fd = b.add_file(b.root(), "short", data, 0x1B, {{40, 1}});
     b.set_size(fd, 600);
     BothStores s(b.image());
-    for (const std::string& pl : s.at("short")) {
+    for (const Target& target : s.at("short")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         bytes buf(1000, 0xEE);
         int n = 1000;
         ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -223,7 +235,7 @@ TEST(ReadDamaged, SegmentOutsideTheDiskOrInTheBitmapGives1) {
     MemImage mem(b.image());
     for (const char* name : {"past", "far", "inmap"}) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), mem.at(name), 1), 0) << name;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 1), 0) << name;
         bytes buf(100, 0xEE);
         int n = 100;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 1) << name;
@@ -242,7 +254,7 @@ TEST(ReadDamaged, BadSecondSegmentStopsTheReadAfterTheFirst) {
     b.set_size(fd, 300);
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("half"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "half", 1), 0);
     bytes buf(300, 0xEE);
     int n = 300;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -260,9 +272,9 @@ TEST(ReadDamaged, ImageCutInsideAFilesDataDeliversWhatExistsThenFails) {
     bytes img = b.image();
     img.resize(20 * 256 + 300);
     BothStores s(img);
-    for (const std::string& pl : s.at("cut")) {
+    for (const Target& target : s.at("cut")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(target.open(p.out(), 1), 0) << target.shown();
         bytes buf(1000, 0xEE);
         int n = 1000;
         ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -282,9 +294,9 @@ TEST(ReadlnImageFile, LinesEndAfterTheCarriageReturnAndSizeIsTheClippedRequest) 
     ImageBuilder b;
     b.add_file(b.root(), "lines", bytes{'A', 'B', 0x0D, 'C', 'D', 0x0D});
     BothStores s(b.image());
-    for (const std::string& pl : s.at("lines")) {
+    for (const Target& target : s.at("lines")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         bytes buf(1024, 0xEE);
         int n = 1024;
         ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
@@ -307,7 +319,7 @@ TEST(ReadlnImageFile, LastLineWithoutCarriageReturnThenEndOfFile) {
     b.add_file(b.root(), "lines", std::string("AB\rCD"));
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("lines"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "lines", 1), 0);
     bytes buf(64, 0xEE);
     int n = 64;
     ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
@@ -329,7 +341,7 @@ TEST(ReadlnImageFile, LineLongerThanTheRequestComesInPieces) {
     b.add_file(b.root(), "long", std::string("ABCDEF\rG"));
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("long"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "long", 1), 0);
     bytes buf(64, 0xEE);
     int n = 4;
     ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
@@ -351,9 +363,9 @@ TEST(ReadlnImageFile, LinesCrossSegmentBoundaries) {
     data[99] = data[300] = data[599] = 0x0D;
     b.add_file(b.root(), "crossing", data, 0x1B, {{40, 1}, {90, 1}, {60, 1}});
     BothStores s(b.image());
-    for (const std::string& pl : s.at("crossing")) {
+    for (const Target& target : s.at("crossing")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         bytes buf(1024);
         const int ends[] = {100, 301, 600};
         int start = 0;
@@ -377,7 +389,7 @@ TEST(ReadlnImageFile, LinesOfAMultiSegmentFileJoinToTheWholeFile) {
     b.add_file(b.root(), "big", data, 0x1B, {{50, 2}, {70, 3}, {100, 1}, {200, 10}});
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("big"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "big", 1), 0);
     bytes got;
     for (int i = 0; i < 10000; ++i) {
         bytes buf(53, 0xEE);
@@ -492,7 +504,7 @@ TEST(SeekImageFile, BackThirtyTwoAfterAnEntryReadRereadsIt) {
     b.add_file(b.root(), "two", std::string("2"));
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("/"), 0x81), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "/", 0x81), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, 64, 0), 0);
     bytes e1(32), e2(32);
     int n = 32;
@@ -509,9 +521,9 @@ TEST(SeekImageFile, BackThirtyTwoAfterAnEntryReadRereadsIt) {
 TEST(SeekImageFile, FromTheEndCountsFromTheFileSize) {
     TwoSegments t;
     BothStores s(t.b.image());
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         ASSERT_EQ(rbf::_os9_seek(p.p, -10, 2), 0);
         EXPECT_EQ(p->filepos, 290);
         bytes buf(100, 0xEE);
@@ -534,7 +546,7 @@ TEST(SeekImageFile, PositionBelowZeroOrPastIntMaxIsRefusedAndKept) {
     TwoSegments t;
     MemImage mem(t.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("two"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "two", 1), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, 10, 0), 0);
     EXPECT_EQ(rbf::_os9_seek(p.p, -1, 0), 1);
     EXPECT_EQ(p->filepos, 10);
@@ -587,9 +599,9 @@ TEST(ReadRaw, WholeDiskReadsBackByteForByteThen211) {
     ImageBuilder b;
     b.add_file(b.root(), "f", pattern(3000, 8));
     BothStores s(b.image());
-    for (const std::string& pl : s.at(".@")) {
+    for (const Target& target : s.at(".@")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         ASSERT_EQ(p->israw, 1);
         bytes got;
         for (int i = 0; i < 1000; ++i) {
@@ -614,7 +626,7 @@ TEST(ReadRaw, ReadsAreClippedAtTheEndOfTheDisk) {
     extra.resize(img.size() + 1000, 0x77);  // bytes past dd_tot are not the disk's
     MemImage mem(extra);
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("@"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "@", 1), 0);
     p->filepos = disk - 100;
     bytes buf(512, 0xEE);
     int n = 512;
@@ -634,9 +646,9 @@ TEST(ReadRaw, ReadsAreClippedAtTheEndOfAShortImageFile) {
     bytes img = b.image();
     img.resize(100 * 256 + 10);
     BothStores s(img);
-    for (const std::string& pl : s.at("@")) {
+    for (const Target& target : s.at("@")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         p->filepos = 100 * 256 - 20;
         bytes buf(100, 0xEE);
         int n = 100;
@@ -656,7 +668,7 @@ TEST(ReadRaw, SeekDoesNotMoveWhereTheNextRawReadStarts) {
     ImageBuilder b;
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("@"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "@", 1), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, 5000, 0), 0);
     bytes buf(16);
     int n = 16;
@@ -669,7 +681,7 @@ TEST(ReadRaw, CallsThatNeedAnFdAre214AndEofFollowsTheDiskEnd) {
     ImageBuilder b;
     MemImage mem(b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("@"), 3), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "@", 3), 0);
     bytes buf(64);
     int n = 64;
     EXPECT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), rbf::E_FNA);
@@ -786,9 +798,9 @@ TEST(GsFdImageFile, CopiesTheFdSectorUpToCount) {
     TwoSegments t;
     BothStores s(t.b.image());
     const unsigned char* sector = t.b.image().data() + t.fd * 256;
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         rbf::fd_stats fd;
         ASSERT_EQ(rbf::_os9_gs_fd(p.p, 256, &fd), 0);
         EXPECT_EQ(0, std::memcmp(&fd, sector, 256));
@@ -807,7 +819,7 @@ TEST(GsFdSetImageFile, WritesTheFirstCountBytesOverTheFd) {
     TwoSegments t;
     MemImage mem(t.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("two"), 3), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "two", 3), 0);
     rbf::fd_stats fd;
     ASSERT_EQ(rbf::_os9_gs_fd(p.p, 256, &fd), 0);
     fd.fd_att = 0x03;
@@ -823,9 +835,9 @@ TEST(GsFdSetImageFile, WritesTheFirstCountBytesOverTheFd) {
 TEST(GsFdSetImageFile, ReadOnlyPathIsRefusedAndChangesNothing) {
     TwoSegments t;
     BothStores s(t.b.image());
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path p;
-        ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0);
+        ASSERT_EQ(target.open(p.out(), 1), 0);
         rbf::fd_stats fd;
         ASSERT_EQ(rbf::_os9_gs_fd(p.p, 256, &fd), 0);
         fd.fd_att = 0;
@@ -844,19 +856,19 @@ TEST(GsSizeImageFile, IsTheFdSizeNotTheAllocation) {
     int small = b.add_file(b.root(), "small", bytes(10, 's'), 0x1B, {{100, 8}});
     ASSERT_EQ(b.size(small), 10u);
     TwoSegments t;  // separate disk for the two-segment file
-    MemImage mem(b.image(), "_a");
-    MemImage mem2(t.b.image(), "_b");
+    MemImage mem(b.image());
+    MemImage mem2(t.b.image());
     int size = -1;
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("small"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "small", 1), 0);
     ASSERT_EQ(rbf::_os9_gs_size(p.p, &size), 0);
     EXPECT_EQ(size, 10);
     Path q;
-    ASSERT_EQ(rbf::_os9_open(q.out(), mem2.at("two"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(q.out(), mem2.image(), "two", 1), 0);
     ASSERT_EQ(rbf::_os9_gs_size(q.p, &size), 0);
     EXPECT_EQ(size, 300);
     Path d;  // a directory's size is that of its entries
-    ASSERT_EQ(rbf::_os9_open(d.out(), mem.at("/"), 0x81), 0);
+    ASSERT_EQ(rbf::_os9_open(d.out(), mem.image(), "/", 0x81), 0);
     ASSERT_EQ(rbf::_os9_gs_size(d.p, &size), 0);
     EXPECT_EQ(size, static_cast<int>(b.size(b.root())));
     EXPECT_EQ(size, 3 * 32);
@@ -866,7 +878,7 @@ TEST(GsEofImageFile, FollowsThePositionAgainstTheFdSize) {
     TwoSegments t;
     MemImage mem(t.b.image());
     Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.at("two"), 1), 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "two", 1), 0);
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, 299, 0), 0);
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), 0);
@@ -881,11 +893,11 @@ TEST(GsEofImageFile, FollowsThePositionAgainstTheFdSize) {
 TEST(SharedImage, OnePathSeesTheOthersFdAndDataChangesAtOnce) {
     TwoSegments t;
     BothStores s(t.b.image());
-    for (const std::string& pl : s.at("two")) {
+    for (const Target& target : s.at("two")) {
         Path reader;
-        ASSERT_EQ(rbf::_os9_open(reader.out(), pl, 1), 0) << pl;
+        ASSERT_EQ(target.open(reader.out(), 1), 0) << target.shown();
         Path writer;  // opened after the reader: the shared view gains write access
-        ASSERT_EQ(rbf::_os9_open(writer.out(), pl, 3), 0) << pl;
+        ASSERT_EQ(target.open(writer.out(), 3), 0) << target.shown();
 
         rbf::fd_stats fd;
         ASSERT_EQ(rbf::_os9_gs_fd(writer.p, 256, &fd), 0);

@@ -8,45 +8,42 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <thread>
-
-#include "rbf/image.h"
 
 namespace dvtest {
 
-namespace {
+// ---- images in memory ----------------------------------------------------------
 
-// Names of the memory images alive now.
-std::set<std::string>& live_images() {
-    static std::set<std::string> names;
-    return names;
+MemImage::MemImage(const bytes& img) : image_(rbf::image_in_memory(img)) {}
+
+bytes MemImage::get() const { return rbf::image_contents(*image_); }
+
+Access Access::host_file(const std::string& file) {
+    Access a;
+    a.file_ = file;
+    return a;
 }
 
-std::string running_test_name() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (!info) return "mem";
-    return std::string(info->test_suite_name()) + "_" + info->name();
+Access Access::held(const rbf::image_ref& image) {
+    Access a;
+    a.image_ = image;
+    return a;
 }
 
-}  // namespace
-
-// ---- images in memory --------------------------------------------------------
-
-MemImage::MemImage(const bytes& img, const std::string& tag) {
-    const std::string base = running_test_name() + tag;
-    name_ = base;
-    for (int n = 2; live_images().count(name_); ++n) name_ = base + "_" + std::to_string(n);
-    live_images().insert(name_);
-    rbf::image_memory_put(name_, img);
+rbf::error_code Access::open(rbf::os9_path_id* path, const std::string& in_image, int mode) const {
+    if (image_) return rbf::_os9_open(path, image_, in_image, mode);
+    return rbf::_os9_open(path, file_ + ":" + in_image, mode);
 }
 
-MemImage::~MemImage() {
-    rbf::image_memory_drop(name_);
-    live_images().erase(name_);
+rbf::error_code Access::open_parent_directory(rbf::os9_path_id* path, const std::string& in_image, int mode,
+                                              std::string& filename) const {
+    if (image_) return rbf::_os9_open_parent_directory(path, image_, in_image, mode, filename);
+    return rbf::_os9_open_parent_directory(path, file_ + ":" + in_image, mode, filename);
 }
 
-bytes MemImage::get() const { return rbf::image_memory_get(name_); }
+std::string Access::describe(const std::string& in_image) const {
+    return image_ ? "(held image) " + in_image : file_ + ":" + in_image;
+}
 
 // ---- LSN 0 -------------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "os9disk.h"
 #include "os9path.h"
 #include "run_program.h"
 #include "tree_check.h"
@@ -21,25 +22,44 @@ namespace dvtest {
 
 // ---- images in memory and open paths ---------------------------------------
 
-// An image held in memory for the life of the object, under a name made
-// from the running test's suite and name (plus `tag`), so that no two tests
-// share an image; a second image of the same name in one test gets a
-// numbered suffix.  Pathlists into it are `at("DIR/file")`, or `m + "DIR/file"`.
+// An image held in memory for the life of the object: the library reaches
+// it only through the calls that take an image (`image()`), never through
+// a pathlist.
 class MemImage {
 public:
-    explicit MemImage(const bytes& img, const std::string& tag = "");
-    ~MemImage();
+    explicit MemImage(const bytes& img);
     MemImage(const MemImage&) = delete;
     MemImage& operator=(const MemImage&) = delete;
 
-    const std::string& name() const { return name_; }
-    std::string at(const std::string& in_image) const { return name_ + ":" + in_image; }
-    std::string operator+(const std::string& in_image) const { return at(in_image); }
+    const rbf::image_ref& image() const { return image_; }
     // The image's bytes as they are now.
     bytes get() const;
 
 private:
-    std::string name_;
+    rbf::image_ref image_;
+};
+
+// One image as the library reaches it: a host file named by pathlists
+// ("file:DIR/x", through the pathlist forms, which open the file on each
+// call), or an image the caller holds (through the image overloads).  For
+// the tests that must hold either way.
+class Access {
+public:
+    static Access host_file(const std::string& file);
+    static Access held(const rbf::image_ref& image);
+
+    rbf::error_code open(rbf::os9_path_id* path, const std::string& in_image, int mode) const;
+    rbf::error_code open_parent_directory(rbf::os9_path_id* path, const std::string& in_image, int mode,
+                                          std::string& filename) const;
+    // How a failure message names the in-image path: the pathlist, or the
+    // path on the held image.
+    std::string describe(const std::string& in_image) const;
+    // True for a host file reached through pathlists.
+    bool by_pathlist() const { return !image_; }
+
+private:
+    std::string file_;
+    rbf::image_ref image_;
 };
 
 // An open path that is closed at the end of the scope unless closed before.

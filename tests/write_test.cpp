@@ -72,7 +72,7 @@ TEST(OsWrite, FirstWriteToEmptyFileTakesLowestRunOfSasUnits) {
 
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes data = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
     int size = 10;
     EXPECT_EQ(rbf::_os9_write(p, data.data(), &size), 0);
@@ -111,7 +111,7 @@ TEST(OsWrite, AppendLengthensLastSegmentWhenNextUnitIsFree) {
 
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 2), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 2), 0);
     const bytes more = pattern(100, 2);
     int count = 0;
     EXPECT_EQ(write_at(p, 256, more, &count), 0);
@@ -150,7 +150,7 @@ TEST(OsWrite, AppendOpensNewSegmentWhenNextUnitIsTaken) {
 
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes more = pattern(100, 5);
     EXPECT_EQ(write_at(p, 256, more), 0);
     bytes img = m.get();
@@ -180,7 +180,7 @@ TEST(OsWrite, SegmentOf65535UnitsIsNotLengthened) {
 
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "BIG", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "BIG", 3), 0);
     // 65534 units: the next unit is free, so the segment grows to 65535.
     const bytes a = pattern(10, 6);
     EXPECT_EQ(write_at(p, 65534 * 256, a), 0);
@@ -217,7 +217,7 @@ TEST(OsWrite, WriteInsideFileOverwritesInPlaceAndKeepsSize) {
 
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes patch(50, 0xAA);
     EXPECT_EQ(write_at(p, 100, patch), 0);
     EXPECT_EQ(p->filepos, 150);
@@ -237,7 +237,7 @@ TEST(OsWrite, WritePastEndOfFileIsRefusedWith211) {
     const bytes before = b.image();
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes data(5, 'x');
     int count = 0;
     EXPECT_EQ(write_at(p, 11, data, &count), 211);
@@ -257,7 +257,7 @@ TEST(OsWrite, ZeroByteWriteWhereNoSegmentHoldsThePositionGives1) {
     MemImage m(before);
 
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "EMPTY", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "EMPTY", 3), 0);
     int size = 0;
     const unsigned char dummy = 0;
     EXPECT_EQ(rbf::_os9_write(p, &dummy, &size), 1);
@@ -266,7 +266,7 @@ TEST(OsWrite, ZeroByteWriteWhereNoSegmentHoldsThePositionGives1) {
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
 
-    ASSERT_EQ(rbf::_os9_open(&p, m + "FULL", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "FULL", 3), 0);
     EXPECT_EQ(rbf::_os9_seek(p, 256, 0), 0);
     size = 0;
     EXPECT_EQ(rbf::_os9_write(p, &dummy, &size), 1);
@@ -281,7 +281,7 @@ TEST(OsWrite, ZeroByteWriteInsideFileChangesNothing) {
     const bytes before = b.image();
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     int count = -1;
     EXPECT_EQ(write_at(p, 5, bytes{}, &count), 0);
     EXPECT_EQ(count, 0);
@@ -313,7 +313,7 @@ TEST(OsWrite, FullSegmentListGives217AndChangesNothing) {
     const bytes before = b.image();
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(1, 'z')), 217);
     EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
     EXPECT_EQ(m.get(), before);
@@ -331,7 +331,7 @@ TEST(OsWrite, FullSegmentListGives217AndGivesBackUnitsTakenInTheCall) {
     ASSERT_FALSE(b.used(115));
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(300, 'z')), 217);
     EXPECT_FALSE(map_bit(path_bitmap(p, before), 115));
     EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
@@ -360,7 +360,7 @@ TEST(OsWrite, DiskWithOnlyShortFreeRunsGives248) {
     ASSERT_GT(dvtest::free_units(before), 100);
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     // 556 bytes need 3 units: 55 is taken by lengthening, then 56 is in
     // the way and no run of 8 exists.
     EXPECT_EQ(write_at(p, 256, pattern(300, 14)), 248);
@@ -374,7 +374,7 @@ TEST(OsWrite, DiskWithOnlyShortFreeRunsGives248) {
     ImageBuilder c = fragmented_disk(55, &g);  // 56 taken
     const bytes before2 = c.image();
     MemImage m2(before2);
-    ASSERT_EQ(rbf::_os9_open(&p, m2 + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m2.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 256, bytes(1, 'q')), 248);
     EXPECT_EQ(path_bitmap(p, before2), image_bitmap(before2));
     EXPECT_EQ(rbf::_os9_close(p), 0);
@@ -401,7 +401,7 @@ TEST(OsWrite, SasOfZeroOrOverHalfTheDiskGivesOneUnitSegments) {
         const bytes before = b.image();
         MemImage m(before);
         rbf::os9_path_id p = nullptr;
-        ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+        ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
         const bytes a = pattern(10, 15);
         EXPECT_EQ(write_at(p, 0, a), 0);
         EXPECT_EQ(fd_segments(m.get(), f), (seglist{{f + 1, 1}}));
@@ -428,7 +428,7 @@ TEST(OsWrite, SasOfExactlyHalfTheDiskIsUsedAsItIs) {
     ASSERT_GT(run, 0);
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 0, pattern(10, 17)), 0);
     EXPECT_EQ(fd_segments(m.get(), f), (seglist{{run, 150}}));
     EXPECT_EQ(rbf::_os9_close(p), 0);
@@ -441,7 +441,7 @@ TEST(OsWrite, GetSasSegmentMarksLowestRunOrGives248) {
     const bytes before = b.image();
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "@", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "@", 3), 0);
     int cluster = 0;
     int size = 0;
     EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
@@ -468,7 +468,7 @@ TEST(OsWrite, RawWriteLandsAtStreamPositionAndStopsAtDiskEnd) {
     img.insert(img.end(), 512, 0x55);  // the image file is longer than the disk
     MemImage m(img);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + ".@", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), ".@", 3), 0);
 
     // Right after open the stream stands behind the bitmap sectors.
     bytes a = {'A', 'B', 'C', 'D'};
@@ -523,13 +523,13 @@ TEST(OsWrite, ReadOnlyPathRefusesWritesWith214) {
     const bytes data(10, 'w');
 
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 1), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 1), 0);
     EXPECT_EQ(write_at(p, 0, data), 214);
     EXPECT_EQ(write_at(p, 100, data), 214);  // an append too
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
 
-    ASSERT_EQ(rbf::_os9_open(&p, m + ".@", 1), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), ".@", 1), 0);
     int size = 10;
     EXPECT_EQ(rbf::_os9_write(p, data.data(), &size), 214);
     EXPECT_EQ(rbf::_os9_close(p), 0);
@@ -563,7 +563,7 @@ TEST(OsWrite, LargeWriteSpreadsOverSegmentsAndReadsBackByteForByte) {
     const bytes before = b.image();
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
-    ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+    ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes data = pattern(20000, 20);
     EXPECT_EQ(write_at(p, 0, data), 0);
     // Each run: a segment of 8, lengthened by the ninth free unit; 79 units
@@ -614,7 +614,7 @@ TEST(OsWrite, CloseTrimsAllocationToSizePlusOneUnit) {
         const int run = lowest_free_run(image_bitmap(before), dd_tot(before), 8);
         MemImage m(before);
         rbf::os9_path_id p = nullptr;
-        ASSERT_EQ(rbf::_os9_open(&p, m + "F", 3), 0);
+        ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
         // A first byte takes the segment of 8; the size is then set by the
         // second write (n bytes in all).
         if (n > 0) {
