@@ -115,16 +115,21 @@ error_code prune_dir(walk_state& w, const std::string& shown, const std::string&
     }
 
     // Cleared, the directory reads as a plain file, which the delete takes.
+    const int dir_lsn = fold_path->pl_fd_lsn;
     error_code ec = set_dir_bit(fold_path, false);
     if (error_code closed = _os9_close(fold_path); !ec) ec = closed;
     if (ec) return ec;
     ec = _os9_delete(w.image, in_image);
     os9_path_id left = nullptr;
     if (open_dir(&left, w.image, in_image, MODE_WRITE) == E_SUCCESS) {
-        // Still there: it keeps its directory bit.
-        set_dir_bit(left, true);
+        // Still there: it keeps its directory bit.  The name may now lead to
+        // another file (a second entry of the same name, later in the
+        // parent), which is left as it is.
+        if (left->pl_fd_lsn == dir_lsn) {
+            set_dir_bit(left, true);
+            if (!ec) ec = E_FNA;
+        }
         _os9_close(left);
-        if (!ec) ec = E_FNA;
     }
     return ec;
 }
