@@ -1,6 +1,8 @@
 // dvprune run as a user runs it: images in a temporary directory, answers on
-// standard input, and a stand-in `dvls` first on PATH that records how it
-// was called.
+// standard input, and a stand-in `dvls` that records how it was called.  The
+// program runs the dvls beside it when there is one, so the tests of the
+// listing run a copy of dvprune with a stand-in beside it; one test puts the
+// stand-in on PATH for a copy that has none beside it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -36,26 +38,42 @@ std::string question(const std::string& path) {
 
 std::string prog() { return dvtest::program_path("dvprune"); }
 
-std::string failure(const std::string& operand, int error) {
-    return prog() + ": error " + std::to_string(error) + " deleting '" + operand + "'\n";
+// What the program `program` (as run: its argv[0]) reports for a failed operand.
+std::string failure(const std::string& operand, int error, const std::string& program = prog()) {
+    return program + ": error " + std::to_string(error) + " deleting '" + operand + "'\n";
 }
 
-// A stand-in listing program in dir/bin: each call appends "call" and then
-// its arguments, one per line, to dir/dvls.log, and prints "listing".
-std::string install_dvls(const TempDir& dir) {
-    std::filesystem::create_directory(dir / "bin");
-    const std::string script = dir / "bin/dvls";
+// A stand-in listing program at `script`: each call appends "call" and then
+// its arguments, one per line, to dir/dvls.log, and prints `says`.
+void write_dvls(const TempDir& dir, const std::string& script, const std::string& says = "listing") {
     {
         std::ofstream out(script);
         out << "#!/bin/sh\n"
             << "log='" << (dir / "dvls.log") << "'\n"
             << "echo call >> \"$log\"\n"
             << "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
-            << "echo listing\n";
+            << "echo " << says << "\n";
     }
     std::filesystem::permissions(script, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                              std::filesystem::perms::group_exec);
+}
+
+// A stand-in listing program in dir/bin, for PATH; returns that directory.
+std::string install_dvls(const TempDir& dir, const std::string& says = "listing") {
+    std::filesystem::create_directory(dir / "bin");
+    write_dvls(dir, dir / "bin/dvls", says);
     return dir / "bin";
+}
+
+// A copy of the built dvprune in dir/prog, with a stand-in dvls beside it
+// when `with_dvls`; returns the copy's path.
+std::string copy_dvprune(const TempDir& dir, bool with_dvls = true, const std::string& says = "listing") {
+    std::filesystem::create_directory(dir / "prog");
+    const std::string copy = dir / "prog/dvprune";
+    std::filesystem::copy_file(prog(), copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+    if (with_dvls) write_dvls(dir, dir / "prog/dvls", says);
+    return copy;
 }
 
 std::string dvls_log(const TempDir& dir) {
@@ -133,12 +151,12 @@ TEST(DvPrune, QuietOptionAppliesWhereverItStands) {
 
 TEST(DvPrune, ListThenDeleteRunsDvlsWithTwoArguments) {
     TempDir dir;
-    const std::string bin = install_dvls(dir);
+    const std::string dvprune = copy_dvprune(dir);
     ImageBuilder b;
     int d = b.add_dir(b.root(), "DIR");
     b.add_file(d, "F", std::string("data"));
     b.save(dir / "x.dsk");
-    dvtest::Run r = run_program("dvprune", {"x.dsk:DIR"}, dir.path(), "l\nd\n", bin);
+    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nd\n");
     EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" +
                                     question("x.dsk:DIR"),
                              .err = "",
@@ -151,7 +169,7 @@ TEST(DvPrune, ListThenDeleteRunsDvlsWithTwoArguments) {
 
 TEST(DvPrune, ShellCharactersInThePathlistAreNeverRun) {
     TempDir dir;
-    const std::string bin = install_dvls(dir);
+    const std::string dvprune = copy_dvprune(dir);
     ImageBuilder b;
     b.add_dir(b.root(), "DIR");
     b.save(dir / "x.dsk");
@@ -163,7 +181,7 @@ TEST(DvPrune, ShellCharactersInThePathlistAreNeverRun) {
         answers += "l\nq\n";
         log += "call\n-e\n" + op + "\n";
     }
-    dvtest::Run r = run_program("dvprune", ops, dir.path(), answers, bin);
+    dvtest::Run r = run_program(dvprune, ops, dir.path(), answers);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(dvls_log(dir), log);
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
@@ -172,9 +190,9 @@ TEST(DvPrune, ShellCharactersInThePathlistAreNeverRun) {
 
     // Answered d, the operand simply isn't there.
     std::filesystem::remove(dir / "dvls.log");
-    r = run_program("dvprune", {"x.dsk:DIR;touch pwned"}, dir.path(), "l\nd\n", bin);
+    r = run_program(dvprune, {"x.dsk:DIR;touch pwned"}, dir.path(), "l\nd\n");
     EXPECT_EQ(r.status, 216);
-    EXPECT_EQ(r.err, failure("x.dsk:DIR;touch pwned", 216));
+    EXPECT_EQ(r.err, failure("x.dsk:DIR;touch pwned", 216, dvprune));
     EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR;touch pwned\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
     EXPECT_EQ(image_of(dir), b.image());
@@ -182,11 +200,11 @@ TEST(DvPrune, ShellCharactersInThePathlistAreNeverRun) {
 
 TEST(DvPrune, OtherAnswersAskAgainWithoutListingAndOnlyTheFirstCharacterCounts) {
     TempDir dir;
-    const std::string bin = install_dvls(dir);
+    const std::string dvprune = copy_dvprune(dir);
     ImageBuilder b;
     b.add_dir(b.root(), "DIR");
     b.save(dir / "x.dsk");
-    dvtest::Run r = run_program("dvprune", {"x.dsk:DIR"}, dir.path(), "x\n  zzz\n\n list\tdelete\n", bin);
+    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "x\n  zzz\n\n list\tdelete\n");
     EXPECT_EQ(r.status, 0);
     const std::string q = question("x.dsk:DIR");
     EXPECT_EQ(r.out, q + q + q + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" + q);
@@ -196,22 +214,54 @@ TEST(DvPrune, OtherAnswersAskAgainWithoutListingAndOnlyTheFirstCharacterCounts) 
 
 TEST(DvPrune, EndOfInputAnswersQuit) {
     TempDir dir;
-    const std::string bin = install_dvls(dir);
+    const std::string dvprune = copy_dvprune(dir);
     ImageBuilder b;
     int d = b.add_dir(b.root(), "DIR");
     b.add_file(d, "F", std::string("data"));
     b.add_dir(b.root(), "TWO");
     b.save(dir / "x.dsk");
 
-    dvtest::Run r = dvtest::run_limited("dvprune", {"x.dsk:DIR"}, dir.path(), "", bin);
+    dvtest::Run r = dvtest::run_limited(dvprune, {"x.dsk:DIR"}, dir.path(), "");
     EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR"), .err = "", .status = 0}));
     EXPECT_EQ(image_of(dir), b.image());
 
     // After a listing, and for every later operand as well.
-    r = dvtest::run_limited("dvprune", {"x.dsk:DIR", "x.dsk:TWO"}, dir.path(), "l\n", bin);
+    r = dvtest::run_limited(dvprune, {"x.dsk:DIR", "x.dsk:TWO"}, dir.path(), "l\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + "listing\n" + question("x.dsk:DIR") +
                          question("x.dsk:TWO"));
+    EXPECT_EQ(image_of(dir), b.image());
+}
+
+TEST(DvPrune, DvlsOnPathIsRunWhenNoneSitsBesideTheProgram) {
+    TempDir dir;
+    const std::string dvprune = copy_dvprune(dir, false);
+    const std::string bin = install_dvls(dir, "listing from PATH");
+    ImageBuilder b;
+    b.add_dir(b.root(), "DIR");
+    b.save(dir / "x.dsk");
+    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nq\n", bin);
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" +
+                                    "listing from PATH\n" + question("x.dsk:DIR"),
+                             .err = "",
+                             .status = 0}));
+    EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
+    EXPECT_EQ(image_of(dir), b.image());
+}
+
+TEST(DvPrune, DvlsBesideTheProgramIsRunRatherThanOneOnPath) {
+    TempDir dir;
+    const std::string dvprune = copy_dvprune(dir, true, "listing from beside");
+    const std::string bin = install_dvls(dir, "listing from PATH");
+    ImageBuilder b;
+    b.add_dir(b.root(), "DIR");
+    b.save(dir / "x.dsk");
+    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nq\n", bin);
+    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" +
+                                    "listing from beside\n" + question("x.dsk:DIR"),
+                             .err = "",
+                             .status = 0}));
+    EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
     EXPECT_EQ(image_of(dir), b.image());
 }
 
@@ -356,6 +406,28 @@ TEST(DvPrune, MissingOperandGives216AndLaterOperandsAreNotProcessed) {
     r = run_program("dvprune", {"-q", "none.dsk:DIR"}, dir.path());
     EXPECT_EQ(r.status, 216);
     EXPECT_EQ(r.err, failure("none.dsk:DIR", 216));
+}
+
+TEST(DvPrune, OperandWithoutAColonGives215AndLeavesHostFilesAlone) {
+    TempDir dir;
+    ImageBuilder b;
+    b.add_dir(b.root(), "DIR");
+    b.save(dir / "x.dsk");
+    std::filesystem::create_directory(dir / "hostdir");
+    dvtest::write_file(dir / "hostdir/file", bytes{'h'});
+    for (const std::string& op : {std::string("hostdir"), std::string("x.dsk"), dir / "hostdir"}) {
+        SCOPED_TRACE(op);
+        for (bool quiet : {true, false}) {
+            std::vector<std::string> args{op};
+            if (quiet) args.push_back("-q");
+            dvtest::Run r = dvtest::run_limited("dvprune", args, dir.path(), "d\nd\n");
+            EXPECT_EQ(r.status, 215);
+            EXPECT_EQ(r.err, failure(op, 215));
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    EXPECT_EQ(image_of(dir), b.image());
+    EXPECT_EQ(dvtest::read_file(dir / "hostdir/file"), bytes{'h'});
 }
 
 TEST(DvPrune, DotDotDotAndEmptyLastComponentsAreRefusedBeforeAnythingIsTouched) {

@@ -34,7 +34,10 @@ std::string temp_file(const std::string& dir, const char* stem) {
 
 }  // namespace
 
-std::string program_path(const std::string& program) { return std::string(DV_BIN_DIR) + "/" + program; }
+std::string program_path(const std::string& program) {
+    if (program.find('/') != std::string::npos) return program;
+    return std::string(DV_BIN_DIR) + "/" + program;
+}
 
 Run run_program(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
                 const std::string& input, const std::string& path_prefix) {

@@ -14,13 +14,14 @@ struct Run {
     int status = -1;  // exit status, or -1 when the program did not exit normally
 };
 
-// `program` is a name in the build directory (dvtype, ...); `args` are its
-// arguments (argv[0] is the program's path).  `path_prefix`, when given, is
+// `program` is a name in the build directory (dvtype, ...), or the path of
+// a program elsewhere when it holds a '/'; `args` are its arguments
+// (argv[0] is the program's path).  `path_prefix`, when given, is
 // put first on PATH.  The program runs with `dir` as working directory.
 Run run_program(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
                 const std::string& input = "", const std::string& path_prefix = "");
 
-// Full path of a built program.
+// Full path of a built program (a path holding a '/' is returned as it is).
 std::string program_path(const std::string& program);
 
 // A fresh temporary directory, removed with its contents at destruction.
