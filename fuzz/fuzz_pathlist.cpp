@@ -1,7 +1,8 @@
 // Pathlist splitting and the conversions, each compared with a plain
 // restatement of the rule: validate_pathlist, the parent split and the
-// walk (on a small fixed image), StrToInt, pow, names, bitmap runs, SAS,
-// segment capacity and the date encoding.
+// walk of an in-image path (on a small fixed image held in memory),
+// StrToInt, pow, names, bitmap runs, SAS, segment capacity and the date
+// encoding.
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -10,15 +11,15 @@
 #include "fuzz_util.h"
 #include "image_builder.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
 #include "os9sys.h"
-#include "rbf/image.h"
 
 using namespace dvfuzz;
 
 namespace {
 
-bytes g_image;  // the fixed image the pathlists are walked in
+bytes g_image;  // the fixed image the in-image paths are walked in
 
 std::vector<std::string> pieces(const std::string& s, char sep) {
     std::vector<std::string> out;
@@ -47,20 +48,19 @@ void check_validate(const std::string& s) {
     if (p.size() > 1) DV_CHECK(pd.pathlist == p[1], "in-image piece");
 }
 
-void check_parent_and_walk(const std::string& suffix) {
-    if (suffix.find_first_not_of(':') == std::string::npos) return;  // would name a host file
-    const std::string pathlist = kImage + ":" + suffix;
-    rbf::image_memory_put(kImage, g_image);
+// The parent split and the walk of `in_image`, a path inside the fixed image
+// (':' is an ordinary character there).
+void check_parent_and_walk(const std::string& in_image) {
+    const rbf::image_ref image = rbf::image_in_memory(g_image);
 
     rbf::os9_path_id p = nullptr;
     std::string filename = "junk";
-    rbf::error_code ec = rbf::_os9_open_parent_directory(&p, pathlist, rbf::MODE_DIR | rbf::MODE_WRITE, filename);
-    std::size_t colon = pathlist.find(':');
-    std::size_t slash = pathlist.rfind('/');
-    std::size_t at = (slash != std::string::npos && slash > colon) ? slash + 1 : colon + 1;
-    std::string last = pathlist.substr(at);
-    if (pathlist.size() > rbf::MAX_PARENT_PATHLIST || last.size() > rbf::MAX_FILENAME) {
-        DV_CHECK(ec == rbf::E_BPNAM && p == nullptr, "too long a pathlist or name not 215");
+    rbf::error_code ec =
+        rbf::_os9_open_parent_directory(&p, image, in_image, rbf::MODE_DIR | rbf::MODE_WRITE, filename);
+    std::size_t slash = in_image.rfind('/');
+    std::string last = in_image.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (in_image.size() > rbf::MAX_PARENT_PATHLIST || last.size() > rbf::MAX_FILENAME) {
+        DV_CHECK(ec == rbf::E_BPNAM && p == nullptr, "too long a path or name not 215");
     } else {
         DV_CHECK(filename == last, "parent split: final name");
         DV_CHECK((ec == 0) == (p != nullptr), "parent open result and path disagree");
@@ -73,14 +73,14 @@ void check_parent_and_walk(const std::string& suffix) {
     const int modes[] = {rbf::MODE_READ, rbf::MODE_DIR | rbf::MODE_READ, rbf::MODE_DIR | rbf::MODE_WRITE, 0};
     for (int mode : modes) {
         p = nullptr;
-        ec = rbf::_os9_open(&p, pathlist, mode);
+        ec = rbf::_os9_open(&p, image, in_image, mode);
         DV_CHECK((ec == 0) == (p != nullptr), "open result and path disagree");
-        DV_CHECK(ec == 0 || ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_BPNAM || ec == rbf::E_PNNF,
+        DV_CHECK(ec == 0 || ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_PNNF,
                  "open returned " + std::to_string(ec));
+        if (!in_image.empty() && in_image.back() == '@') DV_CHECK(ec == 0 && p->israw, "raw open");
         if (p) rbf::_os9_close(p);
     }
-    DV_CHECK(rbf::image_memory_get(kImage) == g_image, "opening and closing changed the image");
-    rbf::image_memory_drop(kImage);
+    DV_CHECK(rbf::image_contents(*image) == g_image, "opening and closing changed the image");
 }
 
 void check_conversions(const std::string& s) {

@@ -1,6 +1,7 @@
-// The reading programs' flows on an arbitrary image and pathlist: open (with
-// the directory walk), byte reads, line reads, seeks and the status calls,
-// each result judged against what the image itself holds.
+// The reading programs' flows on an arbitrary image held in memory and an
+// arbitrary path in it: open (with the check of LSN 0 and the directory
+// walk), byte reads, line reads, seeks and the status calls, each result
+// judged against what the image itself holds.
 //
 // Input: flags, two choice bytes, the length L of the in-image path, L bytes
 // of path, then the image.  flags bits 0-1 pick the open mode (1, 0x81, 0,
@@ -11,8 +12,8 @@
 
 #include "fuzz_util.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
-#include "rbf/image.h"
 
 using namespace dvfuzz;
 
@@ -86,7 +87,7 @@ void check_raw_read(rbf::os9_path_id path, const bytes& img, int want) {
 }
 
 void check_seek(rbf::os9_path_id path, const bytes& img, int pos, int mode) {
-    const int before = path->filepos;
+    const std::int64_t before = path->filepos;
     const long long raw_before = path->raw_pos;
     rbf::error_code ec = rbf::_os9_seek(path, pos, mode);
     if (path->israw) {
@@ -138,27 +139,27 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     bytes path = in.take(in.u8());
     const bytes img = in.rest();
 
-    // "fz:" plus the fuzzed part always names the image "fz"; a part of
-    // colons only would name a host file, so it is given a root to open.
-    std::string pathlist = kImage + ":" + std::string(path.begin(), path.end());
-    if (pathlist.find_first_not_of(':', kImage.size()) == std::string::npos) pathlist += "/";
-    if (flags & 4) pathlist += "@";
+    // The fuzzed part is the path inside the image, as it is: ':' is no
+    // separator there.
+    std::string in_image(path.begin(), path.end());
+    if (flags & 4) in_image += "@";
     const int modes[] = {rbf::MODE_READ, rbf::MODE_DIR | rbf::MODE_READ, 0, rbf::MODE_READ};
     const int mode = modes[flags & 3];
 
-    rbf::image_memory_put(kImage, img);
+    const rbf::image_ref image = rbf::image_in_memory(img);
     rbf::os9_path_id p = reinterpret_cast<rbf::os9_path_id>(&rng);  // must be overwritten
-    rbf::error_code ec = rbf::_os9_open(&p, pathlist, mode);
+    rbf::error_code ec = rbf::_os9_open(&p, image, in_image, mode);
+    const Geometry g(img);
     if (ec != rbf::E_SUCCESS) {
         DV_CHECK(p == nullptr, "a failed open left a path");
-        DV_CHECK(ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_BPNAM || ec == rbf::E_PNNF,
+        DV_CHECK(ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_PNNF || ec == rbf::E_BTYP,
                  "open returned " + std::to_string(ec));
-        Geometry g(img);
-        if (img.size() < 256 || g.bit == 0) DV_CHECK(ec == rbf::E_GENERAL, "unusable image not 1");
+        if (img.size() < 256) DV_CHECK(ec == rbf::E_GENERAL, "image shorter than LSN 0 not 1");
+        else if (!g.describes_disk()) DV_CHECK(ec == rbf::E_BTYP, "LSN 0 that describes no disk not 249");
+        else DV_CHECK(ec != rbf::E_BTYP, "249 for an LSN 0 that describes a disk");
     } else {
         DV_CHECK(p != nullptr, "open succeeded without a path");
-        Geometry g(img);
-        DV_CHECK(img.size() >= 256 && g.bit != 0, "open of an unusable image succeeded");
+        DV_CHECK(img.size() >= 256 && g.describes_disk(), "open of an unusable image succeeded");
         if (!p->israw) {
             FileModel f(img, p->pl_fd_lsn);
             DV_CHECK(f.ok(), "opened a file whose FD is not in the image");
@@ -204,7 +205,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         }
         rbf::_os9_close(p);
     }
-    DV_CHECK(rbf::image_memory_get(kImage) == img, "a read-only flow changed the image");
-    rbf::image_memory_drop(kImage);
+    DV_CHECK(rbf::image_contents(*image) == img, "a read-only flow changed the image");
     return 0;
 }

@@ -1,13 +1,14 @@
-// The space report's work on an arbitrary image: raw open of "<image>:.@",
-// the 100-byte read of LSN 0, the scan of the loaded bitmap below dd_tot,
-// the disk name; every bit and byte compared with the image itself.
+// The space report's work on an arbitrary image held in memory: the raw
+// open (".@") with its check of LSN 0, the 100-byte read of LSN 0, the scan
+// of the loaded bitmap below dd_tot, the library's usage count, the disk
+// name; every bit and byte compared with the image itself.
 #include <cstring>
 #include <memory>
 
 #include "fuzz_util.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
-#include "rbf/image.h"
 
 using namespace dvfuzz;
 
@@ -23,16 +24,23 @@ constexpr std::int64_t kBeyond = 4096;
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     const bytes img(data, data + size);
     Geometry g(img);
-    rbf::image_memory_put(kImage, img);
+    const rbf::image_ref image = rbf::image_in_memory(img);
     rbf::os9_path_id path = nullptr;
-    rbf::error_code ec = rbf::_os9_open(&path, kImage + ":.@", rbf::MODE_READ);
-    if (img.size() < 256 || g.bit == 0) {
-        DV_CHECK(ec == rbf::E_GENERAL && path == nullptr, "unusable image opened or not refused with 1");
-        rbf::image_memory_drop(kImage);
+    rbf::error_code ec = rbf::_os9_open(&path, image, ".@", rbf::MODE_READ);
+    if (img.size() < 256) {
+        DV_CHECK(ec == rbf::E_GENERAL && path == nullptr, "image shorter than LSN 0 opened or not refused with 1");
+        return 0;
+    }
+    if (!g.describes_disk()) {
+        DV_CHECK(ec == rbf::E_BTYP && path == nullptr, "LSN 0 that describes no disk opened or not refused with 249");
+        DV_CHECK(rbf::image_contents(*image) == img, "a refused open changed the image");
         return 0;
     }
     DV_CHECK(ec == rbf::E_SUCCESS && path != nullptr, "raw open failed: " + std::to_string(ec));
-    DV_CHECK(path->israw && path->cs == g.cs, "raw path geometry");
+    DV_CHECK(path->israw && path->geo.unit_bytes == g.cs, "raw path geometry");
+    DV_CHECK(path->geo.total_units == g.total && path->geo.cluster_sectors == g.bit &&
+                 path->geo.bitmap_bytes == g.map && path->geo.root_fd == g.dir,
+             "raw path's decoded LSN 0");
 
     auto sector0 = std::make_unique<rbf::lsn0_sect>();
     rbf::_os9_seek(path, 0, 0);
@@ -66,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         } else {
             ++run;
             ++free_units;
-            bytes_free += path->cs * g.bit;
+            bytes_free += g.cs * g.bit;
         }
     }
     if (g.total > scan_to) {
@@ -79,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     // The report's capacity line: dd_tot × cs × dd_bit bytes, which for the
     // largest fields (2^24 × 2^24 × 2^16) needs more than 64 bits before the
     // division (the program's own arithmetic is pinned by a regression test).
-    const __int128 capacity = static_cast<__int128>(g.total) * path->cs * g.bit / 1024;
+    const __int128 capacity = static_cast<__int128>(g.total) * g.cs * g.bit / 1024;
     DV_CHECK(capacity >= 0 && capacity <= INT64_MAX, "capacity in K fits 64 bits");
 
     std::string name = rbf::NameFromField(sector0->dd_nam, sizeof sector0->dd_nam);
@@ -91,8 +99,18 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (got >= 63) DV_CHECK(name == expect_name, "disk name");
     for (char c : name) DV_CHECK((static_cast<unsigned char>(c) & 0x80) == 0, "disk name character");
 
+
+    // The library's own count agrees with the scan where the scan saw every bit.
+    rbf::os9_usage usage;
+    DV_CHECK(rbf::_os9_usage(path, &usage) == rbf::E_SUCCESS, "usage of an open disk");
+    DV_CHECK(usage.total_units == g.total && usage.cluster_sectors == g.bit && usage.unit_bytes == g.cs,
+             "usage geometry");
+    if (scan_to == g.total) {
+        DV_CHECK(usage.free_units == static_cast<std::uint64_t>(free_units), "usage free units");
+        DV_CHECK(usage.largest_free_run == static_cast<std::uint64_t>(largest), "usage largest free run");
+    }
+
     rbf::_os9_close(path);
-    DV_CHECK(rbf::image_memory_get(kImage) == img, "the space report changed the image");
-    rbf::image_memory_drop(kImage);
+    DV_CHECK(rbf::image_contents(*image) == img, "the space report changed the image");
     return 0;
 }

@@ -14,10 +14,6 @@ namespace dvfuzz {
 
 using bytes = std::vector<unsigned char>;
 
-// Name under which every target puts its image in memory; pathlists are
-// "fz:..." so no target ever touches a host file.
-inline const std::string kImage = "fz";
-
 [[noreturn]] inline void fail(const std::string& what) {
     std::fprintf(stderr, "dv fuzz finding: %s\n", what.c_str());
     std::fflush(stderr);
@@ -91,6 +87,18 @@ struct Geometry {
         sys_end = 256 + (map + 255) / 256 * 256;
     }
     std::int64_t disk_bytes() const { return total * cs; }
+    // Whether these fields can describe a disk at all: a disk and a cluster
+    // of at least one sector, a bitmap with a bit for each cluster and no
+    // more than a sector beyond the bytes those bits take, and the root's FD
+    // on the disk, past LSN 0 and the bitmap sectors.  An image that holds
+    // a whole LSN 0 that fails this opens nowhere (249).
+    bool describes_disk() const {
+        if (total == 0 || bit == 0) return false;
+        const std::int64_t clusters = (total + bit - 1) / bit;
+        if (map * 8 < clusters || map > (clusters + 7) / 8 + 256) return false;
+        const std::int64_t first_data_unit = (sys_end + cs - 1) / cs;
+        return dir < total && dir >= first_data_unit;
+    }
 };
 
 // What a file holds at a position, read straight from the image: the

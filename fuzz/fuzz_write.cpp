@@ -1,6 +1,7 @@
-// The writing flows on an arbitrary image held in memory: create and write,
-// rewrite and append, make directory, delete, prune (as the prune program
-// does it), raw writes and FD updates.  Every flow must end; LSN 0 and the
+// The writing flows on an arbitrary image held in memory, through the calls
+// that take an image: create and write, rewrite and append, make directory,
+// delete, prune (the library's tree removal, as the prune program runs it),
+// raw writes and FD updates.  Every flow must end; LSN 0 and the
 // rest of the system area past dd_map never change; the image never grows
 // past the disk; and an image that was sound (every unit owned once, links
 // of 1, readable directories) stays sound after every flow that goes
@@ -14,9 +15,9 @@
 
 #include "fuzz_util.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
 #include "prune_walk.h"
-#include "rbf/image.h"
 #include "tree_check.h"
 
 using namespace dvfuzz;
@@ -132,9 +133,8 @@ std::string upper(std::string s) {
     return s;
 }
 
-std::string in_image(const std::string& suffix) { return kImage + ":" + suffix; }
-
-bool usable_suffix(const std::string& s) { return s.find_first_not_of(':') != std::string::npos; }
+// The image of the input being run.
+rbf::image_ref g_image;
 
 void fill(bytes& data, unsigned seed) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(seed + i * 7 + (i >> 8));
@@ -158,12 +158,12 @@ void write_pieces(rbf::os9_path_id p, Reader& in, int n) {
 // Creates a file and writes it.  False when it made a directory by hand
 // (without "..", "."), which the caller is free to do but which is no
 // longer a sound tree.
-bool flow_create(Reader& in, const std::string& pathlist) {
+bool flow_create(Reader& in, const std::string& in_image) {
     rbf::os9_path_id p = nullptr;
     int att = pick(kAtts, in);
     int mode = (in.u8() & 1) ? rbf::MODE_WRITE : (rbf::MODE_WRITE | rbf::MODE_READ);
     if (att & 0x80) mode |= rbf::MODE_DIR;
-    rbf::error_code ec = rbf::_os9_create(&p, pathlist, mode, att);
+    rbf::error_code ec = rbf::_os9_create(&p, g_image, in_image, mode, att);
     if (ec == rbf::E_SUCCESS) {
         DV_CHECK(p != nullptr, "create succeeded without a path");
         write_pieces(p, in, static_cast<int>(in.u16() % 12000));
@@ -175,12 +175,12 @@ bool flow_create(Reader& in, const std::string& pathlist) {
 }
 
 // Writes into an existing file.  False when it wrote into a directory.
-bool flow_rewrite(Reader& in, const std::string& pathlist) {
+bool flow_rewrite(Reader& in, const std::string& in_image) {
     rbf::os9_path_id p = nullptr;
     const int modes[] = {rbf::MODE_WRITE, rbf::MODE_WRITE | rbf::MODE_READ, rbf::MODE_DIR | rbf::MODE_WRITE,
                          rbf::MODE_READ};
     int mode = pick(modes, in);
-    if (rbf::_os9_open(&p, pathlist, mode) != rbf::E_SUCCESS) return true;
+    if (rbf::_os9_open(&p, g_image, in_image, mode) != rbf::E_SUCCESS) return true;
     int seek_mode = static_cast<int>(in.u8() % 3);
     int pos = static_cast<int>(static_cast<std::int16_t>(in.u16()));
     if (seek_mode == 2) pos = -(pos & 0x3FF);
@@ -199,14 +199,14 @@ bool flow_rewrite(Reader& in, const std::string& pathlist) {
 // may take together; a damaged tree can hold far more than a run needs.
 long g_prune_budget = 0;
 
-void flow_prune(const std::string& pathlist) {
-    if (g_prune_budget > 0) dvtest::prune_walk(pathlist, &g_prune_budget);
+void flow_prune(const std::string& in_image) {
+    if (g_prune_budget > 0) dvtest::prune_walk(g_image, in_image, &g_prune_budget);
 }
 
 // Writes `n` bytes through raw access at a position; true when it wrote.
 bool flow_raw(Reader& in) {
     rbf::os9_path_id p = nullptr;
-    if (rbf::_os9_open(&p, in_image("@"), rbf::MODE_WRITE) != rbf::E_SUCCESS) return false;
+    if (rbf::_os9_open(&p, g_image, "@", rbf::MODE_WRITE) != rbf::E_SUCCESS) return false;
     rbf::_os9_seek(p, static_cast<int>(in.u24()), 0);
     int n = static_cast<int>(in.u16() % 2048);
     bytes data(static_cast<std::size_t>(n));
@@ -219,11 +219,11 @@ bool flow_raw(Reader& in) {
 }
 
 // Changes one byte of an FD through gs_fd / gs_fd_set; true when it did.
-bool flow_fd_set(Reader& in, const std::string& pathlist) {
+bool flow_fd_set(Reader& in, const std::string& in_image) {
     rbf::os9_path_id p = nullptr;
     const int modes[] = {rbf::MODE_WRITE, rbf::MODE_DIR | rbf::MODE_WRITE, rbf::MODE_READ};
     int mode = pick(modes, in);
-    if (rbf::_os9_open(&p, pathlist, mode) != rbf::E_SUCCESS) return false;
+    if (rbf::_os9_open(&p, g_image, in_image, mode) != rbf::E_SUCCESS) return false;
     auto fd = std::make_unique<rbf::fd_stats>();
     bool changed = false;
     if (rbf::_os9_gs_fd(p, rbf::SECTOR_SIZE, fd.get()) == rbf::E_SUCCESS) {
@@ -239,7 +239,7 @@ bool flow_fd_set(Reader& in, const std::string& pathlist) {
 
 }  // namespace
 
-// DV_FUZZ_TRACE=1 prints each flow and its pathlist, for triage.
+// DV_FUZZ_TRACE=1 prints each flow and its path, for triage.
 static bool g_trace = false;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -258,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     bool keep_sound = sound(img);
     if (g_trace) std::fprintf(stderr, "image %zu bytes, sound %d\n", img.size(), keep_sound ? 1 : 0);
-    rbf::image_memory_put(kImage, img);
+    g_image = rbf::image_in_memory(img);
     g_prune_budget = kPruneBudget;
     Reader in(script.data(), script.size());
     // Plain files of the sound image before each flow: those the flow does
@@ -271,28 +271,26 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         const char* flow = "";
         bool through_files = true;
         bool named = true;  // the flow's target is `path`
-        // "fz:" alone would name a host file, which no flow may touch.
-        if (!usable_suffix(path)) op = 5 + 9 * (op / 9);
         switch (op % 9) {
             case 0:
                 flow = "create";
-                through_files = flow_create(in, in_image(path));
+                through_files = flow_create(in, path);
                 break;
             case 1:
                 flow = "rewrite";
-                through_files = flow_rewrite(in, in_image(path));
+                through_files = flow_rewrite(in, path);
                 break;
             case 2:
                 flow = "makdir";
-                rbf::_os9_makdir(in_image(path));
+                rbf::_os9_makdir(g_image, path);
                 break;
             case 3:
                 flow = "delete";
-                rbf::_os9_delete(in_image(path));
+                rbf::_os9_delete(g_image, path);
                 break;
             case 4:
                 flow = "prune";
-                flow_prune(in_image(path));
+                flow_prune(path);
                 break;
             case 5:
                 flow = "raw write";
@@ -300,7 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                     // Raw access may write any byte below the end of the
                     // disk, LSN 0 too: judge later flows from here on.
                     through_files = false;
-                    const bytes now = rbf::image_memory_get(kImage);
+                    const bytes now = rbf::image_contents(*g_image);
                     DV_CHECK(static_cast<std::int64_t>(now.size()) <=
                                  std::max<std::int64_t>(guard.original.size(), guard.g.disk_bytes()),
                              "raw write grew the image past the disk");
@@ -310,23 +308,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                 break;
             case 6:
                 flow = "fd set";
-                through_files = !flow_fd_set(in, in_image(path));
+                through_files = !flow_fd_set(in, path);
                 break;
             default: {
-                // A pathlist of the script's own bytes.
+                // A path of the script's own bytes.
                 bytes raw = in.take(in.u8() % 48);
-                std::string suffix(raw.begin(), raw.end());
+                std::string literal(raw.begin(), raw.end());
                 named = false;
-                if (!usable_suffix(suffix)) break;
                 switch (in.u8() % 4) {
-                    case 0: flow = "create (literal)"; through_files = flow_create(in, in_image(suffix)); break;
-                    case 1: flow = "makdir (literal)"; rbf::_os9_makdir(in_image(suffix)); break;
-                    case 2: flow = "delete (literal)"; rbf::_os9_delete(in_image(suffix)); break;
-                    default: flow = "prune (literal)"; flow_prune(in_image(suffix)); break;
+                    case 0: flow = "create (literal)"; through_files = flow_create(in, literal); break;
+                    case 1: flow = "makdir (literal)"; rbf::_os9_makdir(g_image, literal); break;
+                    case 2: flow = "delete (literal)"; rbf::_os9_delete(g_image, literal); break;
+                    default: flow = "prune (literal)"; flow_prune(literal); break;
                 }
             }
         }
-        const bytes now = rbf::image_memory_get(kImage);
+        const bytes now = rbf::image_contents(*g_image);
         if (g_trace) std::fprintf(stderr, "%s '%s'%s\n", flow, path.c_str(), through_files ? "" : " (unsound from here)");
         guard.check(now, flow);
         if (!through_files) keep_sound = false;
@@ -347,6 +344,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             files_before = std::move(files_after);
         }
     }
-    rbf::image_memory_drop(kImage);
+    g_image.reset();
     return 0;
 }
