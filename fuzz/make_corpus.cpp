@@ -101,6 +101,16 @@ bytes cluster_image() {
     return b.image();
 }
 
+// A directory and, later in the root, a plain file of the same name: once
+// the directory is removed the name leads to the file.
+bytes same_name_image() {
+    ImageBuilder b(100, "Twice", 8);
+    int dir = b.add_dir(b.root(), "DIR");
+    b.add_file(dir, "f.txt", text("x\r"));
+    b.add_file(b.root(), "DIR", pattern(600, 9));
+    return b.image();
+}
+
 void save(const std::filesystem::path& dir, const std::string& name, const bytes& data) {
     std::filesystem::create_directories(dir);
     dvtest::write_file((dir / name).string(), data);
@@ -166,6 +176,7 @@ int main(int argc, char** argv) {
     save(w, "wide-delete", write_input({3, 1, 0, 7, 0, 0, 6, 'D', 'I', 'R', '/', 'n', '5', 2, 4, 0, 3}, wide));
     save(w, "fd-and-raw", write_input({6, 0, 6, 0, 8, 1, 1, 0, 5, 0, 0, 0, 0x01, 0x00, 0x10, 0x00, 1}, tree));
     save(w, "big-truncated", write_input({2, 1, 2, 0, 1, 0, 0, 0x02, 0x00, 1, 1}, big));
+    save(w, "prune-same-name", write_input({4, 0, 3}, same_name_image()));
 
     const std::filesystem::path p = out / "pathlist";
     save(p, "split", cat({bytes{0}, text("disk.dsk:DIR/sub/deep")}));
