@@ -29,6 +29,11 @@ error_code image_open(const std::string& name, bool write, image_ref* image);
 // An image of these bytes in memory, writable; writes past the end grow it.
 image_ref image_in_memory(std::vector<u_char> bytes);
 
+// From now on a memory image takes `count` more writes, then refuses every
+// write, as a host disk that fills up or fails would (negative: no limit).
+// For tests of how calls report writes that did not happen.
+void image_limit_writes(os9_image& image, long count);
+
 // The bytes of the image as they are now (a memory image's buffer, or the
 // whole host file).
 std::vector<u_char> image_contents(const os9_image& image);

@@ -47,11 +47,15 @@ error_code delete_in(const target& t) {
         parent->filepos = where;
         int size = 1;
         result = _os9_write(parent, &free_mark, &size);
-        if (result == E_SUCCESS && DecrementLinkCount(parent, lsn) == 0) {
+        fd_stats fd;
+        // An FD that cannot be read is left as it is, and nothing is freed on
+        // its word.
+        if (result == E_SUCCESS && fd_load(*parent, lsn, fd) == E_SUCCESS) {
+            fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
+            result = fd_store(*parent, lsn, fd);
             // The segments come from the FD itself, so a file that cannot be
             // opened for reading gives back its units all the same.
-            fd_stats fd;
-            if (fd_load(*parent, lsn, fd) == E_SUCCESS) {
+            if (result == E_SUCCESS && fd.fd_lnk == 0) {
                 free_segments(*parent, fd, alloc_bitmap(*parent));
                 _os9_delbit(alloc_bitmap(*parent), static_cast<int>(unit_bit(*parent, lsn)), 1);
             }

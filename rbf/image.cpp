@@ -42,6 +42,8 @@ image_ref image_in_memory(std::vector<u_char> bytes) {
     return img;
 }
 
+void image_limit_writes(os9_image& img, long count) { img.writes_left = count; }
+
 std::uint64_t image_size(const os9_image& img) {
     if (img.memory) return img.mem.size();
     struct stat st {};
@@ -70,6 +72,8 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
     if (n == 0 || !img.rw) return 0;
     ++img.generation;
     if (img.memory) {
+        if (img.writes_left == 0) return 0;
+        if (img.writes_left > 0) --img.writes_left;
         if (off + n > img.mem.size()) img.mem.resize(off + n, 0);
         std::memcpy(img.mem.data() + off, buf, n);
         return n;

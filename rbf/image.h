@@ -20,6 +20,9 @@ struct os9_image {
     bool rw = false;
     // Bumped by every write, so that a path's read-ahead knows it is stale.
     std::uint64_t generation = 0;
+    // Writes still taken before every write fails (memory images; negative:
+    // no limit).
+    long writes_left = -1;
 
     os9_image() = default;
     os9_image(const os9_image&) = delete;
