@@ -83,13 +83,19 @@ std::vector<std::pair<std::string, std::int64_t>> read_all(rbf::os9_path_id dir,
     return got;
 }
 
-TEST(ReadDir, EntriesInOrderWithDeletedSlotsSkipped) {
+// The root holding A, a deleted slot at 96 (GONE) and B.
+bytes with_a_deleted_slot() {
     ImageBuilder b;
     b.add_file(b.root(), "A", std::string("a"));
-    b.add_file(b.root(), "GONE", std::string("g"));
+    int gone = b.add_file(b.root(), "GONE", std::string("g"));
     b.add_file(b.root(), "B", std::string("b"));
-    dvtest::MemImage m(b.image());
-    ASSERT_EQ(rbf::_os9_delete(m.image(), "GONE"), 0);
+    b.image()[dvtest::entry_offset(b, b.root(), 96)] = 0;
+    b.mark(gone, 2, false);
+    return b.image();
+}
+
+TEST(ReadDir, EntriesInOrderWithDeletedSlotsSkipped) {
+    dvtest::MemImage m(with_a_deleted_slot());
     dvtest::Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), m.image(), "", 0x81), 0);
     int end = 0;
@@ -101,12 +107,7 @@ TEST(ReadDir, EntriesInOrderWithDeletedSlotsSkipped) {
 }
 
 TEST(ReadDir, SeesAnEntryWrittenThroughAnotherPathMeanwhile) {
-    ImageBuilder b;
-    b.add_file(b.root(), "A", std::string("a"));
-    b.add_file(b.root(), "GONE", std::string("g"));
-    b.add_file(b.root(), "B", std::string("b"));
-    dvtest::MemImage m(b.image());
-    ASSERT_EQ(rbf::_os9_delete(m.image(), "GONE"), 0);
+    dvtest::MemImage m(with_a_deleted_slot());
     dvtest::Path dir;
     ASSERT_EQ(rbf::_os9_open(dir.out(), m.image(), "", 0x81), 0);
     rbf::os9_dirent e;

@@ -233,36 +233,26 @@ TEST(DvPrune, EndOfInputAnswersQuit) {
     EXPECT_EQ(image_of(dir), b.image());
 }
 
-TEST(DvPrune, DvlsOnPathIsRunWhenNoneSitsBesideTheProgram) {
-    TempDir dir;
-    const std::string dvprune = copy_dvprune(dir, false);
-    const std::string bin = install_dvls(dir, "listing from PATH");
-    ImageBuilder b;
-    b.add_dir(b.root(), "DIR");
-    b.save(dir / "x.dsk");
-    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nq\n", bin);
-    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" +
-                                    "listing from PATH\n" + question("x.dsk:DIR"),
-                             .err = "",
-                             .status = 0}));
-    EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
-    EXPECT_EQ(image_of(dir), b.image());
-}
-
-TEST(DvPrune, DvlsBesideTheProgramIsRunRatherThanOneOnPath) {
-    TempDir dir;
-    const std::string dvprune = copy_dvprune(dir, true, "listing from beside");
-    const std::string bin = install_dvls(dir, "listing from PATH");
-    ImageBuilder b;
-    b.add_dir(b.root(), "DIR");
-    b.save(dir / "x.dsk");
-    dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nq\n", bin);
-    EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" +
-                                    "listing from beside\n" + question("x.dsk:DIR"),
-                             .err = "",
-                             .status = 0}));
-    EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
-    EXPECT_EQ(image_of(dir), b.image());
+// The dvls beside the program wins over one on PATH; without one beside,
+// PATH's is run.
+TEST(DvPrune, DvlsBesideTheProgramElseOnPathIsRun) {
+    for (bool beside : {false, true}) {
+        TempDir dir;
+        const std::string dvprune = copy_dvprune(dir, beside, "listing from beside");
+        const std::string bin = install_dvls(dir, "listing from PATH");
+        ImageBuilder b;
+        b.add_dir(b.root(), "DIR");
+        b.save(dir / "x.dsk");
+        dvtest::Run r = run_program(dvprune, {"x.dsk:DIR"}, dir.path(), "l\nq\n", bin);
+        const std::string listing = beside ? "listing from beside\n" : "listing from PATH\n";
+        EXPECT_TRUE(run_gave(r, {.out = question("x.dsk:DIR") + "The command: dvls -e 'x.dsk:DIR'\n" + listing +
+                                        question("x.dsk:DIR"),
+                                 .err = "",
+                                 .status = 0}))
+            << (beside ? "beside" : "on PATH");
+        EXPECT_EQ(dvls_log(dir), "call\n-e\nx.dsk:DIR\n");
+        EXPECT_EQ(image_of(dir), b.image());
+    }
 }
 
 TEST(DvPrune, QuitAtSubdirectoryKeepsItAndEverythingAboveAndGoesOn) {
