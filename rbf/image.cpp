@@ -7,13 +7,92 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "rbf/bigendian.h"
 
 namespace rbf {
 
+namespace {
+
+constexpr std::uint64_t BLOCK = 16 * 1024;
+constexpr std::size_t MAX_BLOCKS = 256;  // 4 MB
+
+std::size_t pread_all(int fd, void* buf, std::size_t n, std::uint64_t off) {
+    std::size_t done = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, static_cast<u_char*>(buf) + done, n - done, static_cast<off_t>(off + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the end of the file, or a read error: the rest is missing
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+// The cached block `number`, read from the file when it is not cached.
+const os9_image::cached_block& block_of(const os9_image& img, std::uint64_t number) {
+    auto it = img.blocks.find(number);
+    if (it == img.blocks.end()) {
+        if (img.blocks.size() >= MAX_BLOCKS) {
+            auto oldest = img.blocks.begin();
+            for (auto b = img.blocks.begin(); b != img.blocks.end(); ++b)
+                if (b->second.used < oldest->second.used) oldest = b;
+            img.blocks.erase(oldest);
+        }
+        os9_image::cached_block fresh;
+        fresh.bytes.resize(BLOCK);
+        fresh.bytes.resize(pread_all(img.fd, fresh.bytes.data(), BLOCK, number * BLOCK));
+        it = img.blocks.emplace(number, std::move(fresh)).first;
+    }
+    it->second.used = ++img.clock;
+    return it->second;
+}
+
+// Brings the cached blocks in line with a write of n bytes at `off` that the
+// file took (`took` bytes of it); a block that cannot follow is dropped.
+void write_through(os9_image& img, std::uint64_t off, const u_char* buf, std::size_t n, std::size_t took) {
+    const std::uint64_t end = off + n;
+    for (std::uint64_t number = off / BLOCK; number * BLOCK < end; ++number) {
+        auto it = img.blocks.find(number);
+        if (it == img.blocks.end()) continue;
+        std::vector<u_char>& bytes = it->second.bytes;
+        const std::uint64_t base = number * BLOCK;
+        const std::uint64_t from = std::max(off, base) - base;
+        const std::uint64_t to = std::min(end, base + BLOCK) - base;
+        if (took < n || from > bytes.size()) {
+            img.blocks.erase(it);  // a short write, or a hole after the block's end
+            continue;
+        }
+        if (to > bytes.size()) bytes.resize(to);
+        std::memcpy(bytes.data() + from, buf + (base + from - off), to - from);
+    }
+    // A write past the end of the file fills the gap with zeros: a block
+    // that ended early (at the old end of the file) now ends too soon.
+    for (auto it = img.blocks.begin(); it != img.blocks.end();) {
+        const std::uint64_t base = it->first * BLOCK;
+        const std::uint64_t size = it->second.bytes.size();
+        if (size < BLOCK && base + size < std::min(base + BLOCK, off + took))
+            it = img.blocks.erase(it);
+        else
+            ++it;
+    }
+}
+
+// The host images open in this process, by file identity: a second open of
+// the same file (under any name) joins the image, so that every path of the
+// process reads through one cache.  Weak: an image goes with its last user.
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<os9_image>>& open_images() {
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<os9_image>> images;
+    return images;
+}
+
+}  // namespace
+
 os9_image::~os9_image() {
-    if (fd >= 0) close(fd);
+    if (fd < 0) return;
+    close(fd);
+    auto& images = open_images();
+    if (auto it = images.find(key); it != images.end() && it->second.expired()) images.erase(it);
 }
 
 error_code image_open(const std::string& name, bool write, image_ref* out) {
@@ -27,9 +106,26 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
         close(fd);
         return E_PNNF;
     }
+    const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+    auto& images = open_images();
+    if (auto it = images.find(key); it != images.end()) {
+        if (image_ref img = it->second.lock()) {
+            if (write && !img->rw) {  // the first writer gives the shared image write access
+                close(img->fd);
+                img->fd = fd;
+                img->rw = true;
+            } else {
+                close(fd);
+            }
+            *out = std::move(img);
+            return E_SUCCESS;
+        }
+    }
     auto img = std::make_shared<os9_image>();
     img->fd = fd;
     img->rw = write;
+    img->key = key;
+    images[key] = img;
     *out = std::move(img);
     return E_SUCCESS;
 }
@@ -60,10 +156,14 @@ std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::
     }
     std::size_t done = 0;
     while (done < n) {
-        ssize_t got = pread(img.fd, static_cast<u_char*>(buf) + done, n - done, static_cast<off_t>(off + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;  // the end of the file, or a read error: the rest is missing
-        done += static_cast<std::size_t>(got);
+        const std::uint64_t at = off + done;
+        const os9_image::cached_block& b = block_of(img, at / BLOCK);
+        const std::uint64_t in = at % BLOCK;
+        if (in >= b.bytes.size()) break;  // the file ends here
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, b.bytes.size() - in));
+        std::memcpy(static_cast<u_char*>(buf) + done, b.bytes.data() + in, part);
+        done += part;
+        if (in + part < BLOCK && done < n) break;  // a short block: the file ends inside it
     }
     return done;
 }
@@ -85,6 +185,7 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
         if (w <= 0) break;
         done += static_cast<std::size_t>(w);
     }
+    write_through(img, off, static_cast<const u_char*>(buf), n, done);
     return done;
 }
 

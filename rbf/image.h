@@ -2,11 +2,18 @@
 // file read and written with pread / pwrite, or a buffer in memory.  No
 // mapping: a file that shrinks while open reads short instead of faulting,
 // and a full host disk fails a write instead of killing the process.
+//
+// A host file keeps the blocks this process last read in a small cache:
+// every write of the process goes through here and updates them, so the
+// paths of one image see each other's writes; another process's writes to
+// the same file meanwhile are not seen (writers take turns on an image).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "os9disk.h"
@@ -18,6 +25,13 @@ struct os9_image {
     std::vector<u_char> mem;   // memory images
     int fd = -1;               // host file images
     bool rw = false;
+    std::pair<std::uint64_t, std::uint64_t> key{};  // device and inode
+    struct cached_block {
+        std::vector<u_char> bytes;  // the block as far as the file holds it
+        std::uint64_t used = 0;     // when it was last used, for eviction
+    };
+    mutable std::unordered_map<std::uint64_t, cached_block> blocks;  // by block number
+    mutable std::uint64_t clock = 0;
     // Bumped by every write, so that a path's read-ahead knows it is stale.
     std::uint64_t generation = 0;
     // Writes still taken before every write fails (memory images; negative:

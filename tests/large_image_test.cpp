@@ -12,6 +12,7 @@
 
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/image.h"
 #include "test_support.h"
 
 namespace {
@@ -161,25 +162,46 @@ TEST(LargeImage, FileOfSizeFFFFFFFFReadsAndWritesAcrossTwoGiB) {
 TEST(LargeImage, ImageThatShrinksWhileOpenGivesErrorsNotAFault) {
     TempDir dir;
     dvtest::ImageBuilder b;
-    b.add_file(b.root(), "TEXT", std::string(3000, 'x'));
-    b.add_dir(b.root(), "DIR");
+    // The file's data lie far from LSN 0, past where the image is cut.
+    b.add_file(b.root(), "TEXT", bytes(3000, 'x'), 0x1B, {{500, 12}});
     b.save(dir / "d.dsk");
     rbf::image_ref img;
     ASSERT_EQ(rbf::image_open(dir / "d.dsk", false, &img), 0);
-    dvtest::Path file, folder;
+    dvtest::Path file, raw;
     ASSERT_EQ(rbf::_os9_open(file.out(), img, "TEXT", 1), 0);
-    ASSERT_EQ(rbf::_os9_open(folder.out(), img, "", 0x81), 0);
-    ASSERT_EQ(truncate((dir / "d.dsk").c_str(), 600), 0);  // LSN 0, the bitmap, part of the root FD
+    ASSERT_EQ(rbf::_os9_open(raw.out(), img, "@", 1), 0);
+    ASSERT_EQ(truncate((dir / "d.dsk").c_str(), 4096), 0);
 
     char buf[100];
     int size = sizeof buf;
-    EXPECT_NE(rbf::_os9_read(file.p, buf, &size), 0);
-    rbf::os9_stat st;
-    EXPECT_NE(rbf::_os9_stat(file.p, &st), 0);
-    rbf::os9_dirent e;
-    EXPECT_NE(rbf::_os9_readdir(folder.p, &e), 0);
-    dvtest::Path again;
-    EXPECT_NE(rbf::_os9_open(again.out(), img, "TEXT", 1), 0);
+    EXPECT_EQ(rbf::_os9_read(file.p, buf, &size), rbf::E_GENERAL);
+    raw->filepos = 500 * 256;
+    size = sizeof buf;
+    EXPECT_EQ(rbf::_os9_read(raw.p, buf, &size), rbf::E_EOF);
+}
+
+// The host file's blocks that reads cached follow every write of the
+// process, also one that grows the file past a block that ended early.
+TEST(HostImage, CachedBlocksFollowWritesThatGrowTheFile) {
+    TempDir dir;
+    dvtest::write_file(dir / "f", bytes(1000, 'a'));
+    rbf::image_ref img;
+    ASSERT_EQ(rbf::image_open(dir / "f", true, &img), 0);
+    bytes got(40);
+    ASSERT_EQ(rbf::image_read(*img, 980, got.data(), 40), 20u);  // caches the short block
+    ASSERT_EQ(rbf::image_write(*img, 1000, "bb", 2), 2u);          // right after the end
+    ASSERT_EQ(rbf::image_write(*img, 40000, "cc", 2), 2u);         // past a hole
+    ASSERT_EQ(rbf::image_read(*img, 996, got.data(), 10), 10u);
+    EXPECT_EQ(bytes(got.begin(), got.begin() + 10), (bytes{'a', 'a', 'a', 'a', 'b', 'b', 0, 0, 0, 0}));
+    ASSERT_EQ(rbf::image_read(*img, 39998, got.data(), 10), 4u);
+    EXPECT_EQ(bytes(got.begin(), got.begin() + 4), (bytes{0, 0, 'c', 'c'}));
+    // A second open of the file joins the same image and sees the writes.
+    rbf::image_ref again;
+    ASSERT_EQ(rbf::image_open(dir / "f", false, &again), 0);
+    EXPECT_EQ(again.get(), img.get());
+    img.reset();
+    again.reset();
+    EXPECT_EQ(dvtest::read_file(dir / "f").size(), 40002u);
 }
 
 }  // namespace
