@@ -19,10 +19,12 @@ namespace rbf {
 
 // An image held open by a program: the host file (or bytes in memory for
 // tests), shared by every path opened on it and released with the last
-// reference.  Reads and writes go straight to the file, so a file that
-// shrinks under it reads short and gives an error, never a fault.
-// Opens the host file `name`, for writing when `write`.  216 when it cannot
-// be opened that way or is a directory.  The contents are not looked at:
+// reference; a second open of the same host file in the process joins it.
+// Reads go through a small cache of the file's blocks that the process's
+// own writes keep current; nothing is mapped, so a file that shrinks under
+// it reads short and gives an error, never a fault.
+// Opens the host file `name` (or joins it, giving it write access when
+// `write`).  216 when it cannot be opened that way or is a directory.  The contents are not looked at:
 // paths opened on the image check LSN 0.
 error_code image_open(const std::string& name, bool write, image_ref* image);
 
