@@ -19,46 +19,6 @@ using dvtest::put_be;
 
 // ---- geometry -----------------------------------------------------------------
 
-struct Lsn0Case {
-    const char* what;
-    int dd_tot, dd_map, dd_bit, dd_dir;
-    int want;
-};
-
-// The builder's disk has 630 sectors, dd_map 79 and the root FD at 2.
-const Lsn0Case kLsn0Cases[] = {
-    {"the formatter's layout", 630, 79, 1, 2, 0},
-    {"no sectors", 0, 79, 1, 2, rbf::E_BTYP},
-    {"cluster size 0", 630, 79, 0, 2, rbf::E_BTYP},
-    {"a bitmap one byte short", 630, 78, 1, 2, rbf::E_BTYP},
-    {"a bitmap that just holds every bit", 630, 79, 1, 2, 0},
-    {"a bitmap a sector longer than needed", 630, 79 + 256, 1, 3, 0},
-    {"a bitmap longer than that", 630, 80 + 256, 1, 3, rbf::E_BTYP},
-    {"the root FD at LSN 0", 630, 79, 1, 0, rbf::E_BTYP},
-    {"the root FD in the bitmap", 630, 79, 1, 1, rbf::E_BTYP},
-    {"the root FD at the last sector", 630, 79, 1, 629, 0},
-    {"the root FD past the disk", 630, 79, 1, 630, rbf::E_BTYP},
-    {"two-sector clusters need half the bits", 630, 40, 2, 2, 0},
-    {"two-sector clusters with too few bits", 630, 39, 2, 2, rbf::E_BTYP},
-};
-
-TEST(Geometry, Lsn0IsCheckedAtOpen) {
-    for (const Lsn0Case& c : kLsn0Cases) {
-        bytes s0(256, 0);
-        put_be(s0.data(), 3, static_cast<std::uint32_t>(c.dd_tot));
-        put_be(s0.data() + 4, 2, static_cast<std::uint32_t>(c.dd_map));
-        put_be(s0.data() + 6, 2, static_cast<std::uint32_t>(c.dd_bit));
-        put_be(s0.data() + 8, 3, static_cast<std::uint32_t>(c.dd_dir));
-        rbf::disk_geometry g;
-        EXPECT_EQ(rbf::decode_geometry(s0.data(), &g), c.want) << c.what;
-        // A raw open of an image that starts with this LSN 0 gives the same.
-        s0.resize(4096, 0);
-        rbf::image_ref img = rbf::image_in_memory(s0);
-        dvtest::Path p;
-        EXPECT_EQ(rbf::_os9_open(p.out(), img, "@", 1), c.want) << c.what;
-    }
-}
-
 TEST(Geometry, UnitsBecomeBytesInOnePlace) {
     ImageBuilder b(630, "G", 8, 2);
     rbf::image_ref img = rbf::image_in_memory(b.image());
