@@ -154,6 +154,9 @@ std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::
         std::memcpy(buf, img.mem.data() + off, avail);
         return avail;
     }
+    // Large reads go to the file itself: the cache would only add a copy,
+    // and the file holds every write of the process already.
+    if (n >= BLOCK) return pread_all(img.fd, buf, n, off);
     std::size_t done = 0;
     while (done < n) {
         const std::uint64_t at = off + done;
