@@ -58,9 +58,11 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
 
     os9_path_id path = nullptr;
     error_code ec = _os9_open(&path, vdisk, MODE_WRITE);
-    if (ec != E_SUCCESS) ec = _os9_create(&path, vdisk, MODE_WRITE, 3);
+    // A disk in use is not made anew (the create would empty it at once).
+    if (ec != E_SUCCESS && ec != E_BUSY) ec = _os9_create(&path, vdisk, MODE_WRITE, 3);
     if (ec != E_SUCCESS) {
         std::fprintf(stderr, "%s: cannot open virtual disk\n", argv[0]);
+        dv::explain_busy(argv[0], ec);
         return ec;
     }
     ec = _os9_format(path, params);

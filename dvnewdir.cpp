@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         error_code ec = do_makdir(argv, p);
         if (ec != E_SUCCESS) {
             std::fprintf(stderr, "%s: error %d creating '%s'\n", argv[0], ec, p);
+            dv::explain_busy(argv[0], ec);
             return ec;
         }
     }

@@ -94,7 +94,7 @@ error_code do_deldir(char**, const std::string& operand, int interaction) {
     image_ref image;
     // An image that cannot be opened for writing fails at the directory's
     // open, after the question, as a directory that is not there does.
-    if (!parts.isnative) image_open(parts.imgfile, true, &image);
+    if (!parts.isnative && image_open(parts.imgfile, true, &image) == E_BUSY) return E_BUSY;
     prune_options options;
     if (!interaction) options.ask = ask;
     prune_result r = _os9_prune(image, operand, parts.pathlist, options);
@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
         int r = do_deldir(argv, operand, interaction);
         if (r != E_SUCCESS) {
             std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv[0], r, operand);
+            dv::explain_busy(argv[0], r);
             return r;
         }
     }

@@ -30,6 +30,7 @@ int do_free(char** argv, const char* p) {
     error_code ec = os9pathlist.size() >= PATHLIST_BUFFER ? E_BPNAM : _os9_open(&path, os9pathlist, MODE_READ);
     if (ec != E_SUCCESS) {
         std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
+        dv::explain_busy(argv[0], ec);
         std::exit(ec);
     }
 

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     }
     if (ec != E_SUCCESS) {
         std::printf("Error %d opening %s\n", ec, p);
+        dv::explain_busy(argv[0], ec);
         return ec;
     }
 

@@ -24,7 +24,11 @@ namespace rbf {
 // own writes keep current; nothing is mapped, so a file that shrinks under
 // it reads short and gives an error, never a fault.
 // Opens the host file `name` (or joins it, giving it write access when
-// `write`).  216 when it cannot be opened that way or is a directory.  The contents are not looked at:
+// `write`) and holds its lock, shared for reading, exclusive for writing,
+// until the image is released.  216 when it cannot be opened that way or is
+// a directory, 214 when it is neither a file nor a block device (a FIFO), 253
+// when another program holds it longer than DV_LOCK_TIMEOUT seconds
+// (default 10, 0: no wait).  The contents are not looked at:
 // paths opened on the image check LSN 0.
 error_code image_open(const std::string& name, bool write, image_ref* image);
 

@@ -26,6 +26,7 @@ inline constexpr error_code E_SLF = 217;      // segment list full
 inline constexpr error_code E_CEF = 218;      // file already exists
 inline constexpr error_code E_FULL = 248;     // media full
 inline constexpr error_code E_BTYP = 249;     // bad type: not an RBF disk
+inline constexpr error_code E_BUSY = 253;     // non-sharable file busy: the image is in use
 
 // Access mode bits of an open, and the attribute bits of fd_att.
 inline constexpr int MODE_READ = 0x01;

@@ -23,6 +23,7 @@ constexpr Meaning kMeanings[] = {
     {218, "file already exists"},
     {248, "media full"},
     {249, "not an RBF disk image"},
+    {253, "image in use by another program"},
 };
 
 }  // namespace

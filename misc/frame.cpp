@@ -109,4 +109,11 @@ int report_failure(std::string_view program, int error, std::string_view verb, s
     return error;
 }
 
+void explain_busy(std::string_view program, int error) {
+    if (error != 253) return;
+    std::string line(program);
+    line += ": the image is in use by another program\n";
+    std::fputs(line.c_str(), stderr);
+}
+
 }  // namespace dv

@@ -6,6 +6,7 @@
 
 #include "os9conv.h"
 #include "os9path.h"
+#include "rbf/image.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -69,7 +70,8 @@ error_code create_in(os9_path_id* out, const target& t, int mode, int perms) {
 error_code _native_create(os9_path_id path, const std::string& pathlist, int, int perms) {
     path->fd.reset(std::fopen(pathlist.c_str(), (perms & 0x03) ? "w+" : "r"));
     path->writable = (perms & 0x03) != 0;
-    return path->fd ? E_SUCCESS : E_FNA;
+    if (!path->fd) return E_FNA;
+    return path->writable ? lock_file(fileno(path->fd.get()), true) : E_SUCCESS;
 }
 
 error_code _os9_create(os9_path_id* out, const std::string& pathlist, int mode, int perms) {

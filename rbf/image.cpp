@@ -1,10 +1,14 @@
 #include "rbf/image.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -86,7 +90,42 @@ std::map<std::pair<dev_t, ino_t>, std::weak_ptr<os9_image>>& open_images() {
     return images;
 }
 
+// Seconds a busy image is waited for: DV_LOCK_TIMEOUT, default 10.
+double lock_timeout() {
+    const char* v = std::getenv("DV_LOCK_TIMEOUT");
+    if (!v || !*v) return 10;
+    char* end = nullptr;
+    double s = std::strtod(v, &end);
+    return (end && *end == 0 && s >= 0) ? s : 10;
+}
+
 }  // namespace
+
+error_code lock_file(int fd, bool exclusive) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(lock_timeout());
+    auto pause = std::chrono::milliseconds(2);
+    for (;;) {
+        if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return E_SUCCESS;
+        if (errno == EINTR) continue;
+        // A file system without locks: the image is used unlocked.
+        if (errno != EWOULDBLOCK) return E_SUCCESS;
+        if (std::chrono::steady_clock::now() >= deadline) return E_BUSY;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+}
+
+void image_unlock(os9_image& img) {
+    if (!img.memory && img.fd >= 0) flock(img.fd, LOCK_UN);
+}
+
+error_code image_relock(os9_image& img) {
+    if (img.memory || img.fd < 0) return E_SUCCESS;
+    // Others may have written meanwhile.
+    img.blocks.clear();
+    ++img.generation;
+    return lock_file(img.fd, img.rw);
+}
 
 os9_image::~os9_image() {
     if (fd < 0) return;
@@ -98,7 +137,8 @@ os9_image::~os9_image() {
 error_code image_open(const std::string& name, bool write, image_ref* out) {
     out->reset();
     int fd;
-    do fd = open(name.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Not blocking in open: a FIFO would wait there for a writer.
+    do fd = open(name.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return E_PNNF;
     struct stat st {};
@@ -106,20 +146,41 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
         close(fd);
         return E_PNNF;
     }
+    // An image is a file or a disk; a FIFO, a socket or a terminal is not.
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        close(fd);
+        return E_FNA;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
     auto& images = open_images();
     if (auto it = images.find(key); it != images.end()) {
         if (image_ref img = it->second.lock()) {
-            if (write && !img->rw) {  // the first writer gives the shared image write access
+            if (write && !img->rw) {
+                // The first writer gives the shared image write access and
+                // its lock becomes exclusive.
+                flock(img->fd, LOCK_UN);
+                if (error_code ec = lock_file(fd, true)) {
+                    close(fd);
+                    lock_file(img->fd, false);
+                    return ec;
+                }
                 close(img->fd);
                 img->fd = fd;
                 img->rw = true;
+                img->blocks.clear();
+                ++img->generation;
             } else {
                 close(fd);
             }
             *out = std::move(img);
             return E_SUCCESS;
         }
+    }
+    // The lock comes before anything of the image is read.
+    if (error_code ec = lock_file(fd, write)) {
+        close(fd);
+        return ec;
     }
     auto img = std::make_shared<os9_image>();
     img->fd = fd;

@@ -44,6 +44,18 @@ struct os9_image {
     ~os9_image();
 };
 
+// Takes flock's shared or exclusive lock on the open file, waiting for a
+// busy one up to DV_LOCK_TIMEOUT seconds (default 10; 0: no wait): 253 when
+// it stays busy.  A file system without locks is used unlocked.
+error_code lock_file(int fd, bool exclusive);
+
+// Lets go of the image's lock while the caller holds no path on it (a
+// question to the user, another program run meanwhile), and takes it again:
+// the cache is dropped, since others may have written meanwhile.  253 when
+// it stays busy.
+void image_unlock(os9_image& img);
+error_code image_relock(os9_image& img);
+
 // Bytes the image holds now.
 std::uint64_t image_size(const os9_image& img);
 

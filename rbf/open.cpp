@@ -10,6 +10,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/image.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -135,7 +136,8 @@ error_code open_host_file(os9_path_id path, int mode) {
     // A host directory opens only as a directory, as one in an image does.
     struct stat st {};
     if (!(mode & MODE_DIR) && fstat(fileno(path->fd.get()), &st) == 0 && S_ISDIR(st.st_mode)) return E_FNA;
-    return E_SUCCESS;
+    // A writer of a host file (a disk being formatted) holds it alone.
+    return path->writable ? lock_file(fileno(path->fd.get()), true) : E_SUCCESS;
 }
 
 }  // namespace
@@ -196,7 +198,10 @@ error_code target_of_pathlist(const std::string& pathlist, target* t) {
     t->whole = whole.pathlist;
     t->raw = pathlist.back() == '@';
     t->parent_dot = parent.pathlist;
-    if (image_open(parent.imgfile, true, &t->image) == E_SUCCESS) return E_SUCCESS;
+    // A file that cannot be written is opened to read (the parent's open
+    // for writing then fails as it would have); a busy one is busy.
+    error_code ec = image_open(parent.imgfile, true, &t->image);
+    if (ec == E_SUCCESS || ec == E_BUSY) return ec;
     return image_open(parent.imgfile, false, &t->image);
 }
 

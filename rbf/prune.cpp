@@ -4,6 +4,7 @@
 
 #include "os9conv.h"
 #include "os9disk.h"
+#include "rbf/image.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -54,9 +55,18 @@ bool entry_in_use(os9_path_id dir, std::int64_t pos) {
 // again, and makes the directory's own removal fail with 214.
 error_code prune_dir(walk_state& w, const std::string& shown, const std::string& in_image) {
     if (!w.step()) return E_SUCCESS;
-    if (w.options.ask && w.options.ask(shown) == prune_answer::quit) {
-        w.quit = true;
-        return E_SUCCESS;
+    if (w.options.ask) {
+        // The image is not held while the user thinks (and perhaps lists it
+        // with another program).
+        if (w.image) image_unlock(*w.image);
+        const prune_answer answer = w.options.ask(shown);
+        if (w.image) {
+            if (error_code ec = image_relock(*w.image)) return ec;
+        }
+        if (answer == prune_answer::quit) {
+            w.quit = true;
+            return E_SUCCESS;
+        }
     }
     os9_path_id fold_path = nullptr;
     if (error_code ec = open_dir(&fold_path, w.image, in_image, MODE_DIR | MODE_WRITE)) return ec;
