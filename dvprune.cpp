@@ -88,15 +88,23 @@ prune_answer ask(const std::string& path) {
 }
 
 // Deletes the tree of one operand; 0 also when the user quit.
-error_code do_deldir(char**, const std::string& operand, int interaction) {
+error_code do_deldir(char** argv, const std::string& operand, int interaction) {
+    const char* argv0 = argv[0];
     _pd parts;
     if (error_code ec = validate_pathlist(&parts, operand)) return ec;
     image_ref image;
-    // An image that cannot be opened for writing fails at the directory's
-    // open, after the question, as a directory that is not there does.
-    if (!parts.isnative && image_open(parts.imgfile, true, &image) == E_BUSY) return E_BUSY;
+    // A missing image fails after the question, as a missing directory
+    // does; one that is busy or no file at all, at once.
+    if (!parts.isnative) {
+        error_code ec = image_open(parts.imgfile, true, &image);
+        if (ec != E_SUCCESS && ec != E_PNNF) return ec;
+    }
     prune_options options;
     if (!interaction) options.ask = ask;
+    // Every entry that stays is told, each on a line of its own.
+    options.report = [&](const std::string& pathlist, error_code ec) {
+        std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv0, ec, pathlist.c_str());
+    };
     prune_result r = _os9_prune(image, operand, parts.pathlist, options);
     return r.quit ? E_SUCCESS : r.error;
 }

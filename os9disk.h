@@ -144,6 +144,10 @@ struct prune_options {
     // Asked with the directory's pathlist before it is emptied; null asks
     // nothing.  Called with no path open on the image.
     std::function<prune_answer(const std::string& pathlist)> ask;
+    // Told of each entry that could not be removed (its pathlist, as the
+    // questions show it, and the error); the entry stays, and so do the
+    // directories above it.  Null tells nothing.
+    std::function<void(const std::string& pathlist, error_code error)> report;
     // Steps allowed (a directory entered or an entry met each cost one);
     // negative: no limit.  When they run out the walk stops with *spent set.
     long budget = -1;
@@ -158,10 +162,15 @@ struct prune_result {
 
 // Deletes the directory `in_image` of the image and everything below it,
 // depth first, asking before each directory.  `shown` is the pathlist that
-// names it in questions (the image name, ':', the in-image path as given);
-// names of entries are appended to it and to `in_image` with a '/'.  An
-// operand whose last component is "." or ".." gives 187, an empty one 215,
-// before anything is touched.
+// names it in questions and reports (the image name, ':', the in-image path
+// as given); entries' names are appended to it with a '/'.  Only the
+// operand is found by name: everything below is reached through the FD
+// sectors its entries give, so no name on the disk can lead outside the
+// tree.  Entries that lead back to the operand, its ancestors or a directory
+// already entered are not entered, and names no pathlist could hold are
+// not touched: both are reported and stay.  An operand whose last
+// component is "." or ".." gives 187, an empty one or a raw path 215,
+// before anything is asked or touched.
 prune_result _os9_prune(const image_ref& image, const std::string& shown, const std::string& in_image,
                         const prune_options& options);
 

@@ -11,6 +11,40 @@ namespace rbf {
 
 using namespace detail;
 
+namespace detail {
+
+error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
+    // The entry goes first, then the FD's link; units are freed last, so
+    // that nothing on the disk points at a unit once it is free.  Only the
+    // entry's first byte changes; the rest stays on the disk.
+    const u_char free_mark = 0;
+    const std::int64_t was = dir.filepos;  // the caller's place in the directory stays
+    dir.filepos = pos;
+    int size = 1;
+    error_code ec = _os9_write(&dir, &free_mark, &size);
+    dir.filepos = was;
+    if (ec) return ec;
+    fd_stats fd;
+    // An FD that cannot be read is left as it is, and nothing is freed on
+    // its word.
+    if (fd_load(dir, lsn, fd) != E_SUCCESS) return E_SUCCESS;
+    // A count already at 0 (a damaged FD) is not wrapped round: this was its
+    // last entry all the same.
+    if (fd.fd_lnk > 0) {
+        fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
+        if ((ec = fd_store(dir, lsn, fd)) != E_SUCCESS) return ec;
+    }
+    if (fd.fd_lnk == 0) {
+        // The segments come from the FD itself, so a file that cannot be
+        // opened for reading gives back its units all the same.
+        free_segments(dir, fd, alloc_bitmap(dir));
+        _os9_delbit(alloc_bitmap(dir), static_cast<int>(unit_bit(dir, lsn)), 1);
+    }
+    return E_SUCCESS;
+}
+
+}  // namespace detail
+
 namespace {
 
 error_code delete_in(const target& t) {
@@ -38,29 +72,7 @@ error_code delete_in(const target& t) {
         return true;
     }, &where);
     error_code result = E_SUCCESS;
-    if (ec == E_SUCCESS) {
-        int lsn = static_cast<int>(get_be24(match.lsn));
-        // The entry goes first, then the FD's link; units are freed last, so
-        // that nothing on the disk points at a unit once it is free.  Only
-        // the entry's first byte changes; the rest stays on the disk.
-        const u_char free_mark = 0;
-        parent->filepos = where;
-        int size = 1;
-        result = _os9_write(parent, &free_mark, &size);
-        fd_stats fd;
-        // An FD that cannot be read is left as it is, and nothing is freed on
-        // its word.
-        if (result == E_SUCCESS && fd_load(*parent, lsn, fd) == E_SUCCESS) {
-            fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
-            result = fd_store(*parent, lsn, fd);
-            // The segments come from the FD itself, so a file that cannot be
-            // opened for reading gives back its units all the same.
-            if (result == E_SUCCESS && fd.fd_lnk == 0) {
-                free_segments(*parent, fd, alloc_bitmap(*parent));
-                _os9_delbit(alloc_bitmap(*parent), static_cast<int>(unit_bit(*parent, lsn)), 1);
-            }
-        }
-    }
+    if (ec == E_SUCCESS) result = delete_entry(*parent, where, get_be24(match.lsn));
     error_code closed = _os9_close(parent);
     return result ? result : closed;
 }

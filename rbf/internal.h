@@ -122,6 +122,12 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
 // position advanced past them.
 error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 
+// Removes the entry at byte `pos` of the open directory `dir`, whose FD is at
+// `lsn`: the entry is cleared, the FD's link count lowered (a count of 0 is
+// left at 0), and with no link left the FD's units are freed in dir's
+// bitmap copy.  The error of a write that fell short.
+error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn);
+
 // Clears in `bitmap` every unit of the sane segments of `fd`.
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
 

@@ -5,6 +5,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "rbf/image.h"
+#include "os9path.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -17,22 +18,23 @@ struct walk_state {
     long budget;
     bool quit = false;
     bool spent = false;
-    // FD sectors of the directories entered for the operand: an entry that
-    // leads to one of them again (a loop, or a directory under a second
-    // name in a damaged tree) is not entered twice.
-    std::vector<int> entered;
+    long reported = 0;
+    // FD sectors of the operand's ancestors and of the directories entered:
+    // an entry that leads to one of them again (a loop, or a directory under
+    // a second name in a damaged tree) is not entered.
+    std::vector<std::uint32_t> entered;
 
     bool step() {
         if (budget < 0) return true;
         if (--budget < 0) spent = true;
         return !spent;
     }
+    void report(const std::string& pathlist, error_code ec) {
+        ++reported;
+        if (options.report) options.report(pathlist, ec);
+    }
+    bool was_entered(std::uint32_t lsn) const { return std::find(entered.begin(), entered.end(), lsn) != entered.end(); }
 };
-
-// Opens by name only: a name ending in '@' is a name here, never the raw image.
-error_code open_dir(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode) {
-    return detail::open_on_image(out, image, in_image, mode, false);
-}
 
 // Sets or clears the directory bit of the open path's FD.
 error_code set_dir_bit(os9_path_id path, bool on) {
@@ -42,105 +44,106 @@ error_code set_dir_bit(os9_path_id path, bool on) {
     return _os9_gs_fd_set(path, SECTOR_SIZE, &fdbuf);
 }
 
-// True when the entry at `pos` of the directory is still in use.
-bool entry_in_use(os9_path_id dir, std::int64_t pos) {
-    fd_dentry dentry{};
-    int size = DIRENT_SIZE;
-    dir->filepos = pos;
-    return _os9_read(dir, &dentry, &size) == E_SUCCESS && dentry.name[0] != 0;
+// The directory bit back on the FD at `lsn`, when its removal failed.
+void restore_dir_bit(const image_ref& image, std::uint32_t lsn) {
+    os9_path_id p = nullptr;
+    if (_os9_open_fd(&p, image, lsn, MODE_WRITE) != E_SUCCESS) return;
+    set_dir_bit(p, true);
+    _os9_close(p);
 }
 
-// Empties and removes one directory.  Results of the levels below do not
-// surface; an entry that stays (it could not be deleted) is passed, not met
-// again, and makes the directory's own removal fail with 214.
-error_code prune_dir(walk_state& w, const std::string& shown, const std::string& in_image) {
+// A name that no pathlist could name: a separator, a raw mark, a blank or
+// a control byte in it.
+bool unnameable(const std::string& name) {
+    if (name.empty()) return true;
+    for (unsigned char c : name)
+        if (c == '/' || c == ':' || c == '@' || c <= ' ' || c == 0x7F) return true;
+    return false;
+}
+
+// Asks before the directory `shown` is emptied; false when the answer was
+// quit (or the image could not be held again: *ec).
+bool ask(walk_state& w, const std::string& shown, error_code* ec) {
+    *ec = E_SUCCESS;
+    if (!w.options.ask) return true;
+    // The image is not held while the user thinks (and perhaps lists it
+    // with another program).
+    if (w.image) image_unlock(*w.image);
+    const prune_answer answer = w.options.ask(shown);
+    if (w.image && (*ec = image_relock(*w.image)) != E_SUCCESS) return false;
+    if (answer == prune_answer::quit) w.quit = true;
+    return !w.quit;
+}
+
+// Empties the directory whose FD is at `lsn`, reached through its entry,
+// and clears its directory bit: what is left for its parent is to remove
+// the entry.  Children are reached through the FDs their entries give,
+// never by names again.  An entry that cannot go is reported, stays, and
+// keeps the directory (214 or its own error).
+error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn, bool asked) {
     if (!w.step()) return E_SUCCESS;
-    if (w.options.ask) {
-        // The image is not held while the user thinks (and perhaps lists it
-        // with another program).
-        if (w.image) image_unlock(*w.image);
-        const prune_answer answer = w.options.ask(shown);
-        if (w.image) {
-            if (error_code ec = image_relock(*w.image)) return ec;
-        }
-        if (answer == prune_answer::quit) {
-            w.quit = true;
-            return E_SUCCESS;
-        }
+    if (!asked) {
+        error_code ec;
+        if (!ask(w, shown, &ec)) return ec;
     }
-    os9_path_id fold_path = nullptr;
-    if (error_code ec = open_dir(&fold_path, w.image, in_image, MODE_DIR | MODE_WRITE)) return ec;
-    w.entered.push_back(fold_path->pl_fd_lsn);
+    os9_path_id dir = nullptr;
+    if (error_code ec = _os9_open_fd(&dir, w.image, lsn, MODE_DIR | MODE_WRITE)) return ec;
+    w.entered.push_back(lsn);
     error_code first_failure = E_SUCCESS;
-    std::int64_t pos = 0;
+    auto failed = [&](const std::string& pathlist, error_code ec, bool report) {
+        if (report) w.report(pathlist, ec);
+        if (!first_failure) first_failure = ec;
+    };
     for (;;) {
         if (!w.step()) {
-            _os9_close(fold_path);
+            _os9_close(dir);
             return E_SUCCESS;
         }
-        fold_path->filepos = pos;
-        error_code ec = _os9_gs_eof(fold_path);
+        os9_dirent e;
+        error_code ec = _os9_readdir(dir, &e);
         if (ec == E_EOF) break;
-        fd_dentry dentry{};
-        int size = DIRENT_SIZE;
-        if (ec == E_SUCCESS) ec = _os9_read(fold_path, &dentry, &size);
         if (ec != E_SUCCESS) {
             // A directory that cannot be read to its end is not deleted: the
             // entries not reached would keep their units for ever.
-            _os9_close(fold_path);
+            _os9_close(dir);
             return ec;
         }
-        const std::int64_t entry_pos = pos;
-        pos += size;
-        if (dentry.name[0] == 0) continue;
-        const std::string name = NameFromField(dentry.name, NAME_FIELD);
-        if (name == "." || name == "..") continue;
-        const std::string sub_shown = shown + "/" + name;
-        const std::string sub_in = in_image + "/" + name;
-        if (sub_shown.size() > MAX_PARENT_PATHLIST) {
-            if (!first_failure) first_failure = E_BPNAM;
+        if (e.name == "." || e.name == "..") continue;
+        const std::string child = shown + "/" + e.name;
+        if (unnameable(e.name)) {
+            failed(child, E_BPNAM, true);
             continue;
         }
-
-        // No path of this directory is open while an entry goes, so that
-        // its bitmap changes are on the image before the next step reads it.
-        _os9_close(fold_path);
-        fold_path = nullptr;
-        os9_path_id sub = nullptr;
-        if (open_dir(&sub, w.image, sub_in, MODE_DIR | MODE_READ) == E_SUCCESS) {
-            const int lsn = sub->pl_fd_lsn;
-            _os9_close(sub);
-            const bool loop = std::find(w.entered.begin(), w.entered.end(), lsn) != w.entered.end();
-            if (!loop) prune_dir(w, sub_shown, sub_in);
-            if (w.quit || w.spent) return E_SUCCESS;
-        } else {
-            _os9_delete(w.image, sub_in);
+        os9_stat st;
+        const bool subdir = _os9_stat_fd(dir, e.fd_lsn, &st) == E_SUCCESS && st.is_dir && (st.attributes & ATT_READ);
+        if (subdir) {
+            if (w.was_entered(e.fd_lsn)) {  // it leads back up the tree, or to one already emptied
+                failed(child, E_FNA, true);
+                continue;
+            }
+            const long reported = w.reported;
+            ec = empty_dir(w, child, e.fd_lsn, false);
+            if (w.quit || w.spent) {
+                _os9_close(dir);
+                return ec;
+            }
+            if (ec) {
+                failed(child, ec, w.reported == reported);  // its own causes are reported already
+                continue;
+            }
         }
-        if (error_code reopen = open_dir(&fold_path, w.image, in_image, MODE_DIR | MODE_WRITE)) return reopen;
-        if (entry_in_use(fold_path, entry_pos) && !first_failure) first_failure = E_FNA;
+        if ((ec = detail::delete_entry(*dir, e.pos, e.fd_lsn)) != E_SUCCESS) {
+            if (subdir) restore_dir_bit(w.image, e.fd_lsn);
+            failed(child, ec, true);
+        }
     }
     if (first_failure) {
-        _os9_close(fold_path);
+        _os9_close(dir);
         return first_failure;
     }
-
-    // Cleared, the directory reads as a plain file, which the delete takes.
-    const int dir_lsn = fold_path->pl_fd_lsn;
-    error_code ec = set_dir_bit(fold_path, false);
-    if (error_code closed = _os9_close(fold_path); !ec) ec = closed;
-    if (ec) return ec;
-    ec = _os9_delete(w.image, in_image);
-    os9_path_id left = nullptr;
-    if (open_dir(&left, w.image, in_image, MODE_WRITE) == E_SUCCESS) {
-        // Still there: it keeps its directory bit.  The name may now lead to
-        // another file (a second entry of the same name, later in the
-        // parent), which is left as it is.
-        if (left->pl_fd_lsn == dir_lsn) {
-            set_dir_bit(left, true);
-            if (!ec) ec = E_FNA;
-        }
-        _os9_close(left);
-    }
+    // Empty now: cleared, it reads as a plain file, about to be freed.
+    error_code ec = set_dir_bit(dir, false);
+    if (error_code closed = _os9_close(dir); !ec) ec = closed;
     return ec;
 }
 
@@ -150,12 +153,12 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
                         const prune_options& options) {
     prune_result r;
     // "." and ".." (the root, a parent) and an empty last component cannot
-    // be removed from their parent: refused before anything is emptied, so
-    // that no directory is left without its directory bit.
+    // be removed from their parent, and a raw path is no directory: refused
+    // before anything is asked or touched.
     std::string parent;
     std::string last;
     detail::split_last(in_image, &parent, &last);
-    if (last.empty()) {
+    if (last.empty() || in_image.back() == '@') {
         r.error = E_BPNAM;
         return r;
     }
@@ -163,14 +166,57 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
         r.error = E_ILLARG;
         return r;
     }
-    walk_state w{image, options, options.budget, false, false, {}};
-    r.error = prune_dir(w, shown, in_image);
-    r.quit = w.quit;
-    r.spent = w.spent;
-    // Spent, the count stands at -1, which would read as "no limit".
-    r.budget_left = w.spent ? 0 : w.budget;
-    if (r.quit || r.spent) r.error = E_SUCCESS;
-    return r;
+    walk_state w{image, options, options.budget, false, false, 0, {}};
+    auto finish = [&](error_code ec) {
+        r.error = ec;
+        r.quit = w.quit;
+        r.spent = w.spent;
+        // Spent, the count stands at -1, which would read as "no limit".
+        r.budget_left = w.spent ? 0 : w.budget;
+        if (r.quit || r.spent) r.error = E_SUCCESS;
+        return r;
+    };
+    error_code ec;
+    if (!ask(w, shown, &ec)) return finish(ec);
+
+    // The operand's parent, found by name, holds the entry that goes last;
+    // the operand's ancestors are never entered from below.
+    os9_path_id up = nullptr;
+    if ((ec = detail::open_on_image(&up, image, parent + ".", MODE_DIR | MODE_WRITE, false))) return finish(ec);
+    const int parent_lsn = up->pl_fd_lsn;
+    w.entered.push_back(static_cast<std::uint32_t>(parent_lsn));
+    std::vector<std::string> pieces = detail::split_pieces(parent, '/');
+    for (std::size_t k = 0; k <= pieces.size(); ++k) {
+        std::string prefix;
+        for (std::size_t i = 0; i < k; ++i) prefix += pieces[i] + "/";
+        int lsn = 0;
+        if (detail::walk_path(*up, prefix, &lsn) == E_SUCCESS) w.entered.push_back(static_cast<std::uint32_t>(lsn));
+    }
+    up->pl_fd_lsn = parent_lsn;  // the walks went through this path
+    up->ahead_valid = false;
+    os9_dirent e;
+    bool found = false;
+    up->filepos = 0;
+    while (_os9_readdir(up, &e) == E_SUCCESS)
+        if (NameEquals(e.name, last)) {
+            found = true;
+            break;
+        }
+    if (!found) {
+        _os9_close(up);
+        return finish(E_PNNF);
+    }
+    if (w.was_entered(e.fd_lsn)) {  // the operand is one of its own ancestors
+        _os9_close(up);
+        return finish(E_FNA);
+    }
+    ec = empty_dir(w, shown, e.fd_lsn, true);
+    if (ec == E_SUCCESS && !w.quit && !w.spent) {
+        ec = detail::delete_entry(*up, e.pos, e.fd_lsn);
+        if (ec) restore_dir_bit(image, e.fd_lsn);
+    }
+    if (error_code closed = _os9_close(up); !ec) ec = closed;
+    return finish(ec);
 }
 
 }  // namespace rbf

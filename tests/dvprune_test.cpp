@@ -454,7 +454,7 @@ TEST(DvPrune, EntryThatCannotBeDeletedIsSkippedAndTheDirectoryStays) {
     dvtest::Run r = dvtest::run_limited("dvprune", {"-q", "x.dsk:DIR", "x.dsk:DIR"}, dir.path(), "");
     ASSERT_NE(r.status, -2) << "dvprune did not end";
     EXPECT_EQ(r.status, 214);
-    EXPECT_EQ(r.err, failure("x.dsk:DIR", 214));
+    EXPECT_EQ(r.err, failure("x.dsk:DIR/SUB", 214) + failure("x.dsk:DIR", 214));
     bytes img = image_of(dir);
     EXPECT_FALSE(has(img, "DIR/A"));
     EXPECT_FALSE(has(img, "DIR/B"));
@@ -488,6 +488,60 @@ TEST(DvPrune, DirectoryWithoutOwnerReadIsDeletedAsAFile) {
     EXPECT_TRUE(dvtest::list_tree(img).empty());
     EXPECT_EQ(dvtest::free_units(img), free0);
     EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
+}
+
+// Crafted trees: whatever the names and links inside the operand say, the
+// removal stays inside it, ends, and tells each entry it left.
+TEST(DvPrune, CraftedTreesStayInsideTheOperand) {
+    struct Case {
+        const char* what;
+        std::string name;  // an entry put into T, leading to `to`
+        int to;            // 0: the root, -1: T itself, else that LSN
+        int status;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"a name that climbs out", "../KEEP", 0, 215, failure("x.dsk:T/../KEEP", 215) + failure("x.dsk:T", 215)},
+        {"a name ending in @", "RAW@", 0, 215, failure("x.dsk:T/RAW@", 215) + failure("x.dsk:T", 215)},
+        {"an entry leading back to the root", "UP", 0, 214, failure("x.dsk:T/UP", 214) + failure("x.dsk:T", 214)},
+        {"an entry leading back to the operand", "SELF", -1, 214, failure("x.dsk:T/SELF", 214) + failure("x.dsk:T", 214)},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        ImageBuilder b;
+        b.add_file(b.root(), "KEEP", std::string("keep"));
+        int t = b.add_dir(b.root(), "T");
+        b.add_file(t, "f", std::string("f"));
+        b.add_entry(t, c.name, c.to == 0 ? b.root() : c.to < 0 ? t : c.to);
+        b.save(dir / "x.dsk");
+        dvtest::LimitedRun r = dvtest::run_limited("dvprune", {"-q", "x.dsk:T"}, dir.path(), "", "", 20);
+        ASSERT_TRUE(r.exited) << c.what;
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = c.err, .status = c.status})) << c.what;
+        const bytes img = image_of(dir);
+        EXPECT_EQ(dvtest::list_tree(img)["KEEP"].data, bytes({'k', 'e', 'e', 'p'})) << c.what;
+        EXPECT_TRUE(has(img, "KEEP") && has(img, "T")) << c.what;
+        EXPECT_FALSE(has(img, "T/f")) << c.what;
+        EXPECT_EQ(att_of(img, "T"), 0xBF) << c.what;
+    }
+}
+
+// A raw operand is refused before anything is asked; an FD whose link count
+// is already 0 is freed with its entry, its count not wrapped round.
+TEST(DvPrune, RawOperandIsRefusedAndAZeroLinkCountIsNotWrapped) {
+    TempDir dir;
+    ImageBuilder b;
+    int t = b.add_dir(b.root(), "T");
+    int zero = b.add_file(t, "ZERO", std::string("z"));
+    b.set_links(zero, 0);
+    b.save(dir / "x.dsk");
+    dvtest::Run r = dvtest::run_program("dvprune", {"x.dsk:T@"}, dir.path(), "d\n");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = failure("x.dsk:T@", 215), .status = 215}));
+    EXPECT_EQ(image_of(dir), b.image());
+    r = dvtest::run_program("dvprune", {"-q", "x.dsk:T"}, dir.path());
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
+    const bytes img = image_of(dir);
+    EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
+    EXPECT_EQ(img[256 * static_cast<std::size_t>(zero) + 8], 0);  // fd_lnk stays 0
 }
 
 }  // namespace
