@@ -54,7 +54,13 @@ int main(int argc, char** argv) {
     while (_os9_gs_eof(path) == E_SUCCESS) {
         std::memset(buffer, 0, dirty);
         int size = LINE_MAX_BYTES;
-        if (_os9_readln(path, buffer, &size) != E_SUCCESS) break;
+        if (_os9_readln(path, buffer, &size) != E_SUCCESS) {
+            // The status stays 0 (what was there is printed), but the reader
+            // learns that the file ends before its size says.
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: '%s' is cut short: it ends before its size says\n", argv[0], p);
+            break;
+        }
         // The line ends at its first carriage return or zero byte.
         dirty = std::min(sizeof buffer, static_cast<std::size_t>(std::max(size, 0)) + 1);
         const char* cr = static_cast<const char*>(std::memchr(buffer, '\r', dirty));

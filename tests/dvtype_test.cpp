@@ -275,3 +275,18 @@ TEST(DvTypeProgram, RegressionHostDirectoryIsNotAccessible) {
     EXPECT_EQ(r.status, 214);
     EXPECT_EQ(r.out, "Error 214 opening " + dir.path() + "\n");
 }
+
+// A file whose size says more than its segments hold: what is there is
+// printed, the status stays 0, and standard error says it was cut short.
+TEST(DvTypeProgram, FileCutShortIsPrintedAndSaidSo) {
+    TempDir dir;
+    ImageBuilder b;
+    int fd = b.add_file(b.root(), "CUT", text("ab\rcd"));
+    b.set_size(fd, 600);  // one sector of data
+    b.save(dir / "disk.dsk");
+    dvtest::Run r = run_program("dvtype", {"disk.dsk:CUT"}, dir.path());
+    EXPECT_TRUE(run_gave(r, {.out = "ab\ncd",
+                             .err = dvtest::program_path("dvtype") +
+                                    ": 'disk.dsk:CUT' is cut short: it ends before its size says\n",
+                             .status = 0}));
+}
