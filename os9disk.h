@@ -36,9 +36,10 @@ error_code image_open(const std::string& name, bool write, image_ref* image);
 image_ref image_in_memory(std::vector<u_char> bytes);
 
 // From now on a memory image takes `count` more writes, then refuses every
-// write, as a host disk that fills up or fails would (negative: no limit).
-// For tests of how calls report writes that did not happen.
-void image_limit_writes(os9_image& image, long count);
+// write, as a host disk that fails (EIO) or fills up (ENOSPC) would, with
+// `host_errno` (negative count: no limit).  For tests of how calls report
+// writes that did not happen.
+void image_limit_writes(os9_image& image, long count, int host_errno = 5);
 
 // The bytes of the image as they are now (a memory image's buffer, or the
 // whole host file).
@@ -146,7 +147,9 @@ struct prune_options {
     std::function<prune_answer(const std::string& pathlist)> ask;
     // Told of each entry that could not be removed (its pathlist, as the
     // questions show it, and the error); the entry stays, and so do the
-    // directories above it.  Null tells nothing.
+    // directories above it.  Told too, with 241, of an entry that went but
+    // left units that another file claims as well (they stay in use, and
+    // the result's error is 241).  Null tells nothing.
     std::function<void(const std::string& pathlist, error_code error)> report;
     // Steps allowed (a directory entered or an entry met each cost one);
     // negative: no limit.  When they run out the walk stops with *spent set.

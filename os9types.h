@@ -24,6 +24,7 @@ inline constexpr error_code E_BPNAM = 215;    // bad pathname
 inline constexpr error_code E_PNNF = 216;     // pathname not found
 inline constexpr error_code E_SLF = 217;      // segment list full
 inline constexpr error_code E_CEF = 218;      // file already exists
+inline constexpr error_code E_SHARED = 241;   // units another file claims were kept
 inline constexpr error_code E_FULL = 248;     // media full
 inline constexpr error_code E_BTYP = 249;     // bad type: not an RBF disk
 inline constexpr error_code E_BUSY = 253;     // non-sharable file busy: the image is in use

@@ -21,6 +21,7 @@ constexpr Meaning kMeanings[] = {
     {216, "pathname not found"},
     {217, "segment list full"},
     {218, "file already exists"},
+    {241, "units another file claims were kept"},
     {248, "media full"},
     {249, "not an RBF disk image"},
     {253, "image in use by another program"},

@@ -6,6 +6,7 @@
 
 #include "os9conv.h"
 #include "os9path.h"
+#include "rbf/claims.h"
 #include "rbf/image.h"
 #include "rbf/internal.h"
 
@@ -20,8 +21,43 @@ error_code open_new(os9_path_id* out, const target& t, int mode) {
     return open_on_image(out, t.image, t.whole, mode, t.raw);
 }
 
-error_code create_in(os9_path_id* out, const target& t, int mode, int perms) {
-    *out = nullptr;
+fd_dentry entry_for(const std::string& name, std::int64_t lsn) {
+    fd_dentry e{};
+    std::string stored = name;
+    StringToOS9Name(stored);
+    std::memcpy(e.name, stored.data(), std::min<std::size_t>(stored.size(), NAME_FIELD));
+    put_be24(e.lsn, static_cast<std::uint32_t>(lsn));
+    return e;
+}
+
+// Gives back the FD at `lsn` and whatever it holds: a new file whose entry
+// never appeared.
+void abandon(_pd& parent, std::int64_t lsn) {
+    fd_stats fd;
+    std::vector<unit_run> runs{{lsn, 1}};
+    if (fd_load(parent, lsn, fd) == E_SUCCESS) runs = claimed_runs(parent, lsn, fd);
+    claims_drop_fd(parent, lsn);
+    for (const auto& [first, count] : runs) give_units(parent, first, count);
+    bitmap_sync(parent);
+}
+
+// A new directory's ".." and "." entries, written through a path on its FD
+// before any entry leads to it.
+error_code fill_directory(const target& t, std::int64_t lsn, std::int64_t parent_lsn) {
+    os9_path_id dir = nullptr;
+    if (error_code ec = open_on_image(&dir, t.image, std::string(), MODE_DIR | MODE_WRITE, false, lsn)) return ec;
+    fd_dentry entries[2] = {entry_for("..", parent_lsn), entry_for(".", lsn)};
+    int size = sizeof entries;
+    error_code ec = _os9_write(dir, entries, &size);
+    if (error_code closed = _os9_close(dir); !ec) ec = closed;
+    return ec;
+}
+
+// Makes the file `t.name` in its parent: its FD (and for a directory its
+// ".." and "." entries) first, the entry in the parent last, each on the
+// disk before the next.  Killed at any point, the disk holds at worst units
+// marked in use that nothing claims.
+error_code make_file(const target& t, int perms, bool directory) {
     os9_path_id parent = nullptr;
     if (error_code ec = open_on_image(&parent, t.image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
     const std::string& filename = t.name;
@@ -38,30 +74,38 @@ error_code create_in(os9_path_id* out, const target& t, int mode, int perms) {
     newFD.fd_lnk = 1;
     std::memcpy(newFD.fd_creat, newFD.fd_dat, 3);
 
-    // The FD goes to the lowest free unit outside LSN 0 and the bitmap.
+    // The FD goes to the lowest free unit outside the system units.
     std::int64_t first = std::max<std::int64_t>(2, static_cast<std::int64_t>(parent->geo.first_data_unit()));
     std::int64_t newLSN = getfreebit_from(alloc_bitmap(*parent), first, alloc_limit(*parent));
     if (newLSN < 0) return fail(E_FULL);
+    map_changed(*parent, newLSN, 1);
+    if (error_code ec = bitmap_sync(*parent)) {
+        abandon(*parent, newLSN);
+        return fail(ec);
+    }
     auto give_back = [&](error_code ec) {
-        _os9_delbit(alloc_bitmap(*parent), static_cast<int>(newLSN), 1);
+        abandon(*parent, newLSN);
         return fail(ec);
     };
-    if (fd_store(*parent, newLSN, newFD) != E_SUCCESS) return give_back(E_FULL);
-
-    fd_dentry newDEntry{};
-    std::string stored = filename;
-    StringToOS9Name(stored);
-    std::memcpy(newDEntry.name, stored.data(), stored.size());
-    put_be24(newDEntry.lsn, static_cast<std::uint32_t>(newLSN));
+    if (error_code ec = fd_store(*parent, newLSN, newFD)) return give_back(ec == E_GENERAL ? E_FULL : ec);
+    if (directory) {
+        if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
+    }
 
     // The first free slot from the start, else the end of the directory.
+    const fd_dentry newDEntry = entry_for(filename, newLSN);
     std::int64_t slot = 0;
     error_code ec = dir_scan(*parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
     if (ec != E_SUCCESS && ec != E_EOF) return give_back(ec);
     parent->filepos = slot;
     int size = DIRENT_SIZE;
     if ((ec = _os9_write(parent, &newDEntry, &size)) != E_SUCCESS) return give_back(ec);
-    if ((ec = _os9_close(parent)) != E_SUCCESS) return ec;
+    return _os9_close(parent);
+}
+
+error_code create_in(os9_path_id* out, const target& t, int mode, int perms) {
+    *out = nullptr;
+    if (error_code ec = make_file(t, perms, false)) return ec;
     return open_new(out, t, mode);
 }
 
@@ -98,6 +142,12 @@ error_code _os9_create(os9_path_id* out, const std::string& pathlist, int mode, 
     if (ec == E_SUCCESS) (*out)->imgfile = parts.imgfile;
     return ec;
 }
+
+namespace detail {
+
+error_code make_directory(const target& t) { return make_file(t, ATT_NEWDIR, true); }
+
+}  // namespace detail
 
 error_code _os9_create(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
                        int perms) {

@@ -5,6 +5,7 @@
 
 #include "os9conv.h"
 #include "os9path.h"
+#include "rbf/claims.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -24,6 +25,8 @@ error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
     error_code ec = _os9_write(&dir, &free_mark, &size);
     dir.filepos = was;
     if (ec) return ec;
+    // An entry naming the root (damage) goes; the root stays as it is.
+    if (lsn == dir.geo.root_fd) return E_SUCCESS;
     fd_stats fd;
     // An FD that cannot be read is left as it is, and nothing is freed on
     // its word.
@@ -34,13 +37,15 @@ error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
         fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
         if ((ec = fd_store(dir, lsn, fd)) != E_SUCCESS) return ec;
     }
-    if (fd.fd_lnk == 0) {
-        // The segments come from the FD itself, so a file that cannot be
-        // opened for reading gives back its units all the same.
-        free_segments(dir, fd, alloc_bitmap(dir));
-        _os9_delbit(alloc_bitmap(dir), static_cast<int>(unit_bit(dir, lsn)), 1);
-    }
-    return E_SUCCESS;
+    if (fd.fd_lnk != 0) return E_SUCCESS;
+    // The units come from the FD itself, so a file that cannot be opened
+    // for reading gives back its units all the same; a unit that another
+    // file claims too stays theirs.
+    const std::vector<unit_run> runs = claimed_runs(dir, lsn, fd);
+    claims_drop_fd(dir, lsn);
+    const std::int64_t kept = give_unclaimed(dir, runs);
+    if ((ec = bitmap_sync(dir)) != E_SUCCESS) return ec;
+    return kept > 0 ? E_SHARED : E_SUCCESS;
 }
 
 }  // namespace detail

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "rbf/bigendian.h"
+#include "rbf/claims.h"
 
 namespace rbf {
 
@@ -123,6 +124,7 @@ error_code image_relock(os9_image& img) {
     if (img.memory || img.fd < 0) return E_SUCCESS;
     // Others may have written meanwhile.
     img.blocks.clear();
+    image_forget(img);
     ++img.generation;
     return lock_file(img.fd, img.rw);
 }
@@ -169,6 +171,7 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
                 img->fd = fd;
                 img->rw = true;
                 img->blocks.clear();
+                image_forget(*img);
                 ++img->generation;
             } else {
                 close(fd);
@@ -199,7 +202,10 @@ image_ref image_in_memory(std::vector<u_char> bytes) {
     return img;
 }
 
-void image_limit_writes(os9_image& img, long count) { img.writes_left = count; }
+void image_limit_writes(os9_image& img, long count, int host_errno) {
+    img.writes_left = count;
+    img.refusal = host_errno;
+}
 
 std::uint64_t image_size(const os9_image& img) {
     if (img.memory) return img.mem.size();
@@ -232,11 +238,32 @@ std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::
     return done;
 }
 
+void image_forget(os9_image& img) {
+    img.map = allocation_map{};
+    img.claims.reset();
+}
+
+error_code write_error(const os9_image& img) {
+    switch (img.last_errno) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return E_FULL;
+        default: return E_GENERAL;
+    }
+}
+
 std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std::size_t n) {
+    img.last_errno = 0;
     if (n == 0 || !img.rw) return 0;
     ++img.generation;
+    // A write into the bitmap that is not the map's own makes the map stale.
+    if (!img.map_writing && img.map.loaded && off < SECTOR_SIZE + img.map.bits.size() && off + n > SECTOR_SIZE)
+        img.map = allocation_map{};
     if (img.memory) {
-        if (img.writes_left == 0) return 0;
+        if (img.writes_left == 0) {
+            img.last_errno = img.refusal;
+            return 0;
+        }
         if (img.writes_left > 0) --img.writes_left;
         if (off + n > img.mem.size()) img.mem.resize(off + n, 0);
         std::memcpy(img.mem.data() + off, buf, n);
@@ -246,7 +273,10 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
     while (done < n) {
         ssize_t w = pwrite(img.fd, static_cast<const u_char*>(buf) + done, n - done, static_cast<off_t>(off + done));
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
+        if (w <= 0) {
+            img.last_errno = w < 0 ? errno : ENOSPC;
+            break;
+        }
         done += static_cast<std::size_t>(w);
     }
     write_through(img, off, static_cast<const u_char*>(buf), n, done);

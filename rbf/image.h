@@ -20,6 +20,19 @@
 
 namespace rbf {
 
+struct unit_claims;  // rbf/claims.h
+
+// The allocation bitmap as the writers of this process use it: one copy per
+// image, read under the lock, written back range by range (see
+// rbf/allocation.cpp).
+struct allocation_map {
+    bool loaded = false;
+    std::uint32_t bytes_wanted = 0;  // dd_map it was loaded for
+    std::vector<u_char> bits;        // as far as the image holds them
+    std::size_t dirty_from = 0;      // bytes changed since the last write-back
+    std::size_t dirty_to = 0;
+};
+
 struct os9_image {
     bool memory = false;
     std::vector<u_char> mem;   // memory images
@@ -37,12 +50,28 @@ struct os9_image {
     // Writes still taken before every write fails (memory images; negative:
     // no limit).
     long writes_left = -1;
+    int refusal = 5;  // errno of those refused writes (EIO)
+    // errno of the last write the host refused (0: none yet).
+    int last_errno = 0;
+    allocation_map map;
+    bool map_writing = false;  // the write in progress is the map's own
+    // Which file claims which unit, built when a writer first frees units.
+    std::unique_ptr<unit_claims> claims;
 
     os9_image() = default;
     os9_image(const os9_image&) = delete;
     os9_image& operator=(const os9_image&) = delete;
     ~os9_image();
 };
+
+// Forgets what this process knows beyond the cached blocks (the allocation
+// map and the claims): another writer may have changed the image, or a raw
+// write did.
+void image_forget(os9_image& img);
+
+// The error of the last write the image refused: 248 when the host had no
+// room for it (no space, quota, file-size limit), else 1.
+error_code write_error(const os9_image& img);
 
 // Takes flock's shared or exclusive lock on the open file, waiting for a
 // busy one up to DV_LOCK_TIMEOUT seconds (default 10; 0: no wait): 253 when

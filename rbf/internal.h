@@ -56,15 +56,35 @@ error_code target_of_pathlist(const std::string& pathlist, target* t);
 // From an image the caller holds; the same length checks.
 error_code target_of(const image_ref& image, const std::string& in_image, target* t);
 
+// Makes the directory `t`: its FD and its ".." and "." entries, then its
+// entry in the parent.
+error_code make_directory(const target& t);
+
 // Reads the bitmap copy from the image if this path has not yet; false
 // when memory runs out.
 bool load_bitmap(_pd& p);
 
-// The part of the bitmap copy that allocation may use: dd_map bytes, or
-// fewer when the image delivered fewer.  Loads the copy on first use.
+// ---- allocation (rbf/allocation.cpp) ----------------------------------------
+
+// The bitmap that allocation uses: dd_map bytes, or fewer when the image
+// delivered fewer.  A file path's is the image's one map (system units
+// always set in it); a raw path's is its own copy.
 std::span<u_char> alloc_bitmap(_pd& p);
 // Units that allocation may hand out: below dd_tot and inside alloc_bitmap.
 std::int64_t alloc_limit(_pd& p);
+// LSN 0, the bitmap's units and the root's FD: never allocated, freed or
+// written as a file's data, whatever a damaged FD or bitmap says.
+bool system_unit(const _pd& p, std::int64_t lsn);
+// Notes that bits first .. first + count - 1 of the map changed.
+void map_changed(_pd& p, std::int64_t first, std::int64_t count);
+// Sets the units in the map.
+void take_units(_pd& p, std::int64_t first, std::int64_t count);
+// Clears the units in the map, system units excepted.
+void give_units(_pd& p, std::int64_t first, std::int64_t count);
+// Writes the changed part of the map to the image: 0, or the write's error
+// (the map is then read afresh when next used).  Raw paths write theirs at
+// close.
+error_code bitmap_sync(_pd& p);
 
 // ---- FD sectors ------------------------------------------------------------
 
@@ -124,11 +144,14 @@ error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 
 // Removes the entry at byte `pos` of the open directory `dir`, whose FD is at
 // `lsn`: the entry is cleared, the FD's link count lowered (a count of 0 is
-// left at 0), and with no link left the FD's units are freed in dir's
-// bitmap copy.  The error of a write that fell short.
+// left at 0), and with no link left the FD's units are freed, each write on
+// the disk before the next.  The error of a write that fell short, or 241
+// when units that another file claims were kept (the entry is gone all the
+// same).
 error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn);
 
-// Clears in `bitmap` every unit of the sane segments of `fd`.
+// Clears in `bitmap` every unit of the sane segments of `fd`, system units
+// excepted.
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
 
 // ---- directories -----------------------------------------------------------

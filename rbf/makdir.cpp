@@ -24,32 +24,9 @@ fd_dentry dir_entry(const char* name, int lsn) {
 }
 
 error_code makdir_in(const image_ref& image, const std::string& in_image) {
-    os9_path_id parent_path = nullptr;
-    std::string filename;
-    if (error_code ec = _os9_open_parent_directory(&parent_path, image, in_image, MODE_DIR | MODE_WRITE, filename))
-        return ec;
-    int parentLSN = parent_path->pl_fd_lsn;
-    _os9_close(parent_path);
-
-    os9_path_id dir_path = nullptr;
-    if (error_code ec = _os9_create(&dir_path, image, in_image, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
-    fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
-    int size = sizeof entries;
-    error_code ec = _os9_write(dir_path, entries, &size);
-    if (ec != E_SUCCESS) {
-        // A directory without ".." and "." is no directory: take the new
-        // name and FD away again, as a plain file, so the disk stays sound.
-        fd_stats fd;
-        error_code undo = _os9_gs_fd(dir_path, SECTOR_SIZE, &fd);
-        if (undo == E_SUCCESS) {
-            fd.fd_att = static_cast<u_char>(fd.fd_att & ~ATT_DIR);
-            undo = _os9_gs_fd_set(dir_path, SECTOR_SIZE, &fd);
-        }
-        _os9_close(dir_path);
-        if (undo == E_SUCCESS) _os9_delete(image, in_image);
-        return ec;
-    }
-    return _os9_close(dir_path);
+    target t;
+    if (error_code ec = target_of(image, in_image, &t)) return ec;
+    return make_directory(t);
 }
 
 // A pathlist with nothing after its colon names a host file (the whole

@@ -10,6 +10,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/claims.h"
 #include "rbf/image.h"
 #include "rbf/internal.h"
 
@@ -51,9 +52,10 @@ int init_bitmap(os9_path_id path) {
 
 // Writes back the bitmap bits that this path changed, and nothing else: a
 // path that allocated nothing writes nothing, and bits that another path
-// changed since this one read the bitmap are kept.
+// changed since this one read the bitmap are kept.  (A file path's changes
+// are on the disk already; a raw path's copy is written here.)
 error_code term_bitmap(os9_path_id path) {
-    error_code result = E_SUCCESS;
+    error_code result = path->israw ? E_SUCCESS : bitmap_sync(*path);
     if (path->writable && path->img && path->bitmap_loaded) {
         std::size_t n = std::min<std::size_t>(path->bitmap.size(), path->geo.bitmap_bytes);
         n = std::min(n, path->bitmap_base.size());
@@ -117,12 +119,11 @@ error_code _os9_truncate_seg_list(os9_path_id path) {
         put_be16(e.num, static_cast<std::uint32_t>(num));
         if (num == 0) put_be24(e.lsn, 0);
     }
-    // The FD goes first: units are freed only once no FD claims them.
+    // The FD goes first: units are freed only once it no longer claims
+    // them, and only those that no other file claims either.
     if (error_code ec = fd_store(*path, path->pl_fd_lsn, fd)) return ec;
-    std::span<u_char> bitmap = alloc_bitmap(*path);
-    for (const auto& [first, count] : freed)
-        _os9_delbit(bitmap, static_cast<int>(unit_bit(*path, first)), static_cast<int>(count));
-    return E_SUCCESS;
+    give_unclaimed(*path, freed);
+    return bitmap_sync(*path);
 }
 
 bool access_ok(u_char att, int mode) {

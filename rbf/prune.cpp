@@ -33,24 +33,10 @@ struct walk_state {
         ++reported;
         if (options.report) options.report(pathlist, ec);
     }
+    // An entry went but kept units that another file claims too.
+    bool kept_shared = false;
     bool was_entered(std::uint32_t lsn) const { return std::find(entered.begin(), entered.end(), lsn) != entered.end(); }
 };
-
-// Sets or clears the directory bit of the open path's FD.
-error_code set_dir_bit(os9_path_id path, bool on) {
-    fd_stats fdbuf;
-    if (error_code ec = _os9_gs_fd(path, SECTOR_SIZE, &fdbuf)) return ec;
-    fdbuf.fd_att = on ? (fdbuf.fd_att | ATT_DIR) : (fdbuf.fd_att & ~ATT_DIR);
-    return _os9_gs_fd_set(path, SECTOR_SIZE, &fdbuf);
-}
-
-// The directory bit back on the FD at `lsn`, when its removal failed.
-void restore_dir_bit(const image_ref& image, std::uint32_t lsn) {
-    os9_path_id p = nullptr;
-    if (_os9_open_fd(&p, image, lsn, MODE_WRITE) != E_SUCCESS) return;
-    set_dir_bit(p, true);
-    _os9_close(p);
-}
 
 // A name that no pathlist could name: a separator, a raw mark, a blank or
 // a control byte in it.
@@ -75,9 +61,8 @@ bool ask(walk_state& w, const std::string& shown, error_code* ec) {
     return !w.quit;
 }
 
-// Empties the directory whose FD is at `lsn`, reached through its entry,
-// and clears its directory bit: what is left for its parent is to remove
-// the entry.  Children are reached through the FDs their entries give,
+// Empties the directory whose FD is at `lsn`, reached through its entry:
+// what is left for its parent is to remove the entry.  Children are reached through the FDs their entries give,
 // never by names again.  An entry that cannot go is reported, stays, and
 // keeps the directory (214 or its own error).
 error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn, bool asked) {
@@ -132,19 +117,17 @@ error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn,
                 continue;
             }
         }
-        if ((ec = detail::delete_entry(*dir, e.pos, e.fd_lsn)) != E_SUCCESS) {
-            if (subdir) restore_dir_bit(w.image, e.fd_lsn);
+        if ((ec = detail::delete_entry(*dir, e.pos, e.fd_lsn)) == E_SHARED) {
+            w.report(child, ec);  // gone, but some of its units stay another file's
+            w.kept_shared = true;
+        } else if (ec != E_SUCCESS) {
             failed(child, ec, true);
         }
     }
-    if (first_failure) {
-        _os9_close(dir);
-        return first_failure;
-    }
-    // Empty now: cleared, it reads as a plain file, about to be freed.
-    error_code ec = set_dir_bit(dir, false);
-    if (error_code closed = _os9_close(dir); !ec) ec = closed;
-    return ec;
+    // Empty now, it keeps its directory bit until its entry goes and its
+    // units are freed.
+    error_code closed = _os9_close(dir);
+    return first_failure ? first_failure : closed;
 }
 
 }  // namespace
@@ -213,9 +196,14 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
     ec = empty_dir(w, shown, e.fd_lsn, true);
     if (ec == E_SUCCESS && !w.quit && !w.spent) {
         ec = detail::delete_entry(*up, e.pos, e.fd_lsn);
-        if (ec) restore_dir_bit(image, e.fd_lsn);
+        if (ec == E_SHARED) {
+            w.report(shown, ec);
+            w.kept_shared = true;
+            ec = E_SUCCESS;
+        }
     }
     if (error_code closed = _os9_close(up); !ec) ec = closed;
+    if (!ec && w.kept_shared) ec = E_SHARED;
     return finish(ec);
 }
 

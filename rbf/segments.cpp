@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "rbf/claims.h"
 #include "rbf/internal.h"
 
 namespace rbf::detail {
@@ -27,19 +28,6 @@ bool load_bitmap(_pd& p) {
     return true;
 }
 
-std::span<u_char> alloc_bitmap(_pd& p) {
-    load_bitmap(p);
-    std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.geo.bitmap_bytes));
-    return std::span<u_char>(p.bitmap.data(), n);
-}
-
-std::int64_t alloc_limit(_pd& p) {
-    load_bitmap(p);
-    std::int64_t bits = static_cast<std::int64_t>(
-        std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.geo.bitmap_bytes))) * 8;
-    return std::min<std::int64_t>(disk_units(p), bits);
-}
-
 error_code fd_load(const _pd& p, std::int64_t lsn, fd_stats& fd) {
     if (!p.img || !units_sane(p, lsn, 1)) return E_GENERAL;
     if (image_read(*p.img, static_cast<std::uint64_t>(unit_offset(p, lsn)), &fd, sizeof fd) != sizeof fd)
@@ -50,8 +38,15 @@ error_code fd_load(const _pd& p, std::int64_t lsn, fd_stats& fd) {
 error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count) {
     if (!p.img || !units_sane(p, lsn, 1)) return E_GENERAL;
     if (!p.writable) return E_FNA;
+    // Only the root's own path writes the root's FD.
+    if (lsn == p.geo.root_fd && p.pl_fd_lsn != static_cast<int>(lsn)) return E_FNA;
     std::size_t n = static_cast<std::size_t>(std::clamp(count, 0, SECTOR_SIZE));
-    return image_put(p, unit_offset(p, lsn), &fd, n);
+    if (error_code ec = image_put(p, unit_offset(p, lsn), &fd, n)) return ec;
+    if (p.img->claims) {
+        fd_stats now;
+        if (fd_load(p, lsn, now) == E_SUCCESS) claims_note_fd(p, lsn, now);
+    }
+    return E_SUCCESS;
 }
 
 error_code current_fd(_pd& p, fd_stats& fd) {
@@ -86,7 +81,7 @@ const u_char* ahead_span(const _pd& p, std::int64_t pos, std::int64_t n) {
 
 error_code image_put(_pd& p, std::int64_t off, const void* buf, std::size_t n) {
     if (!p.img || off < 0) return E_GENERAL;
-    return image_write(*p.img, static_cast<std::uint64_t>(off), buf, n) == n ? E_SUCCESS : E_GENERAL;
+    return image_write(*p.img, static_cast<std::uint64_t>(off), buf, n) == n ? E_SUCCESS : write_error(*p.img);
 }
 
 segment_list segments_of(const _pd& p, const fd_stats& fd) {
@@ -120,7 +115,8 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
         auto off = static_cast<std::uint64_t>(unit_offset(p, s.lsn) + (at - s.start));
         std::size_t got;
         if (write) {
-            if (!p.writable) break;
+            // A segment over the root's FD is damage: nothing is written there.
+            if (!p.writable || (s.lsn <= p.geo.root_fd && p.geo.root_fd < s.lsn + s.units)) break;
             got = image_write(*p.img, off, buf + moved, static_cast<std::size_t>(len));
         } else {
             got = image_read(*p.img, off, buf + moved, static_cast<std::size_t>(len));
@@ -143,8 +139,18 @@ void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
     const segment_list list = segments_of(p, fd);
     for (int k = 0; k < list.count; ++k) {
         const segment& s = list.seg[k];
-        if (s.units > 0 && units_sane(p, s.lsn, s.units))
-            _os9_delbit(bitmap, static_cast<int>(unit_bit(p, s.lsn)), static_cast<int>(s.units));
+        if (s.units <= 0 || !units_sane(p, s.lsn, s.units)) continue;
+        const std::int64_t end = s.lsn + s.units;
+        for (std::int64_t at = s.lsn; at < end;) {
+            if (system_unit(p, at)) {
+                ++at;
+                continue;
+            }
+            std::int64_t stop = at;
+            while (stop < end && !system_unit(p, stop)) ++stop;
+            _os9_delbit(bitmap, static_cast<int>(unit_bit(p, at)), static_cast<int>(stop - at));
+            at = stop;
+        }
     }
 }
 

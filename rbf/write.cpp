@@ -36,6 +36,8 @@ error_code native_write(os9_path_id path, const void* buffer, int* size) {
     std::int64_t room = std::max<std::int64_t>(disk_bytes(*path) - path->raw_pos, 0);
     std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(want, room));
     std::size_t done = image_write(*path->img, static_cast<std::uint64_t>(path->raw_pos), buffer, n);
+    // Anything may have changed under the writers' map and claims.
+    image_forget(*path->img);
     path->raw_pos += static_cast<std::int64_t>(done);
     *size = static_cast<int>(done);
     return E_SUCCESS;
@@ -63,7 +65,7 @@ error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken
             count = 0;
         } else if (++count == sas) {
             int start = static_cast<int>(k - sas + 1);
-            _os9_allbit(bitmap, start, sas);
+            take_units(*path, start, sas);
             if (taken) taken->push_back({start, sas});
             *cluster = start;
             *size = sas;
@@ -83,8 +85,8 @@ int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken
         std::int64_t next = std::int64_t{get_be24(last.lsn)} + num;
         std::span<u_char> bitmap = alloc_bitmap(*path);
         if (num + 1 <= 0xFFFF && next < alloc_limit(*path) && units_sane(*path, next, 1) &&
-            !_os9_ckbit(bitmap, static_cast<int>(unit_bit(*path, next)))) {
-            _os9_allbit(bitmap, static_cast<int>(unit_bit(*path, next)), 1);
+            !system_unit(*path, next) && !_os9_ckbit(bitmap, static_cast<int>(unit_bit(*path, next)))) {
+            take_units(*path, next, 1);
             if (taken) taken->push_back({static_cast<int>(next), 1});
             put_be16(last.num, static_cast<std::uint32_t>(num + 1));
             *delta = static_cast<int>(unit_bytes(*path));
@@ -125,8 +127,10 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
     if (end > 0xFFFFFFFFLL) return E_FULL;  // fd_siz is 32 bits
 
     journal taken;
+    // Units taken and not used are given back, and the map written again.
     auto undo = [&](error_code ec) {
-        for (const taken_run& r : taken) _os9_delbit(alloc_bitmap(*path), r.first, r.count);
+        for (const taken_run& r : taken) give_units(*path, r.first, r.count);
+        bitmap_sync(*path);
         return ec;
     };
     std::int64_t accum = _os9_maximum_file_size(fd, static_cast<int>(unit_bytes(*path)));
@@ -136,10 +140,13 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
         accum += delta;
     }
     if (want == 0 && path->filepos >= accum) return E_GENERAL;  // no segment holds the position
+    // The new units are marked in use on the disk before the data and the
+    // FD that use them are written: a crash in between only leaks them.
+    if (error_code ec = bitmap_sync(*path)) return undo(ec);
     std::int64_t done = 0;
     error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(const_cast<void*>(buffer)), want,
                                   true, false, &done);
-    if (ec != E_SUCCESS || done < want) return undo(ec != E_SUCCESS ? ec : E_GENERAL);
+    if (ec != E_SUCCESS || done < want) return undo(write_error(*path->img));
     if (end > fsize) put_be32(fd.fd_siz, static_cast<std::uint32_t>(end));
     if (error_code stored = fd_store(*path, path->pl_fd_lsn, fd)) return undo(stored);
     path->filepos = end;

@@ -29,10 +29,10 @@ using dvtest::map_bit;
 using dvtest::MemImage;
 using dvtest::seglist;
 
-// The first dd_map bytes of a path's bitmap copy.  A path that has not
-// needed its copy yet has not changed it: it is then what `img` holds.
+// The bitmap as the path sees it: a raw path's own copy, else the image's,
+// where a file path's allocations are written as they are made.
 std::vector<unsigned char> path_bitmap(rbf::os9_path_id p, const bytes& img) {
-    if (p->bitmap.empty()) return image_bitmap(img);
+    if (p->bitmap.empty()) return image_bitmap(rbf::image_contents(*p->img));
     return std::vector<unsigned char>(p->bitmap.begin(), p->bitmap.begin() + dd_map(img));
 }
 

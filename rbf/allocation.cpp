@@ -1,0 +1,108 @@
+// The allocation bitmap as the library's writers use it.  A path on a file
+// works on the image's one map (the process holds the image alone while it
+// writes, so the map stays true), and the write order keeps the disk sound
+// at every moment: bits are set and written before anything uses their
+// units, and cleared only after nothing on the disk points at them.  A raw
+// path keeps the copy it was opened with, written back at its close.
+#include <algorithm>
+
+#include "rbf/claims.h"
+#include "rbf/internal.h"
+
+namespace rbf::detail {
+
+namespace {
+
+allocation_map& loaded_map(_pd& p) {
+    allocation_map& m = p.img->map;
+    if (m.loaded && m.bytes_wanted == p.geo.bitmap_bytes) return m;
+    m = allocation_map{};
+    const std::uint64_t size = image_size(*p.img);
+    const std::uint64_t have = size > SECTOR_SIZE ? std::min<std::uint64_t>(size - SECTOR_SIZE, p.geo.bitmap_bytes) : 0;
+    m.bits.resize(static_cast<std::size_t>(have));
+    m.bits.resize(image_read(*p.img, SECTOR_SIZE, m.bits.data(), m.bits.size()));
+    m.bytes_wanted = p.geo.bitmap_bytes;
+    m.loaded = true;
+    // The system units are in use whatever a damaged bitmap says: they are
+    // never handed out.  (Set here only: written back, if at all, with a
+    // neighbouring change.)
+    const std::span<u_char> bits(m.bits);
+    _os9_allbit(bits, 0, static_cast<int>(p.geo.first_data_unit()));
+    _os9_allbit(bits, static_cast<int>(p.geo.root_fd), 1);
+    return m;
+}
+
+}  // namespace
+
+std::span<u_char> alloc_bitmap(_pd& p) {
+    if (p.israw || !p.img) {
+        load_bitmap(p);
+        std::size_t n = std::min<std::size_t>(p.bitmap.size(), static_cast<std::size_t>(p.geo.bitmap_bytes));
+        return std::span<u_char>(p.bitmap.data(), n);
+    }
+    return std::span<u_char>(loaded_map(p).bits);
+}
+
+std::int64_t alloc_limit(_pd& p) {
+    return std::min<std::int64_t>(disk_units(p), static_cast<std::int64_t>(alloc_bitmap(p).size()) * 8);
+}
+
+bool system_unit(const _pd& p, std::int64_t lsn) {
+    return lsn < static_cast<std::int64_t>(p.geo.first_data_unit()) || lsn == p.geo.root_fd;
+}
+
+void map_changed(_pd& p, std::int64_t first, std::int64_t count) {
+    if (p.israw || !p.img || count <= 0 || first < 0) return;
+    allocation_map& m = p.img->map;
+    if (!m.loaded) return;
+    const auto from = static_cast<std::size_t>(std::min<std::int64_t>(first / 8, m.bits.size()));
+    const auto to = static_cast<std::size_t>(std::min<std::int64_t>((first + count - 1) / 8 + 1, m.bits.size()));
+    if (from >= to) return;
+    if (m.dirty_from >= m.dirty_to) {
+        m.dirty_from = from;
+        m.dirty_to = to;
+    } else {
+        m.dirty_from = std::min(m.dirty_from, from);
+        m.dirty_to = std::max(m.dirty_to, to);
+    }
+}
+
+void take_units(_pd& p, std::int64_t first, std::int64_t count) {
+    _os9_allbit(alloc_bitmap(p), static_cast<int>(first), static_cast<int>(count));
+    map_changed(p, first, count);
+}
+
+void give_units(_pd& p, std::int64_t first, std::int64_t count) {
+    std::span<u_char> bits = alloc_bitmap(p);
+    const std::int64_t end = first + count;
+    for (std::int64_t at = std::max<std::int64_t>(first, 0); at < end;) {
+        if (system_unit(p, at)) {
+            ++at;
+            continue;
+        }
+        std::int64_t stop = at;
+        while (stop < end && !system_unit(p, stop)) ++stop;
+        _os9_delbit(bits, static_cast<int>(at), static_cast<int>(stop - at));
+        map_changed(p, at, stop - at);
+        at = stop;
+    }
+}
+
+error_code bitmap_sync(_pd& p) {
+    if (p.israw || !p.img) return E_SUCCESS;
+    allocation_map& m = p.img->map;
+    if (!m.loaded || m.dirty_from >= m.dirty_to) return E_SUCCESS;
+    p.img->map_writing = true;
+    const error_code ec = image_put(p, static_cast<std::int64_t>(SECTOR_SIZE + m.dirty_from),
+                                    m.bits.data() + m.dirty_from, m.dirty_to - m.dirty_from);
+    p.img->map_writing = false;
+    if (ec != E_SUCCESS) {
+        // What the disk holds now is not known: read it afresh when next needed.
+        m = allocation_map{};
+        return ec;
+    }
+    m.dirty_from = m.dirty_to = 0;
+    return E_SUCCESS;
+}
+
+}  // namespace rbf::detail

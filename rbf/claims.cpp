@@ -1,0 +1,120 @@
+#include "rbf/claims.h"
+
+#include <algorithm>
+#include <memory>
+#include <unordered_set>
+
+#include "rbf/internal.h"
+
+namespace rbf::detail {
+
+namespace {
+
+void add_runs(unit_claims& c, std::uint32_t lsn, const std::vector<unit_run>& runs, int delta) {
+    for (const auto& [first, count] : runs)
+        for (std::int64_t u = first; u < first + count && u < static_cast<std::int64_t>(c.count.size()); ++u) {
+            u_char& n = c.count[static_cast<std::size_t>(u)];
+            if (n == 255) continue;  // many: never counted down again
+            if (delta > 0) ++n;
+            else if (n > 0) --n;
+        }
+    if (delta > 0) {
+        auto& kept = c.runs[lsn];
+        kept.clear();
+        for (const auto& [first, count] : runs)
+            kept.emplace_back(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count));
+    }
+}
+
+std::vector<unit_run> known_runs(const unit_claims& c, std::uint32_t lsn) {
+    std::vector<unit_run> runs;
+    if (auto it = c.runs.find(lsn); it != c.runs.end())
+        for (const auto& [first, count] : it->second) runs.emplace_back(first, count);
+    return runs;
+}
+
+// Every FD reachable from the root, each once, with what it claims.  The
+// walk reads each directory as far as its size and its segments go; an
+// entry pointing off the disk is passed over.
+std::unique_ptr<unit_claims> gather(_pd& p) {
+    auto c = std::make_unique<unit_claims>();
+    c->count.assign(disk_units(p), 0);
+    std::unordered_set<std::uint32_t> seen;
+    std::vector<std::uint32_t> todo{p.geo.root_fd};
+    std::vector<u_char> chunk(64 * DIRENT_SIZE);
+    while (!todo.empty()) {
+        const std::uint32_t lsn = todo.back();
+        todo.pop_back();
+        if (!seen.insert(lsn).second) continue;
+        fd_stats fd;
+        if (fd_load(p, lsn, fd) != E_SUCCESS) continue;
+        add_runs(*c, lsn, claimed_runs(p, lsn, fd), +1);
+        if (!(fd.fd_att & ATT_DIR)) continue;
+        const std::int64_t size = fd_size(fd);
+        for (std::int64_t pos = 0; pos < size;) {
+            std::int64_t got = 0;
+            const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
+            if (file_transfer(p, fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
+            for (std::int64_t off = 0; off + DIRENT_SIZE <= got; off += DIRENT_SIZE) {
+                const auto* e = reinterpret_cast<const fd_dentry*>(chunk.data() + off);
+                const std::uint32_t child = get_be24(e->lsn);
+                if (e->name[0] != 0 && units_sane(p, child, 1) && !seen.count(child)) todo.push_back(child);
+            }
+            pos += got;
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+std::vector<unit_run> claimed_runs(const _pd& p, std::int64_t lsn, const fd_stats& fd) {
+    std::vector<unit_run> runs;
+    if (units_sane(p, lsn, 1)) runs.emplace_back(lsn, 1);
+    const segment_list list = segments_of(p, fd);
+    for (int k = 0; k < list.count; ++k) {
+        const segment& s = list.seg[k];
+        if (s.units > 0 && units_sane(p, s.lsn, s.units)) runs.emplace_back(s.lsn, s.units);
+    }
+    return runs;
+}
+
+void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats& fd) {
+    if (!p.img || !p.img->claims) return;
+    unit_claims& c = *p.img->claims;
+    const auto key = static_cast<std::uint32_t>(lsn);
+    add_runs(c, key, known_runs(c, key), -1);
+    add_runs(c, key, claimed_runs(p, lsn, fd), +1);
+}
+
+void claims_drop_fd(_pd& p, std::int64_t lsn) {
+    if (!p.img || !p.img->claims) return;
+    unit_claims& c = *p.img->claims;
+    const auto key = static_cast<std::uint32_t>(lsn);
+    add_runs(c, key, known_runs(c, key), -1);
+    c.runs.erase(key);
+}
+
+std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {
+    if (!p.img) return 0;
+    if (!p.img->claims) p.img->claims = gather(p);
+    const unit_claims& c = *p.img->claims;
+    std::int64_t kept = 0;
+    for (const auto& [first, count] : runs) {
+        std::int64_t at = first;
+        const std::int64_t end = first + count;
+        while (at < end) {
+            const bool claimed = at < static_cast<std::int64_t>(c.count.size()) && c.count[static_cast<std::size_t>(at)] > 0;
+            std::int64_t stop = at + 1;
+            while (stop < end && (stop < static_cast<std::int64_t>(c.count.size()) &&
+                                  c.count[static_cast<std::size_t>(stop)] > 0) == claimed)
+                ++stop;
+            if (claimed) kept += stop - at;
+            else give_units(p, at, stop - at);
+            at = stop;
+        }
+    }
+    return kept;
+}
+
+}  // namespace rbf::detail
