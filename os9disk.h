@@ -41,6 +41,11 @@ image_ref image_in_memory(std::vector<u_char> bytes);
 // writes that did not happen.
 void image_limit_writes(os9_image& image, long count, int host_errno = 5);
 
+// From now on a memory image refuses, with `host_errno`, every write that
+// reaches past byte `limit` (as a full host disk refuses writes into the
+// holes of a sparse image, or a file-size limit does), and takes the others.
+void image_refuse_beyond(os9_image& image, std::uint64_t limit, int host_errno);
+
 // The bytes of the image as they are now (a memory image's buffer, or the
 // whole host file).
 std::vector<u_char> image_contents(const os9_image& image);

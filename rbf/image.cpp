@@ -202,6 +202,11 @@ image_ref image_in_memory(std::vector<u_char> bytes) {
     return img;
 }
 
+void image_refuse_beyond(os9_image& img, std::uint64_t limit, int host_errno) {
+    img.refuse_beyond = limit;
+    img.refusal = host_errno;
+}
+
 void image_limit_writes(os9_image& img, long count, int host_errno) {
     img.writes_left = count;
     img.refusal = host_errno;
@@ -260,7 +265,7 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
     if (!img.map_writing && img.map.loaded && off < SECTOR_SIZE + img.map.bits.size() && off + n > SECTOR_SIZE)
         img.map = allocation_map{};
     if (img.memory) {
-        if (img.writes_left == 0) {
+        if (img.writes_left == 0 || off + n > img.refuse_beyond) {
             img.last_errno = img.refusal;
             return 0;
         }

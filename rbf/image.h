@@ -51,6 +51,7 @@ struct os9_image {
     // no limit).
     long writes_left = -1;
     int refusal = 5;  // errno of those refused writes (EIO)
+    std::uint64_t refuse_beyond = UINT64_MAX;  // memory images: writes past it refused
     // errno of the last write the host refused (0: none yet).
     int last_errno = 0;
     allocation_map map;

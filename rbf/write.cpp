@@ -134,6 +134,7 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
         return ec;
     };
     std::int64_t accum = _os9_maximum_file_size(fd, static_cast<int>(unit_bytes(*path)));
+    const std::int64_t had = accum;  // bytes the units held before this write
     while (accum < end) {
         int delta = 0;
         if (int ec = extend_seg_list(path, fd.fd_seg, &delta, &taken)) return undo(ec);
@@ -143,10 +144,15 @@ error_code _os9_write(os9_path_id path, const void* buffer, int* size) {
     // The new units are marked in use on the disk before the data and the
     // FD that use them are written: a crash in between only leaks them.
     if (error_code ec = bitmap_sync(*path)) return undo(ec);
-    std::int64_t done = 0;
-    error_code ec = file_transfer(*path, fd, path->filepos, static_cast<u_char*>(const_cast<void*>(buffer)), want,
-                                  true, false, &done);
-    if (ec != E_SUCCESS || done < want) return undo(write_error(*path->img));
+    // The bytes bound for new units go first: when the host refuses them,
+    // the units the file already had are untouched.
+    auto* bytes = static_cast<u_char*>(const_cast<void*>(buffer));
+    const std::int64_t split = std::clamp(had, path->filepos, end);
+    for (const auto& [from, to] : {std::pair{split, end}, std::pair{path->filepos, split}}) {
+        std::int64_t done = 0;
+        error_code ec = file_transfer(*path, fd, from, bytes + (from - path->filepos), to - from, true, false, &done);
+        if (to > from && (ec != E_SUCCESS || done < to - from)) return undo(write_error(*path->img));
+    }
     if (end > fsize) put_be32(fd.fd_siz, static_cast<std::uint32_t>(end));
     if (error_code stored = fd_store(*path, path->pl_fd_lsn, fd)) return undo(stored);
     path->filepos = end;

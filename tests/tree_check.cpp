@@ -75,6 +75,11 @@ void walk(const Disk& d, std::vector<std::string>* problems, std::map<std::strin
         }
         bool is_dir = f[0] & 0x80;
         bytes data = file_bytes(d, lsn, problems, where);
+        if (problems && f[8] == 0) problems->push_back(where + ": reached, but its link count is 0");
+        // A plain file whose second entry is "." of itself was a directory.
+        if (problems && !is_dir && data.size() >= 64 && entry_name(&data[32]) == "." &&
+            static_cast<int>(be(&data[61], 3)) == lsn)
+            problems->push_back(where + ": a directory without its directory bit");
         if (tree && !path.empty()) {
             TreeNode node;
             node.dir = is_dir;
@@ -135,6 +140,13 @@ std::map<std::string, TreeNode> list_tree(const bytes& img) {
     Disk d(img);
     walk(d, nullptr, &tree, nullptr);
     return tree;
+}
+
+std::vector<std::string> problems_beyond_leaks(const bytes& img) {
+    std::vector<std::string> worse;
+    for (const std::string& p : check_tree(img))
+        if (p.find("in use but owned by nothing") == std::string::npos) worse.push_back(p);
+    return worse;
 }
 
 int free_units(const bytes& img) {

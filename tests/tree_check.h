@@ -22,6 +22,10 @@ struct TreeNode {
 // Problems found; empty when the image is consistent.
 std::vector<std::string> check_tree(const bytes& img);
 
+// The problems of check_tree other than leaked units (in use, owned by
+// nothing): all that an interrupted writer may leave.
+std::vector<std::string> problems_beyond_leaks(const bytes& img);
+
 // Every file and directory below the root, by path ("A/B"), names as stored
 // (bit 7 cleared).
 std::map<std::string, TreeNode> list_tree(const bytes& img);

@@ -4,6 +4,7 @@
 // success.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "os9path.h"
 #include "rbf/image.h"
 #include "test_support.h"
+#include "tree_check.h"
 
 namespace {
 
@@ -66,6 +68,44 @@ TEST(WriteFailure, EveryOperationCutShortReportsIt) {
             rbf::image_limit_writes(*img, n);
             EXPECT_NE(op.run(img), 0) << op.what << ": writes refused after " << n << " of " << writes;
         }
+    }
+}
+
+// A crash after any number of writes: the image holds exactly the writes
+// before it.  At every such point the disk shows nothing worse than units in
+// use that nothing claims: no dangling entry, no half-made directory, no
+// unit both free and used.
+TEST(WriteFailure, StoppingAfterAnyWriteLeavesAtWorstLeakedUnits) {
+    for (const Op& op : kOps) {
+        rbf::image_ref whole = rbf::image_in_memory(sample());
+        const std::uint64_t before = whole->generation;
+        ASSERT_EQ(op.run(whole), 0) << op.what;
+        const long writes = static_cast<long>(whole->generation - before);
+        for (long n = 0; n <= writes; ++n) {
+            rbf::image_ref img = rbf::image_in_memory(sample());
+            rbf::image_limit_writes(*img, n);
+            op.run(img);
+            EXPECT_EQ(dvtest::problems_beyond_leaks(img->mem), std::vector<std::string>{})
+                << op.what << ": stopped after " << n << " of " << writes << " writes";
+        }
+    }
+}
+
+// A host without room for new sectors (a sparse image on a full disk):
+// writes into the units in use land, those into free units do not.  Each
+// call that needs new units says 248 and leaves the image as it was.
+TEST(WriteFailure, NoRoomIsReported248AndTheImageIsLeftAsItWas) {
+    const bytes before = sample();
+    const std::uint64_t first_free = static_cast<std::uint64_t>(dvtest::lowest_free_run(
+                                         dvtest::image_bitmap(before), dvtest::dd_tot(before), 1)) * 256;
+    for (const Op& op : kOps) {
+        const std::string what = op.what;
+        if (what == "delete a file" || what == "remove a tree") continue;  // they need no room
+        rbf::image_ref img = rbf::image_in_memory(before);
+        rbf::image_refuse_beyond(*img, first_free, 28 /* ENOSPC */);
+        EXPECT_EQ(op.run(img), 248) << what;
+        const auto differs = std::mismatch(before.begin(), before.end(), img->mem.begin(), img->mem.end());
+        EXPECT_EQ(img->mem, before) << what << ": first difference at byte " << (differs.first - before.begin());
     }
 }
 
