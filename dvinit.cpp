@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 #include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
@@ -69,6 +71,11 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
     if (error_code closed = _os9_close(path); ec == E_SUCCESS) ec = closed;
     if (ec != E_SUCCESS) {
         std::fprintf(stderr, "%s: cannot write virtual disk\n", argv[0]);
+        // Half a disk would pass for a whole one (LSN 0 and the bitmap come
+        // first): what was written goes.
+        if (!std::strchr(vdisk, ':') && truncate(vdisk, 0) != 0) {
+            // Nothing more to do: the failure is reported already.
+        }
         return 1;
     }
     return 0;

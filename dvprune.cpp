@@ -88,7 +88,7 @@ prune_answer ask(const std::string& path) {
 }
 
 // Deletes the tree of one operand; 0 also when the user quit.
-error_code do_deldir(char** argv, const std::string& operand, int interaction) {
+error_code do_deldir(char** argv, const std::string& operand, int interaction, image_ref& held) {
     const char* argv0 = argv[0];
     _pd parts;
     if (error_code ec = validate_pathlist(&parts, operand)) return ec;
@@ -98,6 +98,9 @@ error_code do_deldir(char** argv, const std::string& operand, int interaction) {
     if (!parts.isnative) {
         error_code ec = image_open(parts.imgfile, true, &image);
         if (ec != E_SUCCESS && ec != E_PNNF) return ec;
+        // Held until the next operand: one naming the same image goes on
+        // with what the library learnt of it.
+        held = image;
     }
     prune_options options;
     if (!interaction) options.ask = ask;
@@ -115,8 +118,9 @@ int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
     int interaction = line.options.empty() ? 0 : 1;  // -q is the only option
+    image_ref held;
     for (const char* operand : line.operands) {
-        int r = do_deldir(argv, operand, interaction);
+        int r = do_deldir(argv, operand, interaction, held);
         if (r != E_SUCCESS) {
             std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv[0], r, operand);
             dv::explain_busy(argv[0], r);

@@ -1,5 +1,6 @@
 #include "misc/frame.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -73,6 +74,9 @@ void read_options(const Program& program, char** argv, const char* arg, CommandL
 }  // namespace
 
 CommandLine parse(const Program& program, int argc, char** argv) {
+    // A write past a file-size limit fails with an error the program
+    // reports, instead of ending it half way through.
+    std::signal(SIGXFSZ, SIG_IGN);
     CommandLine line;
     for (int i = 1; i < argc && !line.exit; ++i) {
         const char* arg = argv[i];

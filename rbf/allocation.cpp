@@ -24,11 +24,17 @@ allocation_map& loaded_map(_pd& p) {
     m.bytes_wanted = p.geo.bitmap_bytes;
     m.loaded = true;
     // The system units are in use whatever a damaged bitmap says: they are
-    // never handed out.  (Set here only: written back, if at all, with a
-    // neighbouring change.)
+    // never handed out, and the next write-back marks them on the disk too.
     const std::span<u_char> bits(m.bits);
-    _os9_allbit(bits, 0, static_cast<int>(p.geo.first_data_unit()));
-    _os9_allbit(bits, static_cast<int>(p.geo.root_fd), 1);
+    const auto mark = [&](std::int64_t first, std::int64_t count) {
+        for (std::int64_t u = first; u < first + count; ++u)
+            if (!_os9_ckbit(bits, static_cast<int>(u))) {
+                _os9_allbit(bits, static_cast<int>(u), 1);
+                map_changed(p, u, 1);
+            }
+    };
+    mark(0, static_cast<std::int64_t>(p.geo.first_data_unit()));
+    mark(p.geo.root_fd, 1);
     return m;
 }
 
