@@ -143,6 +143,30 @@ error_code _os9_format(os9_path_id path, const format_params& params);
 
 // ---- removing a tree --------------------------------------------------------------
 
+// ---- whole files written in ---------------------------------------------------
+
+// Where a new file's bytes come from: fills `buf` with up to `size` bytes and
+// sets *got (0 at the end).  A non-zero return is a failure, passed on.
+using byte_source = std::function<error_code(u_char* buf, std::size_t size, std::size_t* got)>;
+
+struct put_options {
+    u_char attributes = ATT_PREAD | ATT_WRITE | ATT_READ;  // fd_att (the directory bit is never set)
+    std::time_t modified = 0;                               // fd_dat; 0: now
+    bool replace = false;                                   // an existing file gives way (else 218)
+};
+
+// Writes the file `in_image` from `source`.  The FD and the bytes come
+// first, unreachable; then the entry appears (or the existing file's entry
+// is pointed at the new FD in one write, and the old file's units are given
+// back).  On any failure the new FD and every unit it took are given back:
+// the image is as it was.  215 for a name the disk cannot hold and 187 for
+// "." or "..", before anything is written; 218 when the file exists and
+// replace is off, 214 when it is a directory; 248 or 217 when the disk or
+// the segment list is full; the source's own error; 241 when the replaced
+// file kept units that another file claims.
+error_code _os9_put_file(const image_ref& image, const std::string& in_image, const put_options& options,
+                         const byte_source& source);
+
 // Answer to the question asked before a directory is emptied.
 enum class prune_answer { go, quit };
 

@@ -14,12 +14,7 @@ namespace rbf {
 
 using namespace detail;
 
-namespace {
-
-// Opens the FD just made, with the access check of an open.
-error_code open_new(os9_path_id* out, const target& t, int mode) {
-    return open_on_image(out, t.image, t.whole, mode, t.raw);
-}
+namespace detail {
 
 fd_dentry entry_for(const std::string& name, std::int64_t lsn) {
     fd_dentry e{};
@@ -30,15 +25,50 @@ fd_dentry entry_for(const std::string& name, std::int64_t lsn) {
     return e;
 }
 
-// Gives back the FD at `lsn` and whatever it holds: a new file whose entry
-// never appeared.
-void abandon(_pd& parent, std::int64_t lsn) {
+error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn) {
+    // The lowest free unit outside the system units, marked in use on the
+    // disk before the FD is written there.
+    const std::int64_t first = std::max<std::int64_t>(2, static_cast<std::int64_t>(parent.geo.first_data_unit()));
+    const std::int64_t at = getfreebit_from(alloc_bitmap(parent), first, alloc_limit(parent));
+    if (at < 0) return E_FULL;
+    map_changed(parent, at, 1);
+    error_code ec = bitmap_sync(parent);
+    if (!ec) ec = fd_store(parent, at, fd);
+    if (ec) {
+        abandon_fd(parent, at);
+        return ec == E_GENERAL ? E_FULL : ec;
+    }
+    *lsn = at;
+    return E_SUCCESS;
+}
+
+void abandon_fd(_pd& parent, std::int64_t lsn) {
     fd_stats fd;
     std::vector<unit_run> runs{{lsn, 1}};
     if (fd_load(parent, lsn, fd) == E_SUCCESS) runs = claimed_runs(parent, lsn, fd);
     claims_drop_fd(parent, lsn);
     for (const auto& [first, count] : runs) give_units(parent, first, count);
     bitmap_sync(parent);
+}
+
+error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn) {
+    const fd_dentry entry = entry_for(name, lsn);
+    // The first free slot from the start, else the end of the directory.
+    std::int64_t slot = 0;
+    error_code ec = dir_scan(parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
+    if (ec != E_SUCCESS && ec != E_EOF) return ec;
+    parent.filepos = slot;
+    int size = DIRENT_SIZE;
+    return _os9_write(&parent, &entry, &size);
+}
+
+}  // namespace detail
+
+namespace {
+
+// Opens the FD just made, with the access check of an open.
+error_code open_new(os9_path_id* out, const target& t, int mode) {
+    return open_on_image(out, t.image, t.whole, mode, t.raw);
 }
 
 // A new directory's ".." and "." entries, written through a path on its FD
@@ -73,33 +103,16 @@ error_code make_file(const target& t, int perms, bool directory) {
     UnixToOS9Time(std::time(nullptr), newFD.fd_dat);
     newFD.fd_lnk = 1;
     std::memcpy(newFD.fd_creat, newFD.fd_dat, 3);
-
-    // The FD goes to the lowest free unit outside the system units.
-    std::int64_t first = std::max<std::int64_t>(2, static_cast<std::int64_t>(parent->geo.first_data_unit()));
-    std::int64_t newLSN = getfreebit_from(alloc_bitmap(*parent), first, alloc_limit(*parent));
-    if (newLSN < 0) return fail(E_FULL);
-    map_changed(*parent, newLSN, 1);
-    if (error_code ec = bitmap_sync(*parent)) {
-        abandon(*parent, newLSN);
-        return fail(ec);
-    }
+    std::int64_t newLSN = 0;
+    if (error_code ec = new_fd(*parent, newFD, &newLSN)) return fail(ec);
     auto give_back = [&](error_code ec) {
-        abandon(*parent, newLSN);
+        abandon_fd(*parent, newLSN);
         return fail(ec);
     };
-    if (error_code ec = fd_store(*parent, newLSN, newFD)) return give_back(ec == E_GENERAL ? E_FULL : ec);
     if (directory) {
         if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
     }
-
-    // The first free slot from the start, else the end of the directory.
-    const fd_dentry newDEntry = entry_for(filename, newLSN);
-    std::int64_t slot = 0;
-    error_code ec = dir_scan(*parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
-    if (ec != E_SUCCESS && ec != E_EOF) return give_back(ec);
-    parent->filepos = slot;
-    int size = DIRENT_SIZE;
-    if ((ec = _os9_write(parent, &newDEntry, &size)) != E_SUCCESS) return give_back(ec);
+    if (error_code ec = add_entry(*parent, filename, newLSN)) return give_back(ec);
     return _os9_close(parent);
 }
 

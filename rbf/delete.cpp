@@ -25,6 +25,11 @@ error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
     error_code ec = _os9_write(&dir, &free_mark, &size);
     dir.filepos = was;
     if (ec) return ec;
+    return release_fd(dir, lsn);
+}
+
+error_code release_fd(_pd& dir, std::uint32_t lsn) {
+    error_code ec = E_SUCCESS;
     // An entry naming the root (damage) goes; the root stays as it is.
     if (lsn == dir.geo.root_fd) return E_SUCCESS;
     fd_stats fd;

@@ -60,6 +60,26 @@ error_code target_of(const image_ref& image, const std::string& in_image, target
 // entry in the parent.
 error_code make_directory(const target& t);
 
+// ---- new files (rbf/create.cpp) ----------------------------------------------
+
+// A directory entry naming `lsn`, the name stored with bit 7 on its last
+// character.
+fd_dentry entry_for(const std::string& name, std::int64_t lsn);
+// Takes the lowest free unit for a new FD, marks it in use on the disk, then
+// writes `fd` there: *lsn.  248 when no unit is free or the FD could not be
+// written (the unit is given back).
+error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn);
+// Gives back the FD at `lsn` and every unit it holds: a new file whose
+// entry never appeared.
+void abandon_fd(_pd& parent, std::int64_t lsn);
+// Writes an entry `name` -> lsn into the first free slot of the open
+// directory, else at its end.
+error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn);
+// Lowers the link count of the FD at `lsn`, one of whose entries is gone,
+// and frees it and its units when no link is left: 241 when units that
+// another file claims were kept.
+error_code release_fd(_pd& dir, std::uint32_t lsn);
+
 // Reads the bitmap copy from the image if this path has not yet; false
 // when memory runs out.
 bool load_bitmap(_pd& p);

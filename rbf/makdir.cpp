@@ -14,15 +14,6 @@ using namespace detail;
 
 namespace {
 
-fd_dentry dir_entry(const char* name, int lsn) {
-    fd_dentry e{};
-    std::string stored = name;
-    StringToOS9Name(stored);
-    std::memcpy(e.name, stored.data(), stored.size());
-    put_be24(e.lsn, static_cast<std::uint32_t>(lsn));
-    return e;
-}
-
 error_code makdir_in(const image_ref& image, const std::string& in_image) {
     target t;
     if (error_code ec = target_of(image, in_image, &t)) return ec;
@@ -40,7 +31,7 @@ error_code makdir_host_file(const target& t, const std::string& pathlist) {
 
     os9_path_id dir_path = nullptr;
     if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
-    fd_dentry entries[2] = {dir_entry("..", parentLSN), dir_entry(".", dir_path->pl_fd_lsn)};
+    fd_dentry entries[2] = {entry_for("..", parentLSN), entry_for(".", dir_path->pl_fd_lsn)};
     int size = sizeof entries;
     error_code ec = _os9_write(dir_path, entries, &size);
     if (ec == E_SUCCESS && size != static_cast<int>(sizeof entries)) ec = E_GENERAL;

@@ -1,0 +1,109 @@
+// Whole files written into an image (a copy in).  The new file is built
+// unreachable, FD and bytes, and appears only at the end: its entry is
+// written (or the old file's entry pointed at it) in one write, and only
+// then are the old file's units given back.  A failure or a crash at any
+// point leaves the image as it was, at worst with units in use that
+// nothing claims.
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "os9conv.h"
+#include "os9disk.h"
+#include "os9path.h"
+#include "rbf/internal.h"
+
+namespace rbf {
+
+using namespace detail;
+
+namespace {
+
+constexpr std::size_t CHUNK = 256 * 1024;
+
+// Fills the file whose FD is at `lsn` from `source`.
+error_code fill_file(const image_ref& image, std::int64_t lsn, const byte_source& source) {
+    os9_path_id file = nullptr;
+    if (error_code ec = open_on_image(&file, image, std::string(), MODE_WRITE, false, lsn)) return ec;
+    std::vector<u_char> buf(CHUNK);
+    error_code ec = E_SUCCESS;
+    for (;;) {
+        std::size_t got = 0;
+        if ((ec = source(buf.data(), buf.size(), &got)) != E_SUCCESS || got == 0) break;
+        int size = static_cast<int>(got);
+        if ((ec = _os9_write(file, buf.data(), &size)) != E_SUCCESS) break;
+    }
+    if (error_code closed = _os9_close(file); !ec) ec = closed;
+    return ec;
+}
+
+}  // namespace
+
+error_code _os9_put_file(const image_ref& image, const std::string& in_image, const put_options& options,
+                         const byte_source& source) {
+    target t;
+    if (error_code ec = target_of(image, in_image, &t)) return ec;
+    if (t.name == "." || t.name == "..") return E_ILLARG;
+    if (t.raw || t.name.empty() || t.name.size() > NAME_FIELD || _os9_ok_filename(t.name)) return E_BPNAM;
+    os9_path_id parent = nullptr;
+    if (error_code ec = open_on_image(&parent, image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
+    auto done = [&](error_code ec) {
+        error_code closed = _os9_close(parent);
+        return ec ? ec : closed;
+    };
+
+    // The file it replaces, if any.
+    std::int64_t old_pos = -1;
+    std::uint32_t old_lsn = 0;
+    std::int64_t where = 0;
+    error_code ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
+        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, t.name)) return false;
+        old_pos = pos;
+        old_lsn = get_be24(e.lsn);
+        return true;
+    }, &where);
+    if (ec != E_SUCCESS && ec != E_EOF) return done(ec);
+    if (old_pos >= 0) {
+        if (!options.replace) return done(E_CEF);
+        os9_stat st;
+        if (_os9_stat_fd(parent, old_lsn, &st) == E_SUCCESS && st.is_dir) return done(E_FNA);
+        if (old_lsn == parent->geo.root_fd) return done(E_FNA);
+    }
+
+    fd_stats fd{};
+    // Readable and writable while it is filled; its own attributes at the end.
+    fd.fd_att = static_cast<u_char>((options.attributes & ~ATT_DIR) | ATT_READ | ATT_WRITE);
+    const std::time_t now = std::time(nullptr);
+    UnixToOS9Time(options.modified ? options.modified : now, fd.fd_dat);
+    u_char today[5];
+    UnixToOS9Time(now, today);
+    std::memcpy(fd.fd_creat, today, 3);
+    fd.fd_lnk = 1;
+    std::int64_t lsn = 0;
+    if ((ec = new_fd(*parent, fd, &lsn)) != E_SUCCESS) return done(ec);
+    auto give_back = [&](error_code failure) {
+        abandon_fd(*parent, lsn);
+        return done(failure);
+    };
+    if ((ec = fill_file(image, lsn, source)) != E_SUCCESS) return give_back(ec);
+    const u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
+    if (att != fd.fd_att) {
+        if ((ec = fd_load(*parent, lsn, fd)) != E_SUCCESS) return give_back(ec);
+        fd.fd_att = att;
+        if ((ec = fd_store(*parent, lsn, fd)) != E_SUCCESS) return give_back(ec);
+    }
+
+    if (old_pos < 0) {
+        if ((ec = add_entry(*parent, t.name, lsn)) != E_SUCCESS) return give_back(ec);
+        return done(E_SUCCESS);
+    }
+    // The old entry now names the new file; the old file goes after.
+    u_char field[3];
+    put_be24(field, static_cast<std::uint32_t>(lsn));
+    parent->filepos = old_pos + NAME_FIELD + 1;
+    int size = 3;
+    if ((ec = _os9_write(parent, field, &size)) != E_SUCCESS) return give_back(ec);
+    return done(release_fd(*parent, old_lsn));
+}
+
+}  // namespace rbf
