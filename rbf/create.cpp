@@ -51,12 +51,13 @@ void abandon_fd(_pd& parent, std::int64_t lsn) {
     bitmap_sync(parent);
 }
 
-error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn) {
+error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot) {
     const fd_dentry entry = entry_for(name, lsn);
     // The first free slot from the start, else the end of the directory.
-    std::int64_t slot = 0;
-    error_code ec = dir_scan(parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
-    if (ec != E_SUCCESS && ec != E_EOF) return ec;
+    if (slot < 0) {
+        error_code ec = dir_scan(parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
+        if (ec != E_SUCCESS && ec != E_EOF) return ec;
+    }
     parent.filepos = slot;
     int size = DIRENT_SIZE;
     return _os9_write(&parent, &entry, &size);

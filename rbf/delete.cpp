@@ -48,8 +48,9 @@ error_code release_fd(_pd& dir, std::uint32_t lsn) {
     // file claims too stays theirs.
     const std::vector<unit_run> runs = claimed_runs(dir, lsn, fd);
     claims_drop_fd(dir, lsn);
+    // The cleared bits reach the disk with the directory's next write-back
+    // (at the latest its close): until then they only leak.
     const std::int64_t kept = give_unclaimed(dir, runs);
-    if ((ec = bitmap_sync(dir)) != E_SUCCESS) return ec;
     return kept > 0 ? E_SHARED : E_SUCCESS;
 }
 

@@ -72,9 +72,9 @@ error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn);
 // Gives back the FD at `lsn` and every unit it holds: a new file whose
 // entry never appeared.
 void abandon_fd(_pd& parent, std::int64_t lsn);
-// Writes an entry `name` -> lsn into the first free slot of the open
-// directory, else at its end.
-error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn);
+// Writes an entry `name` -> lsn at byte `slot` of the open directory, or
+// with slot -1 into its first free slot, else at its end.
+error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot = -1);
 // Lowers the link count of the FD at `lsn`, one of whose entries is gone,
 // and frees it and its units when no link is left: 241 when units that
 // another file claims were kept.

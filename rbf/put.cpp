@@ -53,16 +53,23 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     };
 
     // The file it replaces, if any.
+    // The file it replaces, if any, and the first free slot, in one scan.
     std::int64_t old_pos = -1;
     std::uint32_t old_lsn = 0;
+    std::int64_t free_slot = -1;
     std::int64_t where = 0;
     error_code ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
-        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, t.name)) return false;
+        if (e.name[0] == 0) {
+            if (free_slot < 0) free_slot = pos;
+            return false;
+        }
+        if (!NameFieldEquals(e.name, NAME_FIELD, t.name)) return false;
         old_pos = pos;
         old_lsn = get_be24(e.lsn);
         return true;
     }, &where);
     if (ec != E_SUCCESS && ec != E_EOF) return done(ec);
+    if (free_slot < 0 && ec == E_EOF) free_slot = where;  // the end of the directory
     if (old_pos >= 0) {
         if (!options.replace) return done(E_CEF);
         os9_stat st;
@@ -94,7 +101,7 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     }
 
     if (old_pos < 0) {
-        if ((ec = add_entry(*parent, t.name, lsn)) != E_SUCCESS) return give_back(ec);
+        if ((ec = add_entry(*parent, t.name, lsn, free_slot)) != E_SUCCESS) return give_back(ec);
         return done(E_SUCCESS);
     }
     // The old entry now names the new file; the old file goes after.

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs the programs on an example disk: format, make directories, report,
-# type a text file, list the tree, prune a tree, report again.
+# copy a text file in and out again, type it, list the tree, prune a tree,
+# report again.
 #   sh tests/demo.sh BUILD_DIR
 set -eu
 
@@ -9,7 +10,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 BIN=$(cd "$1" && pwd)
-for prog in dvinit dvnewdir dvspace dvtype dvprune dvls dvmkimage; do
+for prog in dvinit dvnewdir dvspace dvtype dvprune dvls dvcopy; do
     if [ ! -x "$BIN/$prog" ]; then
         echo "demo: $BIN/$prog is missing; build first" >&2
         exit 1
@@ -34,8 +35,13 @@ echo "== dvspace demo.dsk"
 
 echo "== dvtype demo.dsk:DOCS/notes/TODO (text stored with carriage returns)"
 printf 'Read the manual.\nBack up the disks.\nType this file with dvtype.\n' > todo.txt
-"$BIN/dvmkimage" put demo.dsk:DOCS/NOTES/TODO todo.txt
+"$BIN/dvcopy" -t todo.txt demo.dsk:DOCS/NOTES/TODO
 "$BIN/dvtype" demo.dsk:DOCS/notes/TODO
+
+echo
+echo "== dvcopy -t demo.dsk:DOCS/NOTES/TODO todo.back (out again, line feeds back)"
+"$BIN/dvcopy" -t demo.dsk:DOCS/NOTES/TODO todo.back
+if cmp -s todo.txt todo.back; then echo "   todo.back is the same as todo.txt"; else echo "   todo.back differs" >&2; exit 1; fi
 
 echo
 echo "== dvls -r -e demo.dsk (the whole tree, long form)"
