@@ -96,14 +96,23 @@ void give_units(_pd& p, std::int64_t first, std::int64_t count) {
 
 error_code bitmap_sync(_pd& p) {
     if (p.israw || !p.img) return E_SUCCESS;
-    allocation_map& m = p.img->map;
+    return image_map_write_back(*p.img);
+}
+
+}  // namespace rbf::detail
+
+namespace rbf {
+
+error_code image_map_write_back(os9_image& img) {
+    allocation_map& m = img.map;
     if (!m.loaded || m.dirty_from >= m.dirty_to) return E_SUCCESS;
-    p.img->map_writing = true;
-    const error_code ec = image_put(p, static_cast<std::int64_t>(SECTOR_SIZE + m.dirty_from),
-                                    m.bits.data() + m.dirty_from, m.dirty_to - m.dirty_from);
-    p.img->map_writing = false;
-    if (ec != E_SUCCESS) {
+    const std::size_t n = m.dirty_to - m.dirty_from;
+    img.map_writing = true;
+    const std::size_t done = image_write(img, SECTOR_SIZE + m.dirty_from, m.bits.data() + m.dirty_from, n);
+    img.map_writing = false;
+    if (done != n) {
         // What the disk holds now is not known: read it afresh when next needed.
+        const error_code ec = write_error(img);
         m = allocation_map{};
         return ec;
     }
@@ -111,4 +120,4 @@ error_code bitmap_sync(_pd& p) {
     return E_SUCCESS;
 }
 
-}  // namespace rbf::detail
+}  // namespace rbf

@@ -117,6 +117,8 @@ error_code lock_file(int fd, bool exclusive) {
 }
 
 void image_unlock(os9_image& img) {
+    // What the map holds back goes to the disk before another may look.
+    image_map_write_back(img);
     if (!img.memory && img.fd >= 0) flock(img.fd, LOCK_UN);
 }
 
@@ -130,6 +132,7 @@ error_code image_relock(os9_image& img) {
 }
 
 os9_image::~os9_image() {
+    image_map_write_back(*this);  // nothing is left pending when the paths closed; this is a net
     if (fd < 0) return;
     close(fd);
     auto& images = open_images();

@@ -65,6 +65,10 @@ struct os9_image {
     ~os9_image();
 };
 
+// Writes the allocation map's changes not yet on the disk (frees wait for
+// the next write-back): 0, or the error of the write.
+error_code image_map_write_back(os9_image& img);
+
 // Forgets what this process knows beyond the cached blocks (the allocation
 // map and the claims): another writer may have changed the image, or a raw
 // write did.
