@@ -44,6 +44,7 @@ DVSPACE=$BUILD/dvspace
 DVINIT=$BUILD/dvinit
 DVPRUNE=$BUILD/dvprune
 DVLS=$BUILD/dvls
+DVCOPY=$BUILD/dvcopy
 MKIMAGE=$TOOLS/mkimage
 TIMEIT=$TOOLS/timeit
 
@@ -120,6 +121,7 @@ cp --sparse=always empty.dsk prune.dsk
 if [ "$PEER" = yes ]; then
     mformat -C -i fat.img -T 250000 -h 16 -s 32 :: >/dev/null
     cp --sparse=always fat.img fatdir.img
+    cp --sparse=always fat.img fatempty.img
     mcopy -i fat.img text.txt ::TEXT.TXT
     mkdir files
     head -c "$PRUNE_FILE_BYTES" text.txt >one.txt
@@ -234,6 +236,36 @@ if [ "$PEER" = yes ]; then
     e_peer=$(median "$e_peer")
 fi
 verdict "dvls -e 2000 entries" "$(median "$e_ours")" "$e_peer" ratio 2
+
+# ---- f. dvcopy in and out ---------------------------------------------------
+echo
+echo "== f. copy a 10 MiB file into an image and out of one"
+cp --sparse=always empty.dsk in.dsk
+"$DVCOPY" text.txt in.dsk:IN.TXT
+"$DVCOPY" in.dsk:IN.TXT back.txt
+if cmp -s back.txt text.txt; then
+    echo "   check: copied in and out again, the file is the same"
+else
+    echo "   check: the file copied in and out DIFFERS"
+fi
+rm -f back.txt
+f_in=$(time_cmd "cp --sparse=always empty.dsk in.dsk" "$DVCOPY" text.txt in.dsk:IN.TXT)
+show "dvcopy text.txt in.dsk:IN.TXT" "$f_in"
+f_out=$(time_cmd "rm -f out.txt" "$DVCOPY" text.dsk:TEXT.TXT out.txt)
+show "dvcopy text.dsk:TEXT.TXT out.txt" "$f_out"
+f_in_peer=""
+f_out_peer=""
+if [ "$PEER" = yes ]; then
+    f_in_peer=$(time_cmd "cp --sparse=always fatempty.img fin.img" mcopy -i fin.img text.txt ::IN.TXT)
+    show "mcopy -i fin.img text.txt ::IN.TXT" "$f_in_peer"
+    f_out_peer=$(time_cmd "rm -f fout.txt" mcopy -i fat.img ::TEXT.TXT fout.txt)
+    show "mcopy -i fat.img ::TEXT.TXT fout.txt" "$f_out_peer"
+    f_in_peer=$(median "$f_in_peer")
+    f_out_peer=$(median "$f_out_peer")
+fi
+rm -f in.dsk fin.img out.txt fout.txt
+verdict "dvcopy in 10 MiB" "$(median "$f_in")" "$f_in_peer" ratio 2
+verdict "dvcopy out 10 MiB" "$(median "$f_out")" "$f_out_peer" ratio 2
 
 # ---- summary ------------------------------------------------------------
 echo
