@@ -34,6 +34,12 @@ std::optional<unsigned long> decimal(const char* s, unsigned long min, unsigned 
     return v;
 }
 
+bool help_or_version(const char* arg) {
+    for (const char* word : {"--help", "--version", "-h", "-?"})
+        if (std::strcmp(arg, word) == 0) return true;
+    return false;
+}
+
 // Reads one argument starting with '-'; sets line.exit when the run ends.
 void read_options(const Program& program, char** argv, const char* arg, CommandLine& line) {
     for (const char* p = arg + 1; *p; ++p) {
@@ -80,7 +86,7 @@ CommandLine parse(const Program& program, int argc, char** argv) {
     CommandLine line;
     for (int i = 1; i < argc && !line.exit; ++i) {
         const char* arg = argv[i];
-        if (arg[0] != '-')
+        if (arg[0] != '-' || (program.dash_operands && !help_or_version(arg)))
             line.operands.push_back(arg);
         else if (std::strcmp(arg, "--version") == 0) {
             std::printf("%s (dv) %s\n", program.name, DV_VERSION);

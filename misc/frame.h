@@ -51,6 +51,9 @@ struct Program {
     std::span<const Option> options = {};
     Style style = Style::letters;
     bool help_without_operands = false;   // no operand writes the help; else only no argument does
+    // Only --help, --version, -h and -? are read as options: every other
+    // argument is an operand, even one starting with '-' (words like -pw).
+    bool dash_operands = false;
 };
 
 // An option as given: its letter and value (text points into argv, an
