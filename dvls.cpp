@@ -47,15 +47,6 @@ struct row {
     os9_stat st;
 };
 
-// The attributes as eight letters, '-' for a clear bit.
-std::string attribute_letters(u_char att) {
-    static const char letters[] = "dsewrewr";
-    std::string s(8, '-');
-    for (int k = 0; k < 8; ++k)
-        if (att & (0x80 >> k)) s[static_cast<std::size_t>(k)] = letters[k];
-    return s;
-}
-
 // A date of the disk (year - 1900, month, day, and hour, minute when
 // `time_sep` is not 0) as "YYYY-MM-DD" and the time after `time_sep`.
 std::string date_text(const u_char* d, char time_sep = 0) {
@@ -96,7 +87,7 @@ void print_rows(const std::vector<row>& rows, const settings& how, const std::st
                 const os9_stat& s = r.st;
                 line += ",\"directory\":" + std::string(s.is_dir ? "true" : "false") +
                         ",\"size\":" + std::to_string(s.size) + ",\"attributes\":\"" +
-                        attribute_letters(s.attributes) + "\",\"owner\":" + std::to_string(s.owner) +
+                        dv::attribute_letters(s.attributes) + "\",\"owner\":" + std::to_string(s.owner) +
                         ",\"links\":" + std::to_string(s.links) + ",\"created\":\"" +
                         date_text(s.created) + "\",\"modified\":\"" +
                         date_text(s.modified, 'T') + "\"}";
@@ -127,7 +118,7 @@ void print_rows(const std::vector<row>& rows, const settings& how, const std::st
             std::snprintf(buf, sizeof buf, "\?\?\?\?\?\?\?\? %*s \?\?\?\?-\?\?-\?\? \?\?:\?\? %*s %*u ", static_cast<int>(owner_w), "?",
                           static_cast<int>(size_w), "?", static_cast<int>(lsn_w), r.fd_lsn);
         } else {
-            std::snprintf(buf, sizeof buf, "%s %*u %s %*u %*u ", attribute_letters(r.st.attributes).c_str(),
+            std::snprintf(buf, sizeof buf, "%s %*u %s %*u %*u ", dv::attribute_letters(r.st.attributes).c_str(),
                           static_cast<int>(owner_w), r.st.owner, date_text(r.st.modified, ' ').c_str(),
                           static_cast<int>(size_w), r.st.size, static_cast<int>(lsn_w), r.fd_lsn);
         }

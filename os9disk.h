@@ -1,6 +1,7 @@
 // The disk as a whole: an open image that paths share, and the
 // calls a toolkit needs beside the path calls of os9path.h: directory
-// iteration, file status, disk usage, formatting and removal of a tree.
+// iteration, file status, disk usage, formatting, renaming, attributes and
+// removal of a tree.
 // Every call returns an error_code (0 success); nothing here prints or exits.
 #pragma once
 
@@ -140,6 +141,36 @@ std::vector<u_char> format_head(const format_params& params, std::uint64_t* tota
 // path): the head, then zeros (holes in a host file) up to the disk's size.
 // 1 when a write falls short.  The geometry must have passed format_check.
 error_code _os9_format(os9_path_id path, const format_params& params);
+
+// ---- names and attributes ---------------------------------------------------
+
+// Gives the file or directory `in_image` the name `newname` in its own
+// directory.  Only the 28 name bytes of its entry change, in one write (the
+// name stored with bit 7 on its last character, the rest of the field
+// zeroed).  187 when either name is "." or "..", 215 for a raw path, an
+// empty last component or a new name that a creation would refuse (empty,
+// over 28 characters, other than letters, digits, '_' and '.'), 216 when
+// the entry is missing, 218 when another entry of the directory has the new
+// name in any letter case (the entry's own name in another case is no
+// clash), errors of opening the directory for writing (214 when it is not
+// writable).
+error_code _os9_rename(const image_ref& image, const std::string& in_image, const std::string& newname);
+
+// Renames the host file `pathlist` to `newname` in the same host directory,
+// never over an existing file: 187 for "." or "..", 215 for an empty name or
+// a new name holding '/', else 0 or the host's errno (EEXIST when the new
+// name is taken).
+error_code _native_rename(const std::string& pathlist, const std::string& newname);
+
+// Sets the attribute bits `set` and clears those of `clear` in the FD of
+// `in_image` (a file or a directory, the root "." too) and stores the new
+// attributes in *now.  Only fd_att changes, in one write, and nothing is
+// written when it stays as it was; a bit in both masks ends up set.  214
+// when either mask holds the directory bit, 215 for a raw path, 216 when
+// the file is missing, 1 for an FD outside the disk or a write that fell
+// short.
+error_code _os9_set_attributes(const image_ref& image, const std::string& in_image, u_char set, u_char clear,
+                               u_char* now);
 
 // ---- removing a tree --------------------------------------------------------------
 

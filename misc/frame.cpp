@@ -34,6 +34,12 @@ std::optional<unsigned long> decimal(const char* s, unsigned long min, unsigned 
     return v;
 }
 
+bool help_or_version(const char* arg) {
+    for (const char* word : {"--help", "--version", "-h", "-?"})
+        if (std::strcmp(arg, word) == 0) return true;
+    return false;
+}
+
 // Reads one argument starting with '-'; sets line.exit when the run ends.
 void read_options(const Program& program, char** argv, const char* arg, CommandLine& line) {
     for (const char* p = arg + 1; *p; ++p) {
@@ -80,7 +86,7 @@ CommandLine parse(const Program& program, int argc, char** argv) {
     CommandLine line;
     for (int i = 1; i < argc && !line.exit; ++i) {
         const char* arg = argv[i];
-        if (arg[0] != '-')
+        if (arg[0] != '-' || (program.dash_operands && !help_or_version(arg)))
             line.operands.push_back(arg);
         else if (std::strcmp(arg, "--version") == 0) {
             std::printf("%s (dv) %s\n", program.name, DV_VERSION);
@@ -118,6 +124,14 @@ void explain_busy(std::string_view program, int error) {
     std::string line(program);
     line += ": the image is in use by another program\n";
     std::fputs(line.c_str(), stderr);
+}
+
+std::string attribute_letters(unsigned char attributes) {
+    static const char letters[] = "dsewrewr";
+    std::string s(8, '-');
+    for (int k = 0; k < 8; ++k)
+        if (attributes & (0x80 >> k)) s[static_cast<std::size_t>(k)] = letters[k];
+    return s;
 }
 
 }  // namespace dv

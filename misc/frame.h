@@ -51,6 +51,9 @@ struct Program {
     std::span<const Option> options = {};
     Style style = Style::letters;
     bool help_without_operands = false;   // no operand writes the help; else only no argument does
+    // Only --help, --version, -h and -? are read as options: every other
+    // argument is an operand, even one starting with '-' (words like -pw).
+    bool dash_operands = false;
 };
 
 // An option as given: its letter and value (text points into argv, an
@@ -82,5 +85,8 @@ int report_failure(std::string_view program, int error, std::string_view verb, s
 // After a failure line of the older programs' own form (which gives only the
 // number): for an image in use, says so on a line of its own.
 void explain_busy(std::string_view program, int error);
+
+// Attributes as eight letters "dsewrewr", bit 7 to bit 0, '-' for a clear bit.
+std::string attribute_letters(unsigned char attributes);
 
 }  // namespace dv

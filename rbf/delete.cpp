@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
 #include "rbf/claims.h"
 #include "rbf/internal.h"
@@ -74,6 +75,13 @@ error_code delete_in(const target& t) {
     if (filename.empty() || filename.size() > NAME_FIELD) {
         _os9_close(parent);
         return E_BPNAM;
+    }
+    // A directory is never deleted as a file, readable or not: its tree
+    // would stay in use for ever.
+    os9_stat st;
+    if (!t.raw && _os9_stat_path(t.image, t.whole, &st) == E_SUCCESS && st.is_dir) {
+        _os9_close(parent);
+        return E_ISDIR;
     }
     std::int64_t where = 0;
     fd_dentry match{};

@@ -52,6 +52,9 @@ const Damage kCases[] = {
          b.add_file(t, "X", bytes{}, 0x1B, b.segments(10));
      },
      [](const rbf::image_ref& img) { return rbf::_os9_prune(img, "m:T", "T", {}).error; }, 241, {}},
+    {"a directory without its read attribute is deleted as a file",
+     [](ImageBuilder& b) { b.add_dir(b.root(), "NR", 0xBE); },
+     [](const rbf::image_ref& img) { return rbf::_os9_delete(img, "NR"); }, 192, {}},
 };
 
 TEST(DamagedWrite, SystemUnitsAndSharedUnitsSurviveEveryWriter) {

@@ -17,7 +17,8 @@ namespace {
 using dvtest::bytes;
 using dvtest::TempDir;
 
-const std::vector<std::string> kPrograms = {"dvinit", "dvspace", "dvtype", "dvnewdir", "dvprune"};
+const std::vector<std::string> kPrograms = {"dvinit", "dvspace",  "dvtype",   "dvnewdir",
+                                            "dvprune", "dvdel", "dvrename", "dvattr"};
 
 std::size_t entries(const TempDir& dir) {
     auto it = std::filesystem::directory_iterator(dir.path());
@@ -66,6 +67,8 @@ TEST(Frame, ProgramRuns) {
         {"dvnewdir", {"x.dsk:NEW", "--version"}, disk, "", version("dvnewdir")},
         {"dvprune", {"x.dsk:DIR", "--version"}, disk, "d\n", version("dvprune")},
         {"dvinit", {"-t40", "--version", "x.dsk"}, {}, "", version("dvinit")},
+        // dvattr's words starting with '-' are no options.
+        {"dvattr", {"x.dsk:DIR", "-pw", "--version"}, disk, "", version("dvattr")},
         // Options are read in turn; any other "--word" reports '-'.
         {"dvtype", {"-x", "--version"}, {}, "", err(": unknown option 'x'\n", 0)},
         {"dvspace", {"x.dsk", "--versions"}, disk, "", err(": unknown option '-'\n", 0)},

@@ -1,0 +1,45 @@
+// dvrename: gives a file or directory of a disk image (or a host file) a new
+// name in its own directory.
+#include <string>
+
+#include "misc/frame.h"
+#include "os9conv.h"
+#include "os9disk.h"
+#include "os9path.h"
+
+using namespace rbf;
+
+namespace {
+
+const char* const helpMessage[] = {
+    "Syntax: dvrename <pathlist> <newname>\n",
+    "Usage:  renames a file or directory in its directory\n",
+    nullptr,
+};
+
+const dv::Program program{.name = "dvrename", .help = helpMessage, .help_without_operands = true};
+
+error_code rename_operand(const std::string& operand, const std::string& newname) {
+    _pd parts;
+    if (error_code ec = validate_pathlist(&parts, operand)) return ec;
+    if (parts.isnative) return _native_rename(parts.imgfile, newname);
+    image_ref image;
+    if (error_code ec = image_open(parts.imgfile, true, &image)) return ec;
+    return _os9_rename(image, parts.pathlist, newname);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    if (line.operands.size() != 2) {
+        show_help(helpMessage);
+        return 1;
+    }
+    const error_code ec = rename_operand(line.operands[0], line.operands[1]);
+    if (ec == E_SUCCESS) return 0;
+    dv::report_failure("dvrename", ec, "renaming", line.operands[0]);
+    dv::explain_busy("dvrename", ec);
+    return ec;
+}
