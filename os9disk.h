@@ -198,6 +198,44 @@ struct put_options {
 error_code _os9_put_file(const image_ref& image, const std::string& in_image, const put_options& options,
                          const byte_source& source);
 
+// ---- the tree-wide check ------------------------------------------------------
+
+struct check_problem {
+    std::string place;      // the pathlist in the image ("/" for the root)
+    std::uint32_t lsn = 0;  // the FD or unit it is about
+    std::string text;       // in words
+    bool repaired = false;
+};
+
+struct check_result {
+    std::vector<check_problem> problems;
+    std::uint64_t files = 0;
+    std::uint64_t directories = 0;
+    std::uint64_t units_used = 0;  // marked in use in the bitmap (after a repair: owned)
+    std::uint64_t units_free = 0;
+    std::uint64_t leaked = 0;      // marked in use, owned by nothing
+    int repaired = 0;
+};
+
+struct check_options {
+    bool repair = false;
+    // Told of each file and directory as it is checked; null tells nothing.
+    std::function<void(const std::string& place, std::uint32_t lsn, bool dir)> visit;
+};
+
+// Checks the whole tree from the root, reaching each FD once by FD sector:
+// LSN 0, every FD (segment list on the disk and above the system units, no
+// segment after the end, size within the allocation), every directory
+// (".." and "." first and right, names, no directory reached twice), link
+// counts against the entries, each unit owned once (a second claim is a
+// cross-link) and the bitmap against the ownership (leaked units, owned
+// units marked free, bits past the disk's end).  With repair: a list is cut
+// before a bad or shared segment, a size cut to its allocation, ".." and
+// "." rewritten, entries whose FD is unusable cleared, link counts set, and
+// the bitmap rebuilt from the ownership last.  0, or the error of opening
+// the image (249: no RBF disk).
+error_code _os9_check(const image_ref& image, const check_options& options, check_result* result);
+
 // Answer to the question asked before a directory is emptied.
 enum class prune_answer { go, quit };
 

@@ -1,0 +1,81 @@
+// dvcheck: checks disk images, tree-wide, and with -r repairs what can be
+// repaired without losing anything that still reads.  Exit status as a
+// file-system checker's: 0 clean, 1 problems repaired, 4 problems left,
+// 8 an image that cannot be checked (several images: the bits or'ed).
+#include <cstdio>
+#include <string>
+
+#include "misc/frame.h"
+#include "os9disk.h"
+#include "os9path.h"
+
+using namespace rbf;
+
+namespace {
+
+const char* const helpMessage[] = {
+    "Syntax: dvcheck {[<opts>]} <image> {[<...>]} {[<opts>]}\n",
+    "Usage:  checks disk images and repairs them\n",
+    "Options:\n",
+    "     -r    repairs what can be repaired\n",
+    "     -n    never writes (the default)\n",
+    "     -v    lists every file checked\n",
+    nullptr,
+};
+
+constexpr dv::Option options[] = {dv::flag('r'), dv::flag('n'), dv::flag('v')};
+const dv::Program program{.name = "dvcheck", .help = helpMessage, .options = options, .help_without_operands = true};
+
+constexpr int CLEAN = 0;
+constexpr int REPAIRED = 1;
+constexpr int LEFT = 4;
+constexpr int UNCHECKED = 8;
+
+int do_check(const std::string& name, bool repair, bool verbose) {
+    image_ref image;
+    if (error_code ec = image_open(name, repair, &image)) {
+        dv::report_failure("dvcheck", ec, "checking", name);
+        dv::explain_busy("dvcheck", ec);
+        return UNCHECKED;
+    }
+    check_options o;
+    o.repair = repair;
+    if (verbose)
+        o.visit = [&](const std::string& place, std::uint32_t lsn, bool dir) {
+            std::printf("%s:%s (FD %u)%s\n", name.c_str(), place.c_str(), lsn, dir ? " directory" : "");
+        };
+    check_result r;
+    if (error_code ec = _os9_check(image, o, &r)) {
+        dv::report_failure("dvcheck", ec, "checking", name);
+        return UNCHECKED;
+    }
+    int left = 0;
+    for (const check_problem& p : r.problems) {
+        std::printf("%s:%s (LSN %u): %s%s\n", name.c_str(), p.place.c_str(), p.lsn, p.text.c_str(),
+                    p.repaired ? " [repaired]" : "");
+        if (!p.repaired) ++left;
+    }
+    std::printf("%s: %llu files, %llu directories; %llu units used, %llu free, %llu leaked; %zu problems found, %d repaired\n",
+                name.c_str(), static_cast<unsigned long long>(r.files), static_cast<unsigned long long>(r.directories),
+                static_cast<unsigned long long>(r.units_used), static_cast<unsigned long long>(r.units_free),
+                static_cast<unsigned long long>(r.leaked), r.problems.size(), r.repaired);
+    if (left) return LEFT;
+    return r.repaired ? REPAIRED : CLEAN;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    bool repair = false;
+    bool verbose = false;
+    for (const dv::Given& o : line.options) {
+        if (o.letter == 'r') repair = true;
+        if (o.letter == 'n') repair = false;
+        if (o.letter == 'v') verbose = true;
+    }
+    int status = CLEAN;
+    for (const char* operand : line.operands) status |= do_check(operand, repair, verbose);
+    return status;
+}
