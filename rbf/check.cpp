@@ -230,6 +230,18 @@ struct walker {
 
     std::vector<todo> stack;
 
+    // A plain file whose second entry is "." naming itself was a directory.
+    bool looks_like_directory(std::uint32_t lsn, const fd_stats& fd) {
+        if (fd_size(fd) < 2 * DIRENT_SIZE) return false;
+        fd_dentry e[2];
+        std::int64_t got = 0;
+        if (file_transfer(p, fd, 0, reinterpret_cast<u_char*>(e), sizeof e, false, false, &got) != E_SUCCESS ||
+            got < static_cast<std::int64_t>(sizeof e))
+            return false;
+        return NameFromField(e[1].name, NAME_FIELD) == "." && get_be24(e[1].lsn) == lsn &&
+               NameFromField(e[0].name, NAME_FIELD) == "..";
+    }
+
     void walk() {
         const std::uint32_t root = p.geo.root_fd;
         fds.emplace(root, fd_info{"/", 1, 1, true});
@@ -250,6 +262,7 @@ struct walker {
             if (fd_dirty) store(t.lsn, fd);
             if (dir) visit_dir(t, fd);
             else if (t.lsn == root) problem(t.place, t.lsn, "the root is not a directory");
+            else if (looks_like_directory(t.lsn, fd)) problem(t.place, t.lsn, "a directory without its directory bit");
         }
     }
 

@@ -1,5 +1,7 @@
 #include "tree_check.h"
 
+#include "os9disk.h"
+
 #include <functional>
 #include <set>
 
@@ -118,19 +120,14 @@ std::string entry_name(const unsigned char* e) {
     return n;
 }
 
+// The library's own check, on a copy in memory: one check in the project.
 std::vector<std::string> check_tree(const bytes& img) {
     std::vector<std::string> problems;
     if (img.size() < 512) return {"image shorter than two sectors"};
-    Disk d(img);
-    std::vector<int> owner(static_cast<std::size_t>(d.total), -1);
-    for (int u = 0; u <= d.bitmap_sectors && u < d.total; ++u) owner[u] = 0;
-    walk(d, &problems, nullptr, &owner);
-    for (int u = 0; u < d.total; ++u) {
-        bool in_use = d.used(u);
-        if (in_use && owner[u] == -1) problems.push_back("unit " + std::to_string(u) + " in use but owned by nothing");
-        if (!in_use && owner[u] != -1)
-            problems.push_back("unit " + std::to_string(u) + " free but owned by " + std::to_string(owner[u]));
-    }
+    rbf::check_result r;
+    if (rbf::error_code ec = rbf::_os9_check(rbf::image_in_memory(img), {}, &r))
+        return {"the image cannot be checked: error " + std::to_string(ec)};
+    for (const rbf::check_problem& p : r.problems) problems.push_back(p.place + " (" + std::to_string(p.lsn) + "): " + p.text);
     return problems;
 }
 
@@ -145,7 +142,7 @@ std::map<std::string, TreeNode> list_tree(const bytes& img) {
 std::vector<std::string> problems_beyond_leaks(const bytes& img) {
     std::vector<std::string> worse;
     for (const std::string& p : check_tree(img))
-        if (p.find("in use but owned by nothing") == std::string::npos) worse.push_back(p);
+        if (p.find("belong to nothing (leaked)") == std::string::npos) worse.push_back(p);
     return worse;
 }
 
