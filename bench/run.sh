@@ -45,6 +45,7 @@ DVINIT=$BUILD/dvinit
 DVPRUNE=$BUILD/dvprune
 DVLS=$BUILD/dvls
 DVCOPY=$BUILD/dvcopy
+DVCHECK=$BUILD/dvcheck
 MKIMAGE=$TOOLS/mkimage
 TIMEIT=$TOOLS/timeit
 
@@ -266,6 +267,17 @@ fi
 rm -f in.dsk fin.img out.txt fout.txt
 verdict "dvcopy in 10 MiB" "$(median "$f_in")" "$f_in_peer" ratio 2
 verdict "dvcopy out 10 MiB" "$(median "$f_out")" "$f_out_peer" ratio 2
+
+# ---- g. dvcheck -----------------------------------------------------------
+echo
+echo "== g. check a 500,000-sector image holding 10,000 files"
+cp --sparse=always empty.dsk check.dsk
+for d in 0 1 2 3 4 5 6 7 8 9; do "$MKIMAGE" files "check.dsk:D$d" 1000 "$PRUNE_FILE_BYTES"; done
+"$DVCHECK" check.dsk | sed 's/^/   | /'
+g_ours=$(time_cmd "" "$DVCHECK" check.dsk)
+show "dvcheck check.dsk" "$g_ours"
+rm -f check.dsk
+verdict "dvcheck 10,000 files" "$(median "$g_ours")" "" ms 1000
 
 # ---- summary ------------------------------------------------------------
 echo
