@@ -47,6 +47,14 @@ const Damage kCases[] = {
      "a second entry for the directory", 1},
     {"two files sharing a unit", [](ImageBuilder& b, int f, int) { b.add_file(b.root(), "X", bytes{}, 0x1B, b.segments(f)); },
      "is also part of", 1},
+    {"several at once: a leak, a size, a link count, a lost '.'",
+     [](ImageBuilder& b, int f, int dir) {
+         b.mark(600, 1, true);
+         b.set_size(f, 5000);
+         b.set_links(f, 2);
+         dvtest::put_be(b.image().data() + dvtest::entry_offset(b, dir, 32) + 29, 3, 9);
+     },
+     "entry 1 is not '.'", 1},
 };
 
 TEST(Dvcheck, FindsRepairsAndThenFindsNothing) {
