@@ -53,7 +53,16 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
     params.when = std::time(nullptr);
     // The geometry is checked before the file is touched.
     switch (format_check(params)) {
-        case format_fault::too_large: std::fprintf(stderr, "Disk too large\n"); return 1;
+        case format_fault::too_large:
+            // A larger cluster may shrink the bitmap enough.
+            if (int c = format_cluster_needed(params); c > clusterSize)
+                std::fprintf(stderr, "Disk too large: use -c%d or more\n", c);
+            else
+                std::fprintf(stderr, "Disk too large\n");
+            return 1;
+        case format_fault::bad_cluster:
+            std::fprintf(stderr, "%s: the cluster size must be a power of two up to 32768\n", argv[0]);
+            return 1;
         case format_fault::too_few_sectors: std::fprintf(stderr, "Too few sectors\n"); return 1;
         case format_fault::none: break;
     }
@@ -102,6 +111,10 @@ int main(int argc, char** argv) {
     std::size_t name_length = std::strlen(diskName);
     if (name_length == 0 || name_length > DISK_NAME_BYTES) {
         std::fprintf(stderr, "%s: the disk name must have 1 to %zu characters\n", argv[0], DISK_NAME_BYTES);
+        return 1;
+    }
+    if (clusterSize > 32768 || (clusterSize & (clusterSize - 1)) != 0) {
+        std::fprintf(stderr, "%s: the cluster size must be a power of two up to 32768\n", argv[0]);
         return 1;
     }
     int first_failure = 0;

@@ -44,20 +44,20 @@ int do_free(char** argv, const char* p) {
         std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
         std::exit(ec);
     }
-    // Unsigned 64 bits hold every product below: dd_tot < 2^24, the unit
-    // and dd_bit < 2^24 and 2^16 with a unit of 256 × dd_bit bytes.
+    // The bitmap counts clusters; the report counts sectors of 256 bytes.
+    // Unsigned 64 bits hold every product below.
     const unsigned long long total_sectors = usage.total_units;
     const unsigned long long sectors_per_cluster = usage.cluster_sectors;
     const unsigned long long cs = usage.unit_bytes;
-    const unsigned long long free_sectors = usage.free_units;
-    const unsigned long long largest_free_block = usage.largest_free_run;
-    const unsigned long long bytes_free = free_sectors * cs * sectors_per_cluster;
+    const unsigned long long free_sectors = usage.free_units * sectors_per_cluster;
+    const unsigned long long largest_free_block = usage.largest_free_run * sectors_per_cluster;
+    const unsigned long long bytes_free = free_sectors * cs;
 
     std::string name = NameFromField(sector0.dd_nam, sizeof sector0.dd_nam);
     std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), sector0.dd_dat[1], sector0.dd_dat[2],
                 sector0.dd_dat[0] + 1900);
     std::printf("Capacity: %lluK (%llu sectors) %llu-sector clusters\n",
-                total_sectors * cs * sectors_per_cluster / 1024, total_sectors, sectors_per_cluster);
+                total_sectors * cs / 1024, total_sectors, sectors_per_cluster);
     std::printf("%llu Free sectors, largest block %llu sectors\n", free_sectors, largest_free_block);
     if (bytes_free >= 1024)
         std::printf("Free space: %lluK (%llu bytes)\n", bytes_free / 1024, bytes_free);

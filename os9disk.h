@@ -105,15 +105,15 @@ error_code _os9_stat_path(const image_ref& image, const std::string& in_image, o
 // ---- disk usage ---------------------------------------------------------------
 
 struct os9_usage {
-    std::uint32_t total_units = 0;       // dd_tot
+    std::uint32_t total_units = 0;       // dd_tot, sectors
     std::uint32_t cluster_sectors = 0;   // dd_bit
-    std::uint32_t unit_bytes = 0;        // bytes of one addressing unit
-    std::uint64_t free_units = 0;        // clear bits below dd_tot
-    std::uint64_t largest_free_run = 0;  // longest run of clear bits below dd_tot
+    std::uint32_t unit_bytes = 0;        // bytes of a sector
+    std::uint64_t free_units = 0;        // clear bits of the disk's clusters
+    std::uint64_t largest_free_run = 0;  // longest run of them, in clusters
 };
 
-// Counts the free units of the disk of the open path (bits that the image's
-// bitmap does not hold count as in use).
+// Counts the free clusters of the disk of the open path (bits that the
+// image's bitmap does not hold count as in use).
 error_code _os9_usage(os9_path_id path, os9_usage* usage);
 
 // ---- formatting -----------------------------------------------------------------
@@ -128,9 +128,15 @@ struct format_params {
     std::time_t when = 0;       // date of formatting
 };
 
-// Result of checking a geometry before anything is written.
-enum class format_fault { none, too_large, too_few_sectors };
+// Result of checking a geometry before anything is written: a cluster size
+// that is not a power of two up to 32768, more than 0xFFFFFF sectors or a
+// bitmap beyond 65,535 bytes, too few sectors for the system area and the
+// root.
+enum class format_fault { none, bad_cluster, too_large, too_few_sectors };
 format_fault format_check(const format_params& params);
+
+// The smallest cluster size whose bitmap fits the geometry; 0 when none does.
+int format_cluster_needed(const format_params& params);
 
 // The allocated start of a new disk: LSN 0, the bitmap and the root
 // directory (FD, "..", "."); every sector after it is free and reads as

@@ -127,36 +127,44 @@ static_assert(offsetof(lsn0_sect, pd_sas) == 77);
 static_assert(offsetof(fd_stats, fd_siz) == 9);
 static_assert(offsetof(fd_stats, fd_seg) == 16);
 
-// Geometry of a disk: LSN 0 decoded and checked.  The only place where a sector number, a
-// segment length or a bitmap bit becomes a byte offset: an addressing unit
-// is one cluster of dd_bit sectors.
+// Geometry of a disk: LSN 0 decoded and checked.  The only place where a
+// sector number, a segment length or a bitmap bit becomes a byte offset.
+// Every LSN and every segment length counts 256-byte sectors, whatever the
+// cluster size; only the bitmap works in clusters: bit b stands for
+// sectors b * dd_bit .. b * dd_bit + dd_bit - 1.
 struct disk_geometry {
-    std::uint32_t total_units = 0;      // dd_tot
-    std::uint32_t cluster_sectors = 0;  // dd_bit
+    std::uint32_t total_units = 0;      // dd_tot, sectors
+    std::uint32_t cluster_sectors = 0;  // dd_bit, a power of two
     std::uint32_t bitmap_bytes = 0;     // dd_map
     std::uint32_t root_fd = 0;          // dd_dir
-    std::uint32_t sas = 0;              // pd_sas, units per new segment (0: unset)
-    std::uint32_t unit_bytes = 0;       // bytes of one addressing unit
+    std::uint32_t sas = 0;              // pd_sas, sectors per new segment (0: unset)
+    std::uint32_t unit_bytes = 0;       // bytes of one addressing unit: a sector
 
     std::uint64_t unit_offset(std::uint64_t lsn) const { return lsn * unit_bytes; }
-    std::uint64_t unit_bit(std::uint64_t lsn) const { return lsn; }
+    std::uint64_t unit_bit(std::uint64_t lsn) const { return lsn / cluster_sectors; }
+    // Bits the disk's clusters need: the last one may be partial.
+    std::uint64_t cluster_count() const { return (std::uint64_t{total_units} + cluster_sectors - 1) / cluster_sectors; }
     std::uint64_t disk_bytes() const { return std::uint64_t{total_units} * unit_bytes; }
     // First byte after LSN 0 and the sectors of the bitmap: no FD or file
     // data may lie below it.
     std::uint64_t system_area_end() const {
         return SECTOR_SIZE + (std::uint64_t{bitmap_bytes} + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
     }
-    // First unit above the system area.
+    // First sector above the system area.
     std::uint64_t first_data_unit() const { return (system_area_end() + unit_bytes - 1) / unit_bytes; }
-    // True when units lsn .. lsn + units - 1 exist and lie above the system area.
+    // First cluster wholly above the system area: the first that allocation
+    // may hand out.
+    std::uint64_t first_data_bit() const { return (first_data_unit() + cluster_sectors - 1) / cluster_sectors; }
+    // True when sectors lsn .. lsn + units - 1 exist and lie above the system area.
     bool units_sane(std::int64_t lsn, std::int64_t units) const {
         return lsn > 0 && units >= 0 && lsn + units <= std::int64_t{total_units} &&
                unit_offset(static_cast<std::uint64_t>(lsn)) >= system_area_end();
     }
 };
 
-// Decodes the 256 bytes of LSN 0.  249 when they cannot describe an RBF disk:
-// dd_tot 0, dd_bit 0, a bitmap of fewer than dd_tot / dd_bit bits or longer
+// Decodes the 256 bytes of LSN 0.  1 for a dd_bit that is not a power of
+// two up to 32768; 249 when they cannot describe an RBF disk: dd_tot 0,
+// dd_bit 0, a bitmap of fewer than dd_tot / dd_bit bits or longer
 // than those bits need by more than a sector, or the root FD outside the
 // disk or inside LSN 0 and the bitmap.
 error_code decode_geometry(const u_char* lsn0, disk_geometry* geometry);

@@ -5,6 +5,7 @@
 // units, and cleared only after nothing on the disk points at them.  A raw
 // path keeps the copy it was opened with, written back at its close.
 #include <algorithm>
+#include <utility>
 
 #include "rbf/claims.h"
 #include "rbf/internal.h"
@@ -23,19 +24,25 @@ allocation_map& loaded_map(_pd& p) {
     m.bits.resize(image_read(*p.img, SECTOR_SIZE, m.bits.data(), m.bits.size()));
     m.bytes_wanted = p.geo.bitmap_bytes;
     m.loaded = true;
-    // The system units are in use whatever a damaged bitmap says: they are
-    // never handed out, and the next write-back marks them on the disk too.
+    // The system clusters are in use whatever a damaged bitmap says: they
+    // are never handed out, and the next write-back marks them on the disk
+    // too.
     const std::span<u_char> bits(m.bits);
-    const auto mark = [&](std::int64_t first, std::int64_t count) {
-        for (std::int64_t u = first; u < first + count; ++u)
-            if (!_os9_ckbit(bits, static_cast<int>(u))) {
-                _os9_allbit(bits, static_cast<int>(u), 1);
-                map_changed(p, u, 1);
-            }
+    const auto mark = [&](std::int64_t bit) {
+        if (!_os9_ckbit(bits, static_cast<int>(bit))) {
+            _os9_allbit(bits, static_cast<int>(bit), 1);
+            map_changed(p, bit, 1);
+        }
     };
-    mark(0, static_cast<std::int64_t>(p.geo.first_data_unit()));
-    mark(p.geo.root_fd, 1);
+    for (std::int64_t b = 0; b < static_cast<std::int64_t>(p.geo.first_data_bit()); ++b) mark(b);
+    mark(static_cast<std::int64_t>(p.geo.unit_bit(p.geo.root_fd)));
     return m;
+}
+
+// The clusters that sectors first .. first + count - 1 touch.
+std::pair<std::int64_t, std::int64_t> bits_of(const _pd& p, std::int64_t first, std::int64_t count) {
+    const std::int64_t c = p.geo.cluster_sectors;
+    return {first / c, (first + count - 1) / c + 1};
 }
 
 }  // namespace
@@ -50,14 +57,20 @@ std::span<u_char> alloc_bitmap(_pd& p) {
 }
 
 std::int64_t alloc_limit(_pd& p) {
-    return std::min<std::int64_t>(disk_units(p), static_cast<std::int64_t>(alloc_bitmap(p).size()) * 8);
+    return std::min<std::int64_t>(static_cast<std::int64_t>(p.geo.cluster_count()),
+                                  static_cast<std::int64_t>(alloc_bitmap(p).size()) * 8);
 }
 
 bool system_unit(const _pd& p, std::int64_t lsn) {
     return lsn < static_cast<std::int64_t>(p.geo.first_data_unit()) || lsn == p.geo.root_fd;
 }
 
-void map_changed(_pd& p, std::int64_t first, std::int64_t count) {
+bool system_bit(const _pd& p, std::int64_t bit) {
+    return bit < static_cast<std::int64_t>(p.geo.first_data_bit()) ||
+           bit == static_cast<std::int64_t>(p.geo.unit_bit(p.geo.root_fd));
+}
+
+void map_changed(_pd& p, std::int64_t first, std::int64_t count) {  // bits
     if (p.israw || !p.img || count <= 0 || first < 0) return;
     allocation_map& m = p.img->map;
     if (!m.loaded) return;
@@ -74,20 +87,23 @@ void map_changed(_pd& p, std::int64_t first, std::int64_t count) {
 }
 
 void take_units(_pd& p, std::int64_t first, std::int64_t count) {
-    _os9_allbit(alloc_bitmap(p), static_cast<int>(first), static_cast<int>(count));
-    map_changed(p, first, count);
+    if (count <= 0) return;
+    const auto [from, to] = bits_of(p, first, count);
+    _os9_allbit(alloc_bitmap(p), static_cast<int>(from), static_cast<int>(to - from));
+    map_changed(p, from, to - from);
 }
 
 void give_units(_pd& p, std::int64_t first, std::int64_t count) {
+    if (count <= 0 || first < 0) return;
     std::span<u_char> bits = alloc_bitmap(p);
-    const std::int64_t end = first + count;
-    for (std::int64_t at = std::max<std::int64_t>(first, 0); at < end;) {
-        if (system_unit(p, at)) {
+    const auto [from, to] = bits_of(p, first, count);
+    for (std::int64_t at = from; at < to;) {
+        if (system_bit(p, at)) {
             ++at;
             continue;
         }
         std::int64_t stop = at;
-        while (stop < end && !system_unit(p, stop)) ++stop;
+        while (stop < to && !system_bit(p, stop)) ++stop;
         _os9_delbit(bits, static_cast<int>(at), static_cast<int>(stop - at));
         map_changed(p, at, stop - at);
         at = stop;

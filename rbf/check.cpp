@@ -20,8 +20,8 @@ using namespace detail;
 
 namespace {
 
-constexpr std::int64_t NOBODY = -1;
-constexpr std::int64_t SYSTEM = 0;
+constexpr std::int32_t NOBODY = -1;
+constexpr std::int32_t SYSTEM = 0;  // LSN 0 is never an FD
 
 struct fd_info {
     std::string place;  // the first pathlist that reached it
@@ -47,7 +47,7 @@ struct walker {
     _pd& p;
     const check_options& options;
     check_result& result;
-    std::vector<std::int64_t> owner;  // per unit: NOBODY, SYSTEM or the FD's LSN
+    std::vector<std::int32_t> owner;  // per sector: NOBODY, SYSTEM or the FD's LSN
     std::unordered_map<std::uint32_t, fd_info> fds;
     bool changed = false;
 
@@ -68,7 +68,7 @@ struct walker {
     // Claims the units of an FD; a unit someone owns already is a cross-link:
     // with repair, the list is cut before the first shared segment.
     void claim(const std::string& place, std::uint32_t lsn, fd_stats& fd, bool* fd_dirty) {
-        owner[lsn] = lsn;
+        owner[lsn] = static_cast<std::int32_t>(lsn);
         bool ended = false;
         std::int64_t allocated = 0;
         for (int k = 0; k < SEGMENT_COUNT; ++k) {
@@ -104,7 +104,8 @@ struct walker {
                 }
             }
             for (std::int64_t u = first; u < first + count; ++u)
-                if (owner[static_cast<std::size_t>(u)] == NOBODY) owner[static_cast<std::size_t>(u)] = lsn;
+                if (owner[static_cast<std::size_t>(u)] == NOBODY)
+                    owner[static_cast<std::size_t>(u)] = static_cast<std::int32_t>(lsn);
             allocated += count * unit_bytes(p);
         }
         if (options.repair) {
@@ -283,47 +284,56 @@ struct walker {
         }
     }
 
+    // The bitmap against the ownership, cluster by cluster: a cluster is in
+    // use when a sector of it is owned, or when it is not wholly on the disk.
     void check_bitmap() {
         std::vector<u_char> bits(p.geo.bitmap_bytes);
         bits.resize(image_read(*p.img, SECTOR_SIZE, bits.data(), bits.size()));
         const std::int64_t total = disk_units(p);
-        auto used = [&](std::int64_t u) { return static_cast<std::size_t>(u / 8) < bits.size() && (bits[u / 8] & (0x80 >> (u % 8))); };
-        std::int64_t leaked = 0, first_leak = -1, dangerous = 0;
-        for (std::int64_t u = 0; u < total; ++u) {
-            const bool owned = owner[static_cast<std::size_t>(u)] != NOBODY;
-            if (used(u)) ++result.units_used;
-            else ++result.units_free;
-            if (used(u) && !owned) {
-                if (first_leak < 0) first_leak = u;
+        const std::int64_t c = p.geo.cluster_sectors;
+        const auto nbits = static_cast<std::int64_t>(bits.size()) * 8;
+        auto used = [&](std::int64_t b) { return (bits[static_cast<std::size_t>(b / 8)] & (0x80 >> (b % 8))) != 0; };
+        auto owned_by = [&](std::int64_t b) {
+            for (std::int64_t u = b * c; u < std::min((b + 1) * c, total); ++u)
+                if (owner[static_cast<std::size_t>(u)] != NOBODY) return owner[static_cast<std::size_t>(u)];
+            return NOBODY;
+        };
+        std::int64_t leaked = 0, first_leak = -1, dangerous = 0, past_free = 0;
+        for (std::int64_t b = 0; b < nbits; ++b) {
+            const bool whole = (b + 1) * c <= total;
+            const std::int32_t who = b * c < total ? owned_by(b) : NOBODY;
+            if (b * c < total) used(b) ? ++result.units_used : ++result.units_free;
+            if (!whole) {
+                if (!used(b) && who == NOBODY) ++past_free;
+            } else if (used(b) && who == NOBODY) {
+                if (first_leak < 0) first_leak = b;
                 ++leaked;
-            } else if (!used(u) && owned) {
+            }
+            if (!used(b) && who != NOBODY) {
                 ++dangerous;
-                problem(owner_name(owner[static_cast<std::size_t>(u)]), static_cast<std::uint32_t>(u),
-                        "unit " + std::to_string(u) + " is in use but marked free", options.repair);
+                problem(owner_name(who), static_cast<std::uint32_t>(b * c),
+                        "cluster " + std::to_string(b) + " is in use but marked free", options.repair);
             }
         }
         result.leaked = static_cast<std::uint64_t>(leaked);
         if (leaked)
-            problem("/", static_cast<std::uint32_t>(first_leak),
+            problem("/", static_cast<std::uint32_t>(first_leak * c),
                     std::to_string(leaked) + " units marked in use belong to nothing (leaked), the first " +
                         std::to_string(first_leak),
                     options.repair);
-        std::int64_t past_free = 0;
-        for (std::int64_t u = total; u < static_cast<std::int64_t>(bits.size()) * 8; ++u)
-            if (!used(u)) ++past_free;
         if (past_free)
             problem("/", static_cast<std::uint32_t>(total),
                     std::to_string(past_free) + " bits past the end of the disk are not marked in use", options.repair);
         if (!options.repair || (!leaked && !dangerous && !past_free)) return;
-        // The bitmap rebuilt from the ownership: owned units and the bits past
-        // the disk's end in use, everything else free.
+        // The bitmap rebuilt from the ownership.
         std::fill(bits.begin(), bits.end(), 0);
-        for (std::int64_t u = 0; u < static_cast<std::int64_t>(bits.size()) * 8; ++u)
-            if (u >= total || owner[static_cast<std::size_t>(u)] != NOBODY) bits[u / 8] |= static_cast<u_char>(0x80 >> (u % 8));
-        image_put(p, SECTOR_SIZE, bits.data(), bits.size());
         result.units_used = result.units_free = 0;
-        for (std::int64_t u = 0; u < total; ++u)
-            owner[static_cast<std::size_t>(u)] != NOBODY ? ++result.units_used : ++result.units_free;
+        for (std::int64_t b = 0; b < nbits; ++b) {
+            const bool in_use = (b + 1) * c > total || owned_by(b) != NOBODY;
+            if (in_use) bits[static_cast<std::size_t>(b / 8)] |= static_cast<u_char>(0x80 >> (b % 8));
+            if (b * c < total) in_use ? ++result.units_used : ++result.units_free;
+        }
+        image_put(p, SECTOR_SIZE, bits.data(), bits.size());
         result.leaked = 0;
     }
 };

@@ -99,19 +99,18 @@ std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {
     if (!p.img) return 0;
     if (!p.img->claims) p.img->claims = gather(p);
     const unit_claims& c = *p.img->claims;
+    const auto total = static_cast<std::int64_t>(c.count.size());
+    const std::int64_t cs = p.geo.cluster_sectors;
+    auto claimed = [&](std::int64_t u) { return u >= 0 && u < total && c.count[static_cast<std::size_t>(u)] > 0; };
     std::int64_t kept = 0;
     for (const auto& [first, count] : runs) {
-        std::int64_t at = first;
-        const std::int64_t end = first + count;
-        while (at < end) {
-            const bool claimed = at < static_cast<std::int64_t>(c.count.size()) && c.count[static_cast<std::size_t>(at)] > 0;
-            std::int64_t stop = at + 1;
-            while (stop < end && (stop < static_cast<std::int64_t>(c.count.size()) &&
-                                  c.count[static_cast<std::size_t>(stop)] > 0) == claimed)
-                ++stop;
-            if (claimed) kept += stop - at;
-            else give_units(p, at, stop - at);
-            at = stop;
+        for (std::int64_t u = first; u < first + count; ++u)
+            if (claimed(u)) ++kept;
+        // A cluster goes only when none of its sectors is claimed.
+        for (std::int64_t b = first / cs; count > 0 && b <= (first + count - 1) / cs; ++b) {
+            bool free = true;
+            for (std::int64_t u = b * cs; u < (b + 1) * cs && free; ++u) free = !claimed(u);
+            if (free) give_units(p, b * cs, cs);
         }
     }
     return kept;

@@ -28,10 +28,12 @@ fd_dentry entry_for(const std::string& name, std::int64_t lsn) {
 error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn) {
     // The lowest free unit outside the system units, marked in use on the
     // disk before the FD is written there.
-    const std::int64_t first = std::max<std::int64_t>(2, static_cast<std::int64_t>(parent.geo.first_data_unit()));
-    const std::int64_t at = getfreebit_from(alloc_bitmap(parent), first, alloc_limit(parent));
-    if (at < 0) return E_FULL;
-    map_changed(parent, at, 1);
+    // An FD takes a whole cluster: the lowest free one above the system area.
+    const std::int64_t bit = getfreebit_from(alloc_bitmap(parent), static_cast<std::int64_t>(parent.geo.first_data_bit()),
+                                             alloc_limit(parent));
+    if (bit < 0) return E_FULL;
+    map_changed(parent, bit, 1);
+    const std::int64_t at = bit * parent.geo.cluster_sectors;
     error_code ec = bitmap_sync(parent);
     if (!ec) ec = fd_store(parent, at, fd);
     if (ec) {

@@ -1,5 +1,6 @@
 // The layout of a new disk: LSN 0, the allocation bitmap and the root
 // directory, with every other sector free and zero.
+#include <algorithm>
 #include <cstring>
 
 #include "os9conv.h"
@@ -17,40 +18,62 @@ constexpr long long LARGEST_LSN_COUNT = 0xFFFFFF;
 constexpr long long LARGEST_BITMAP_BYTES = 0xFFFF;  // dd_map is 16 bits
 
 struct layout {
-    long long total;     // sectors
-    int map_bytes;       // dd_map
-    int bitmap_sectors;  // sectors the bitmap occupies
-    int root_units;      // the root directory's FD and data
-    int allocated;       // LSN 0, the bitmap and the root
-    int dd_dir;
+    long long total;       // sectors
+    long long cluster;     // dd_bit
+    long long clusters;    // bits: the last cluster may be partial
+    int map_bytes;         // dd_map
+    int bitmap_sectors;    // sectors the bitmap occupies
+    long long dd_dir;      // the first cluster after LSN 0 and the bitmap
+    long long root_data;   // sectors of the root's data: whole clusters
+    long long allocated;   // sectors from LSN 0 to the end of the root's data
 };
 
 layout layout_of(const format_params& f) {
     layout l{};
     l.total = static_cast<long long>(f.tracks) * f.sectors_per_track * f.sides;
-    l.map_bytes = static_cast<int>(l.total / 8 + 1);
+    l.cluster = std::max(f.cluster_size, 1);
+    l.clusters = (l.total + l.cluster - 1) / l.cluster;
+    // One bit per cluster.  A one-sector-cluster disk gets a byte more than
+    // its bits need, as formatters have always written it; larger clusters
+    // get what the bits need, so that the largest disks fit.
+    l.map_bytes = static_cast<int>(l.cluster == 1 ? l.clusters / 8 + 1 : (l.clusters + 7) / 8);
     l.bitmap_sectors = l.map_bytes / SECTOR_SIZE + 1;
-    l.root_units = SAS(2, f.sas);
-    l.allocated = 1 + l.bitmap_sectors + l.root_units;
-    l.dd_dir = l.map_bytes / SECTOR_SIZE + 2;
+    // LSN 0 and the bitmap take whole clusters; the root's FD takes the next
+    // one, its data (pd_sas sectors less the FD's, as whole clusters) follows.
+    l.dd_dir = (1 + l.bitmap_sectors + l.cluster - 1) / l.cluster * l.cluster;
+    l.root_data = (SAS(2, f.sas) - 1 + l.cluster - 1) / l.cluster * l.cluster;
+    l.allocated = l.dd_dir + l.cluster + l.root_data;
     return l;
 }
+
+bool power_of_two(long long n) { return n > 0 && (n & (n - 1)) == 0; }
 
 }  // namespace
 
 format_fault format_check(const format_params& f) {
     long long total = static_cast<long long>(f.tracks) * f.sectors_per_track * f.sides;
-    if (total > LARGEST_LSN_COUNT || total / 8 + 1 > LARGEST_BITMAP_BYTES) return format_fault::too_large;
-    if (f.sas <= 0) return format_fault::too_few_sectors;
+    if (!power_of_two(f.cluster_size) || f.cluster_size > 32768) return format_fault::bad_cluster;
+    if (total > LARGEST_LSN_COUNT) return format_fault::too_large;
     const layout l = layout_of(f);
+    if (l.map_bytes > LARGEST_BITMAP_BYTES) return format_fault::too_large;
+    if (f.sas <= 0) return format_fault::too_few_sectors;
     if (l.total <= 3 || l.total < l.allocated) return format_fault::too_few_sectors;
     return format_fault::none;
+}
+
+int format_cluster_needed(const format_params& f) {
+    format_params g = f;
+    for (g.cluster_size = 1; g.cluster_size <= 32768; g.cluster_size *= 2)
+        if (layout_of(g).total <= LARGEST_LSN_COUNT && layout_of(g).map_bytes <= LARGEST_BITMAP_BYTES)
+            return g.cluster_size;
+    return 0;
 }
 
 std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_bytes) {
     const layout l = layout_of(f);
     *total_bytes = static_cast<std::uint64_t>(l.total) * SECTOR_SIZE;
     std::vector<u_char> head(static_cast<std::size_t>(l.allocated) * SECTOR_SIZE, 0);
+    const int first_partial = static_cast<int>(l.total / l.cluster);  // no whole cluster from here on
 
     // LSN 0.
     auto* s0 = reinterpret_cast<lsn0_sect*>(head.data());
@@ -79,25 +102,25 @@ std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_byt
     s0->pd_ilv = 3;
     s0->pd_sas = static_cast<u_char>(f.sas);
 
-    // Bitmap: units past the disk's end, then LSN 0, the bitmap sectors and
-    // the root directory's allocation.
+    // Bitmap: clusters not wholly on the disk, then LSN 0, the bitmap
+    // sectors and the root directory's allocation.
     u_char* bitmap = head.data() + SECTOR_SIZE;
     const std::size_t bitmap_bytes = static_cast<std::size_t>(l.bitmap_sectors) * SECTOR_SIZE;
-    _os9_allocate_bits(bitmap, bitmap_bytes, static_cast<int>(l.total),
-                       static_cast<int>(static_cast<long long>(bitmap_bytes) * 8 - l.total));
-    _os9_allocate_bits(bitmap, bitmap_bytes, 0, l.allocated);
+    _os9_allocate_bits(bitmap, bitmap_bytes, first_partial,
+                       static_cast<int>(static_cast<long long>(bitmap_bytes) * 8 - first_partial));
+    _os9_allocate_bits(bitmap, bitmap_bytes, 0, static_cast<int>(l.allocated / l.cluster));
 
     // Root directory: its FD, then its data with ".." and ".".
-    u_char* root = bitmap + bitmap_bytes;
+    u_char* root = head.data() + l.dd_dir * SECTOR_SIZE;
     auto* fd = reinterpret_cast<fd_stats*>(root);
     fd->fd_att = ATT_NEWDIR;
     UnixToOS9Time(f.when, fd->fd_dat);
     fd->fd_lnk = 1;
     put_be32(fd->fd_siz, 2 * DIRENT_SIZE);
     std::memcpy(fd->fd_creat, fd->fd_dat, 3);
-    put_be24(fd->fd_seg[0].lsn, static_cast<std::uint32_t>(l.dd_dir + 1));
-    put_be16(fd->fd_seg[0].num, static_cast<std::uint32_t>(l.root_units - 1));
-    auto* entries = reinterpret_cast<fd_dentry*>(root + SECTOR_SIZE);
+    put_be24(fd->fd_seg[0].lsn, static_cast<std::uint32_t>(l.dd_dir + l.cluster));
+    put_be16(fd->fd_seg[0].num, static_cast<std::uint32_t>(l.root_data));
+    auto* entries = reinterpret_cast<fd_dentry*>(root + l.cluster * SECTOR_SIZE);
     entries[0].name[0] = '.';
     entries[0].name[1] = '.' | 0x80;
     put_be24(entries[0].lsn, static_cast<std::uint32_t>(l.dd_dir));

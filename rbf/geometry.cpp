@@ -12,7 +12,7 @@ error_code decode_geometry(const u_char* s0, disk_geometry* g) {
     d.bitmap_bytes = get_be16(lsn0->dd_map);
     d.root_fd = get_be24(lsn0->dd_dir);
     d.sas = lsn0->pd_sas;
-    d.unit_bytes = d.cluster_sectors * SECTOR_SIZE;
+    d.unit_bytes = SECTOR_SIZE;
     if (d.total_units == 0 || d.cluster_sectors == 0) return E_BTYP;
     const std::uint64_t bits_needed = (std::uint64_t{d.total_units} + d.cluster_sectors - 1) / d.cluster_sectors;
     if (std::uint64_t{d.bitmap_bytes} * 8 < bits_needed) return E_BTYP;
@@ -22,6 +22,9 @@ error_code decode_geometry(const u_char* s0, disk_geometry* g) {
     if (d.bitmap_bytes > (bits_needed + 7) / 8 + SECTOR_SIZE) return E_BTYP;
     // The root's FD lies on the disk, above LSN 0 and the bitmap.
     if (d.root_fd >= d.total_units || d.root_fd < d.first_data_unit()) return E_BTYP;
+    // A disk all the same, but with clusters that are not 1, 2, 4, ... 32768
+    // sectors as OS-9 allows: not one to use.
+    if (d.cluster_sectors > 32768 || (d.cluster_sectors & (d.cluster_sectors - 1)) != 0) return E_GENERAL;
     *g = d;
     return E_SUCCESS;
 }

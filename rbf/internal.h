@@ -90,16 +90,20 @@ bool load_bitmap(_pd& p);
 // delivered fewer.  A file path's is the image's one map (system units
 // always set in it); a raw path's is its own copy.
 std::span<u_char> alloc_bitmap(_pd& p);
-// Units that allocation may hand out: below dd_tot and inside alloc_bitmap.
+// Bits (clusters) that allocation may consider: the disk's clusters, as far
+// as alloc_bitmap holds them.
 std::int64_t alloc_limit(_pd& p);
 // LSN 0, the bitmap's units and the root's FD: never allocated, freed or
 // written as a file's data, whatever a damaged FD or bitmap says.
 bool system_unit(const _pd& p, std::int64_t lsn);
-// Notes that bits first .. first + count - 1 of the map changed.
+// A cluster holding a system sector (LSN 0, the bitmap, the root's FD).
+bool system_bit(const _pd& p, std::int64_t bit);
+// Notes that bits (clusters) first .. first + count - 1 of the map changed.
 void map_changed(_pd& p, std::int64_t first, std::int64_t count);
-// Sets the units in the map.
+// Sets the clusters of sectors first .. first + count - 1 in the map.
 void take_units(_pd& p, std::int64_t first, std::int64_t count);
-// Clears the units in the map, system units excepted.
+// Clears the clusters of sectors first .. first + count - 1 in the map,
+// those holding system sectors excepted.
 void give_units(_pd& p, std::int64_t first, std::int64_t count);
 // Writes the changed part of the map to the image: 0, or the write's error
 // (the map is then read afresh when next used).  Raw paths write theirs at

@@ -104,7 +104,9 @@ error_code _os9_truncate_seg_list(os9_path_id path) {
         if (!units_sane(*path, list.seg[k].lsn, list.seg[k].units)) return E_SUCCESS;
         units += list.seg[k].units;
     }
-    std::int64_t keep = std::min<std::int64_t>(units, fd_size(fd) / unit_bytes(*path) + 1);
+    // Whole clusters: the size's, plus at most one.
+    const std::int64_t c = path->geo.cluster_sectors;
+    std::int64_t keep = std::min<std::int64_t>(units, (fd_size(fd) / (c * unit_bytes(*path)) + 1) * c);
     std::int64_t drop = units - keep;
     if (drop <= 0) return E_SUCCESS;
     std::vector<std::pair<std::int64_t, std::int64_t>> freed;

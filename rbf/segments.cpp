@@ -140,17 +140,11 @@ void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
     for (int k = 0; k < list.count; ++k) {
         const segment& s = list.seg[k];
         if (s.units <= 0 || !units_sane(p, s.lsn, s.units)) continue;
-        const std::int64_t end = s.lsn + s.units;
-        for (std::int64_t at = s.lsn; at < end;) {
-            if (system_unit(p, at)) {
-                ++at;
-                continue;
-            }
-            std::int64_t stop = at;
-            while (stop < end && !system_unit(p, stop)) ++stop;
-            _os9_delbit(bitmap, static_cast<int>(unit_bit(p, at)), static_cast<int>(stop - at));
-            at = stop;
-        }
+        // The clusters the segment touches, those holding system sectors excepted.
+        const std::int64_t from = s.lsn / p.geo.cluster_sectors;
+        const std::int64_t to = (s.lsn + s.units - 1) / p.geo.cluster_sectors + 1;
+        for (std::int64_t b = from; b < to; ++b)
+            if (!system_bit(p, b)) _os9_delbit(bitmap, static_cast<int>(b), 1);
     }
 }
 

@@ -78,7 +78,7 @@ error_code _os9_usage(os9_path_id path, os9_usage* usage) {
     u.unit_bytes = path->geo.unit_bytes;
     // Bits the image's bitmap does not hold count as in use.
     const std::span<const u_char> map(path->bitmap);
-    const std::uint64_t held = std::min<std::uint64_t>(u.total_units, std::uint64_t{map.size()} * 8);
+    const std::uint64_t held = std::min<std::uint64_t>(path->geo.cluster_count(), std::uint64_t{map.size()} * 8);
     std::uint64_t run = 0;
     for (std::uint64_t k = 0; k < held;) {
         const u_char byte = map[k >> 3];

@@ -43,6 +43,9 @@ error_code native_write(os9_path_id path, const void* buffer, int* size) {
     return E_SUCCESS;
 }
 
+// A new segment of pd_sas sectors rounded up to whole clusters (one when
+// pd_sas is unset or more than half the disk), at the lowest run of free
+// clusters above the system area.
 error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken) {
     std::int64_t tot = disk_units(*path);
     int sas = static_cast<int>(path->geo.sas);
@@ -50,11 +53,14 @@ error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken
         sas = 1;
         path->geo.sas = 1;  // in memory only
     }
+    const std::int64_t c = path->geo.cluster_sectors;
+    // A segment's length is 16 bits of sectors.
+    const std::int64_t want = std::clamp<std::int64_t>((sas + c - 1) / c, 1, std::max<std::int64_t>(0xFFFF / c, 1));
     std::span<u_char> bitmap = alloc_bitmap(*path);
     std::int64_t limit = alloc_limit(*path);
-    // Units below the first that may hold data (LSN 0, the bitmap) never count
-    // as free, whatever a damaged bitmap says.
-    std::int64_t first = static_cast<std::int64_t>(path->geo.first_data_unit());
+    // Clusters holding LSN 0 or the bitmap never count as free, whatever a
+    // damaged bitmap says.
+    std::int64_t first = static_cast<std::int64_t>(path->geo.first_data_bit());
     std::int64_t count = 0;
     for (std::int64_t k = first; k < limit;) {
         if (count == 0 && (k & 7) == 0 && bitmap[k >> 3] == 0xFF) {
@@ -63,12 +69,14 @@ error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken
         }
         if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
             count = 0;
-        } else if (++count == sas) {
-            int start = static_cast<int>(k - sas + 1);
-            take_units(*path, start, sas);
-            if (taken) taken->push_back({start, sas});
-            *cluster = start;
-            *size = sas;
+        } else if (++count == want) {
+            const std::int64_t start = (k - want + 1) * c;
+            // The disk's last cluster may be partial: the segment stops at the end.
+            const std::int64_t sectors = std::min<std::int64_t>(want * c, tot - start);
+            take_units(*path, start, sectors);
+            if (taken) taken->push_back({static_cast<int>(start), static_cast<int>(sectors)});
+            *cluster = static_cast<int>(start);
+            *size = static_cast<int>(sectors);
             return E_SUCCESS;
         }
         ++k;
@@ -80,16 +88,19 @@ int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken
     int used = 0;
     while (used < SEGMENT_COUNT && get_be24(segptr[used].lsn) != 0) ++used;
     if (used > 0) {
+        // Growth in place: the last segment lengthened by the cluster after it.
         fd_seg& last = segptr[used - 1];
+        const std::int64_t c = path->geo.cluster_sectors;
         std::int64_t num = get_be16(last.num);
         std::int64_t next = std::int64_t{get_be24(last.lsn)} + num;
+        const std::int64_t bit = next / c;
         std::span<u_char> bitmap = alloc_bitmap(*path);
-        if (num + 1 <= 0xFFFF && next < alloc_limit(*path) && units_sane(*path, next, 1) &&
-            !system_unit(*path, next) && !_os9_ckbit(bitmap, static_cast<int>(unit_bit(*path, next)))) {
-            take_units(*path, next, 1);
-            if (taken) taken->push_back({static_cast<int>(next), 1});
-            put_be16(last.num, static_cast<std::uint32_t>(num + 1));
-            *delta = static_cast<int>(unit_bytes(*path));
+        if (next % c == 0 && num + c <= 0xFFFF && bit < alloc_limit(*path) && units_sane(*path, next, c) &&
+            !system_bit(*path, bit) && !_os9_ckbit(bitmap, static_cast<int>(bit))) {
+            take_units(*path, next, c);
+            if (taken) taken->push_back({static_cast<int>(next), static_cast<int>(c)});
+            put_be16(last.num, static_cast<std::uint32_t>(num + c));
+            *delta = static_cast<int>(c * unit_bytes(*path));
             return E_SUCCESS;
         }
         if (used == SEGMENT_COUNT) return E_SLF;

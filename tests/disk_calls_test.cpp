@@ -26,8 +26,11 @@ TEST(Geometry, UnitsBecomeBytesInOnePlace) {
     ASSERT_EQ(rbf::image_geometry(*img, &g), 0);
     EXPECT_EQ(g.total_units, 630u);
     EXPECT_EQ(g.cluster_sectors, 2u);
-    EXPECT_EQ(g.unit_bytes, 512u);
-    EXPECT_EQ(g.unit_offset(3), 1536u);
+    // Sectors address bytes; clusters only the bitmap.
+    EXPECT_EQ(g.unit_bytes, 256u);
+    EXPECT_EQ(g.unit_offset(3), 768u);
+    EXPECT_EQ(g.unit_bit(5), 2u);
+    EXPECT_EQ(g.cluster_count(), 315u);
     EXPECT_EQ(g.root_fd, static_cast<std::uint32_t>(b.root()));
     EXPECT_EQ(rbf::image_geometry(*rbf::image_in_memory(bytes(255, 0)), &g), rbf::E_GENERAL);
 }

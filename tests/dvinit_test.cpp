@@ -256,14 +256,18 @@ TEST(DvInitProgram, TenSectorsIsTheSmallestDiskAndHasNoFreeSector) {
 
 TEST(DvInitProgram, DisksBeyondSixteenBitBitmapSizeAreTooLarge) {
     TempDir dir;
-    for (const auto& opts : std::vector<std::vector<std::string>>{
-             {"-t65535", "-s8"},              // dd_map would be 65536
-             {"-t32768", "-s16"},             // dd_map would be 65537
-             {"-t65535", "-s255", "-2"}}) {   // the largest geometry: beyond 3-byte LSNs
+    // A bitmap past 65,535 bytes: a larger cluster would fit, and the
+    // message says which; past 3-byte LSNs nothing fits.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-t65535", "-s8"}, "Disk too large: use -c2 or more\n"},           // dd_map would be 65536
+        {{"-t32768", "-s16"}, "Disk too large: use -c2 or more\n"},          // dd_map would be 65537
+        {{"-t32896", "-s255", "-2", "-c16"}, "Disk too large: use -c32 or more\n"},
+        {{"-t65535", "-s255", "-2"}, "Disk too large\n"}};  // beyond 3-byte LSNs
+    for (const auto& [opts, message] : cases) {
         std::vector<std::string> args = opts;
         args.push_back("big.dsk");
         dvtest::Run r = run_program("dvinit", args, dir.path());
-        EXPECT_EQ(r.err, "Disk too large\n") << opts[0] << " " << opts[1];
+        EXPECT_EQ(r.err, message) << opts[0] << " " << opts[1];
         EXPECT_EQ(r.status, 1);
         EXPECT_FALSE(exists(dir / "big.dsk")) << opts[0] << " " << opts[1];
     }

@@ -90,7 +90,9 @@ TEST(Frame, ProgramRuns) {
         {"dvinit", {"x.dsk", "-c0"}, junk, "", err(": bad number '0' in option -c (1 to 65535)\n", 1)},
         {"dvinit", {"x.dsk", "-c65536"}, junk, "", err(": bad number '65536' in option -c (1 to 65535)\n", 1)},
         {"dvinit", {"-t35", "-s18", "x.dsk"}, {}, "", err("", 0), 630 * 256},
-        {"dvinit", {"-t1", "-s255", "-c65535", "x.dsk"}, {}, "", err("", 0), 255 * 256},
+        {"dvinit", {"-t1", "-s255", "-c65535", "x.dsk"}, {}, "",
+         err(": the cluster size must be a power of two up to 32768\n", 1)},
+        {"dvinit", {"-t1", "-s255", "-c2", "x.dsk"}, {}, "", err("", 0), 255 * 256},
         {"dvinit", {"-t65535", "-s0", "x.dsk"}, {}, "", err("Too few sectors\n", 1)},
     };
     for (const Case& c : cases) {

@@ -59,14 +59,14 @@ TEST(FullDiskMakdir, DvnewdirReportsFullAndLeavesASoundDisk) {
 
 // ---- the space report on the largest geometry ------------------------------
 
-// dd_tot 0xFFFFFF and dd_bit 0xFFFF: dd_tot × cs × dd_bit is about 1.8e19
-// bytes, past a signed 64-bit number, although the capacity in K is not.
+// dd_tot 0xFFFFFF and dd_bit 32768: the report counts sectors, the bitmap
+// clusters; every product fits, and no cluster size is counted twice.
 TEST(SpaceReportArithmetic, CapacityOfTheLargestGeometryIsExact) {
     dvtest::TempDir dir;
     bytes img(512, 0);
     dvtest::put_be(img.data() + 0, 3, 0xFFFFFF);  // dd_tot
-    dvtest::put_be(img.data() + 4, 2, 33);        // dd_map: 257 clusters need 33 bytes
-    dvtest::put_be(img.data() + 6, 2, 0xFFFF);    // dd_bit
+    dvtest::put_be(img.data() + 4, 2, 64);        // dd_map: 512 clusters need 64 bytes
+    dvtest::put_be(img.data() + 6, 2, 32768);     // dd_bit
     dvtest::put_be(img.data() + 8, 3, 2);         // dd_dir
     img[26] = 126;                                // 2026-03-03 14:05
     img[27] = 3;
@@ -76,20 +76,18 @@ TEST(SpaceReportArithmetic, CapacityOfTheLargestGeometryIsExact) {
     img[31] = 'B';
     img[32] = 'I';
     img[33] = 'G' | 0x80;
-    // Bitmap: the 256 bytes the image holds after LSN 0, all clear.
+    img[256] = 0x80;  // cluster 0 (LSN 0, the bitmap, the root) in use; the last one is partial
+    img[256 + 63] = 0x01;
     dvtest::write_file(dir / "big.dsk", img);
 
-    const std::uint64_t total = 0xFFFFFF, spc = 0xFFFF, cs = 256 * spc;
-    // Capacity in K: total × 256 × spc × spc / 1024 = total × spc² / 4.
-    const std::uint64_t capacity_k = total * spc * spc / 4;
-    const std::uint64_t free_units = 256 * 8;  // the loaded bitmap's bits; the rest reads as in use
-    const std::uint64_t free_bytes = free_units * cs * spc;
+    const std::uint64_t total = 0xFFFFFF, spc = 32768;
+    const std::uint64_t free_sectors = 510 * spc;  // 512 clusters less the first and the partial last
     const std::string expect = "\n\"BIG\" created on 03/03/2026\n"
-                               "Capacity: " + std::to_string(capacity_k) + "K (16777215 sectors) 65535-sector clusters\n" +
-                               std::to_string(free_units) + " Free sectors, largest block " + std::to_string(free_units) +
+                               "Capacity: " + std::to_string(total * 256 / 1024) + "K (16777215 sectors) 32768-sector clusters\n" +
+                               std::to_string(free_sectors) + " Free sectors, largest block " + std::to_string(free_sectors) +
                                " sectors\n"
-                               "Free space: " + std::to_string(free_bytes / 1024) + "K (" + std::to_string(free_bytes) +
-                               " bytes)\n\n";
+                               "Free space: " + std::to_string(free_sectors * 256 / 1024) + "K (" +
+                               std::to_string(free_sectors * 256) + " bytes)\n\n";
 
     dvtest::Run r = dvtest::run_program("dvspace", {"big.dsk"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;

@@ -36,10 +36,12 @@ void write_file(const std::string& path, const bytes& data) {
 }
 
 ImageBuilder::ImageBuilder(int total_sectors, const std::string& disk_name, int sas, int dd_bit)
-    : total_(total_sectors), cs_(256 * dd_bit) {
-    map_bytes_ = total_ / 8 + 1;
+    : total_(total_sectors), cs_(256), c_(dd_bit) {
+    // One bit per cluster; one-sector clusters get the formatter's extra byte.
+    const int clusters = (total_ + c_ - 1) / c_;
+    map_bytes_ = c_ == 1 ? total_ / 8 + 1 : (clusters + 7) / 8;
     int bitmap_sectors = map_bytes_ / 256 + 1;
-    dd_dir_ = map_bytes_ / 256 + 2;
+    dd_dir_ = (1 + bitmap_sectors + c_ - 1) / c_ * c_;
     img_.assign(static_cast<std::size_t>(total_) * cs_, 0);
     unsigned char* s0 = img_.data();
     put_be(s0 + 0, 3, static_cast<std::uint32_t>(total_));
@@ -61,21 +63,32 @@ ImageBuilder::ImageBuilder(int total_sectors, const std::string& disk_name, int 
     s0[67] = 1;
     s0[76] = 3;
     s0[77] = static_cast<unsigned char>(sas);
-    // Units past the end of the disk, up to the end of the bitmap sectors.
-    mark(total_, bitmap_sectors * 256 * 8 - total_, true);
+    // Clusters not wholly on the disk, up to the end of the bitmap sectors.
+    mark_bits(total_ / c_, bitmap_sectors * 256 * 8 - total_ / c_);
     mark(0, 1 + bitmap_sectors, true);
-    mark(dd_dir_, 8, true);
-    make_fd(0xBF, {{dd_dir_ + 1, 7}}, 0, 1, dd_dir_);
+    const int root_data = (7 + c_ - 1) / c_ * c_;
+    mark(dd_dir_, c_ + root_data, true);
+    make_fd(0xBF, {{dd_dir_ + c_, root_data}}, 0, 1, dd_dir_);
     add_entry(dd_dir_, "..", dd_dir_);
     add_entry(dd_dir_, ".", dd_dir_);
 }
 
+void ImageBuilder::mark_bits(int first, int count) {
+    for (int k = first; k < first + count; ++k) {
+        std::size_t byte = 256 + static_cast<std::size_t>(k) / 8;
+        if (byte >= img_.size() || byte >= 256 + static_cast<std::size_t>(map_bytes_ / 256 + 1) * 256) continue;
+        img_[byte] |= static_cast<unsigned char>(0x80 >> (k % 8));
+    }
+}
+
 bool ImageBuilder::used(int unit) const {
-    return img_[256 + static_cast<std::size_t>(unit) / 8] & (0x80 >> (unit % 8));
+    const int bit = unit / c_;
+    return img_[256 + static_cast<std::size_t>(bit) / 8] & (0x80 >> (bit % 8));
 }
 
 void ImageBuilder::mark(int first, int count, bool in_use) {
-    for (int k = first; k < first + count; ++k) {
+    if (count <= 0) return;
+    for (int k = first / c_; k <= (first + count - 1) / c_; ++k) {
         std::size_t byte = 256 + static_cast<std::size_t>(k) / 8;
         if (byte >= img_.size() || byte >= 256 + static_cast<std::size_t>(map_bytes_ / 256 + 1) * 256) continue;
         unsigned char mask = static_cast<unsigned char>(0x80 >> (k % 8));
@@ -84,12 +97,15 @@ void ImageBuilder::mark(int first, int count, bool in_use) {
 }
 
 int ImageBuilder::alloc_run(int count) {
+    // Whole clusters, wholly on the disk.
+    const int want = (count + c_ - 1) / c_;
     int run = 0;
-    for (int k = 0; k < total_; ++k) {
-        run = used(k) ? 0 : run + 1;
-        if (run == count) {
-            mark(k - count + 1, count, true);
-            return k - count + 1;
+    for (int b = 0; b < total_ / c_; ++b) {
+        run = used(b * c_) ? 0 : run + 1;
+        if (run == want) {
+            const int first = (b - want + 1) * c_;
+            mark(first, want * c_, true);
+            return first;
         }
     }
     return -1;
@@ -173,7 +189,7 @@ void ImageBuilder::add_raw_entry(int dir, const bytes& raw32) {
         seglist segs = segments(dir);
         int lsn = alloc_run(8);
         if (lsn < 0) throw std::runtime_error("image full");
-        segs.emplace_back(lsn, 8);
+        segs.emplace_back(lsn, (8 + c_ - 1) / c_ * c_);
         set_segments(dir, segs);
     }
     write_data(dir, at, raw32);
@@ -194,6 +210,7 @@ int ImageBuilder::add_file(int dir, const std::string& name, const bytes& data, 
     if (use.empty()) {
         int units = static_cast<int>((data.size() + cs_ - 1) / cs_);
         if (units == 0) units = 1;
+        units = (units + c_ - 1) / c_ * c_;  // whole clusters
         int lsn = alloc_run(units);
         if (lsn < 0) throw std::runtime_error("image full");
         use.emplace_back(lsn, units);
@@ -210,7 +227,7 @@ int ImageBuilder::add_dir(int parent, const std::string& name, unsigned char att
     int fd = make_fd(att, {}, 0);
     int lsn = alloc_run(8);
     if (lsn < 0) throw std::runtime_error("image full");
-    set_segments(fd, {{lsn, 8}});
+    set_segments(fd, {{lsn, (8 + c_ - 1) / c_ * c_}});
     add_entry(fd, "..", parent);
     add_entry(fd, ".", fd);
     add_entry(parent, name, fd);

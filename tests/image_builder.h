@@ -16,7 +16,9 @@ class ImageBuilder {
 public:
     // A freshly formatted disk laid out as the formatter lays it out: LSN 0,
     // dd_map / 256 + 1 bitmap sectors, the root FD at dd_dir, 7 root data
-    // sectors, the rest free.  Only dd_bit 1 lays out data in clusters of 1.
+    // sectors, the rest free.  With dd_bit > 1 every LSN still counts
+    // sectors; the bitmap has a bit per cluster, and LSN 0 with the bitmap,
+    // each FD and each new segment take whole clusters.
     explicit ImageBuilder(int total_sectors = 630, const std::string& disk_name = "CoCo Disk", int sas = 8,
                           int dd_bit = 1);
 
@@ -24,10 +26,10 @@ public:
     int root() const { return dd_dir_; }
     int total() const { return total_; }
 
-    // Bitmap.
+    // Bitmap, by sector: a sector is in use when its cluster's bit is set.
     bool used(int unit) const;
-    void mark(int first, int count, bool in_use);
-    int alloc_run(int count);  // lowest run of `count` free units, marked; -1 if none
+    void mark(int first, int count, bool in_use);  // the clusters of these sectors
+    int alloc_run(int count);  // lowest run of whole free clusters holding `count` sectors, marked; -1 if none
 
     // FD sectors.  make_fd takes the lowest free unit (or `at`).
     int make_fd(unsigned char att, const seglist& segs, std::uint32_t size, int links = 1, int at = -1);
@@ -65,10 +67,12 @@ public:
     void save(const std::string& path) const;
 
 private:
+    void mark_bits(int first, int count);  // sets bits (clusters) directly
     long long unit_off(int unit) const { return static_cast<long long>(unit) * cs_; }
     bytes img_;
     int total_;
     int cs_;
+    int c_;  // sectors per cluster
     int dd_dir_;
     int map_bytes_;
 };

@@ -21,14 +21,17 @@ using dvtest::bytes;
 using dvtest::put_be;
 using dvtest::TempDir;
 
-// 16 KiB units (dd_bit 64), 0x40000 of them: a 4 GiB disk whose bitmap
-// needs only 512 bytes.  Root FD at unit 1, its data at unit 2 ("..", ".",
-// BIG), BIG's FD at unit 3 and its three segments of 0xFFFF units from unit
-// 4 on: about 3 GiB of file.
-constexpr int kUnit = 64 * 256;
-constexpr std::uint32_t kUnits = 0x40000;
-constexpr std::int64_t kSegBytes = std::int64_t{0xFFFF} * kUnit;
-constexpr std::int64_t kDataStart = std::int64_t{4} * kUnit;
+// The largest disk with clusters of 32 sectors: 0xFFFF00 sectors (nearly
+// 4 GiB), whose bitmap just fits in 65,535 bytes (sectors 1..256).  The root
+// FD takes cluster 9 (sector 288), its data ("..", ".", BIG) cluster 10;
+// BIG's FD is at sector 352, and its three segments of 0xFFE0 sectors end
+// at the last sector of the disk: its bytes lie past 4 GiB - 50 MB.
+constexpr int kUnit = 256;
+constexpr std::uint32_t kUnits = 0xFFFF00;
+constexpr std::int64_t kSegSectors = 0xFFE0;
+constexpr std::int64_t kSegBytes = kSegSectors * kUnit;
+constexpr std::int64_t kFirstData = kUnits - 3 * kSegSectors;
+constexpr std::int64_t kDataStart = kFirstData * kUnit;
 
 void put_at(int fd, std::int64_t off, const bytes& b) {
     ASSERT_EQ(pwrite(fd, b.data(), b.size(), off), static_cast<ssize_t>(b.size()));
@@ -49,35 +52,37 @@ void make_big_disk(const std::string& path, std::uint32_t size) {
     ASSERT_EQ(ftruncate(fd, std::int64_t{kUnits} * kUnit), 0);
     bytes s0(256, 0);
     put_be(s0.data(), 3, kUnits);
-    put_be(s0.data() + 4, 2, 512);  // dd_map
-    put_be(s0.data() + 6, 2, 64);   // dd_bit
-    put_be(s0.data() + 8, 3, 1);    // dd_dir
+    put_be(s0.data() + 4, 2, 65535);  // dd_map: 524,280 clusters
+    put_be(s0.data() + 6, 2, 32);     // dd_bit
+    put_be(s0.data() + 8, 3, 288);    // dd_dir
     put_at(fd, 0, s0);
-    bytes map(512, 0);
-    map[0] = 0xFF;  // units 0..7 in use: enough for the test's own layout
+    bytes map(65535, 0);
+    map[0] = 0xFF;  // clusters 0..11: LSN 0, the bitmap, the root, BIG's FD
+    map[1] = 0xF0;
+    for (std::int64_t b = kFirstData / 32; b < kUnits / 32; ++b) map[b / 8] |= static_cast<unsigned char>(0x80 >> (b % 8));
     put_at(fd, 256, map);
     bytes root(256, 0);
     root[0] = 0xBF;
     root[8] = 1;
     put_be(root.data() + 9, 4, 96);
-    put_be(root.data() + 16, 3, 2);
-    put_be(root.data() + 19, 2, 1);
-    put_at(fd, kUnit, root);
-    bytes dir = entry("..", 1);
-    bytes dot = entry(".", 1);
-    bytes big = entry("BIG", 3);
+    put_be(root.data() + 16, 3, 320);
+    put_be(root.data() + 19, 2, 32);
+    put_at(fd, 288 * kUnit, root);
+    bytes dir = entry("..", 288);
+    bytes dot = entry(".", 288);
+    bytes big = entry("BIG", 352);
     dir.insert(dir.end(), dot.begin(), dot.end());
     dir.insert(dir.end(), big.begin(), big.end());
-    put_at(fd, 2 * kUnit, dir);
+    put_at(fd, 320 * kUnit, dir);
     bytes fdb(256, 0);
     fdb[0] = 0x03;  // owner read and write
     fdb[8] = 1;
     put_be(fdb.data() + 9, 4, size);
     for (int k = 0; k < 3; ++k) {
-        put_be(fdb.data() + 16 + 5 * k, 3, static_cast<std::uint32_t>(4 + k * 0xFFFF));
-        put_be(fdb.data() + 19 + 5 * k, 2, 0xFFFF);
+        put_be(fdb.data() + 16 + 5 * k, 3, static_cast<std::uint32_t>(kFirstData + k * kSegSectors));
+        put_be(fdb.data() + 19 + 5 * k, 2, static_cast<std::uint32_t>(kSegSectors));
     }
-    put_at(fd, 3 * kUnit, fdb);
+    put_at(fd, 352 * kUnit, fdb);
     close(fd);
 }
 
@@ -113,9 +118,12 @@ TEST(LargeImage, RawReadNearTheEndOfAFourGiBDisk) {
     EXPECT_EQ(whole, INT_MAX);  // clamped: the disk holds 4 GiB
 }
 
-TEST(LargeImage, FileOfSizeFFFFFFFFReadsAndWritesAcrossTwoGiB) {
+// A file whose bytes lie near the end of a 4 GiB disk, with fd_siz
+// 0xFFFFFFFF: its last bytes read and write at the right image offsets,
+// and a read past its allocation (inside its size) ends there.
+TEST(LargeImage, FileAtTheEndOfAFourGiBDiskReadsAndWrites) {
     BigDisk d;
-    const std::int64_t at = std::int64_t{INT_MAX} - 4;
+    const std::int64_t at = 3 * kSegBytes - 10;  // the last 10 bytes the segments hold
     int fd = open(d.path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     put_at(fd, big_offset(at), bytes{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
@@ -126,37 +134,30 @@ TEST(LargeImage, FileOfSizeFFFFFFFFReadsAndWritesAcrossTwoGiB) {
     dvtest::Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), img, "BIG", 3), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, static_cast<int>(at), 0), 0);
-    char buf[10] = {};
-    int size = 10;
+    char buf[20] = {};
+    int size = 20;
     ASSERT_EQ(rbf::_os9_read(p.p, buf, &size), 0);
-    EXPECT_EQ(size, 10);
+    EXPECT_EQ(size, 10);  // the allocation ends there
     EXPECT_EQ(std::string(buf, 10), "0123456789");
-    EXPECT_EQ(p->filepos, at + 10);  // past INT_MAX, without wrapping
-    // A seek relative to a position the interface cannot express is refused
-    // and leaves the position alone.
-    EXPECT_EQ(rbf::_os9_seek(p.p, 0, 1), rbf::E_GENERAL);
-    EXPECT_EQ(p->filepos, at + 10);
-    EXPECT_EQ(rbf::_os9_gs_eof(p.p), 0);
-    int whole = 0;
-    ASSERT_EQ(rbf::_os9_gs_size(p.p, &whole), 0);
-    EXPECT_EQ(whole, INT_MAX);
     rbf::os9_stat st;
     ASSERT_EQ(rbf::_os9_stat(p.p, &st), 0);
     EXPECT_EQ(st.size, 0xFFFFFFFFu);
     EXPECT_EQ(st.allocated, static_cast<std::uint64_t>(3 * kSegBytes));
     EXPECT_EQ(st.segments, 3);
+    int whole = 0;
+    ASSERT_EQ(rbf::_os9_gs_size(p.p, &whole), 0);
+    EXPECT_EQ(whole, INT_MAX);  // clamped
 
-    // A write across 2^31 lands at the right image bytes.
     ASSERT_EQ(rbf::_os9_seek(p.p, static_cast<int>(at), 0), 0);
     size = 10;
     ASSERT_EQ(rbf::_os9_write(p.p, "abcdefghij", &size), 0);
-    EXPECT_EQ(p->filepos, at + 10);
     p.close();
     bytes got(10);
     fd = open(d.path.c_str(), O_RDONLY);
     ASSERT_EQ(pread(fd, got.data(), 10, big_offset(at)), 10);
     close(fd);
     EXPECT_EQ(std::string(got.begin(), got.end()), "abcdefghij");
+    EXPECT_EQ(big_offset(at) + 10, std::int64_t{kUnits} * 256);  // the disk's last byte
 }
 
 TEST(LargeImage, ImageThatShrinksWhileOpenGivesErrorsNotAFault) {

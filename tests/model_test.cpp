@@ -34,6 +34,7 @@ struct Geometry {
     int steps;
     unsigned seed;
     bool reaches_full;  // the run must meet a full disk
+    int cluster = 1;    // dd_bit
 };
 
 // What a file or directory should hold.
@@ -58,7 +59,7 @@ std::string leaf_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Free-space facts read straight from the image's bitmap (units below dd_tot).
+// Free-space facts read straight from the image's bitmap, in clusters.
 struct Space {
     int free = 0;
     int longest_run = 0;
@@ -76,13 +77,18 @@ Space space_of(const unsigned char* map, int total) {
     return s;
 }
 
-Space space_of(const bytes& img) { return space_of(img.data() + 256, dvtest::dd_tot(img)); }
+int clusters_of(const bytes& img) {
+    const int c = static_cast<int>(dvtest::be(img.data() + 6, 2));
+    return (dvtest::dd_tot(img) + c - 1) / c;
+}
+
+Space space_of(const bytes& img) { return space_of(img.data() + 256, clusters_of(img)); }
 
 // While a path is open for writing its allocations live in its own bitmap
 // copy (once it has read one); that copy is the disk's state for it.
 Space space_of(const bytes& img, rbf::os9_path_id p) {
     if (p->bitmap.empty()) return space_of(img);
-    return space_of(p->bitmap.data(), dvtest::dd_tot(img));
+    return space_of(p->bitmap.data(), clusters_of(img));
 }
 
 // Units a file's FD allocates.
@@ -96,8 +102,10 @@ int segment_count(const bytes& img, int fd) { return static_cast<int>(dvtest::fd
 
 class ModelRun {
 public:
-    explicit ModelRun(const Geometry& g) : g_(g), rng_(g.seed), builder_(g.total, "Model", g.sas) {
-        sas_eff_ = (g.sas == 0 || g.sas > g.total / 2) ? 1 : g.sas;
+    explicit ModelRun(const Geometry& g) : g_(g), rng_(g.seed), builder_(g.total, "Model", g.sas, g.cluster) {
+        // New segments in clusters: pd_sas sectors rounded up.
+        const int sas = (g.sas == 0 || g.sas > g.total / 2) ? 1 : g.sas;
+        sas_eff_ = (sas + g.cluster - 1) / g.cluster;
         disk_ = rbf::image_in_memory(builder_.image());
         cur_ = builder_.image();
         tree_ = dvtest::list_tree(cur_);
@@ -251,7 +259,8 @@ private:
         // Units the FD already holds, read from the image (the open path's
         // FD is written through on every write).
         int have = allocated_units(before, p->pl_fd_lsn);
-        int needed = static_cast<int>((pos + len + 255) / 256) - have;
+        const std::size_t cluster_bytes = 256u * static_cast<std::size_t>(g_.cluster);
+        int needed = static_cast<int>((pos + len + cluster_bytes - 1) / cluster_bytes) - have / g_.cluster;
         EXPECT_EQ(rbf::_os9_seek(p, static_cast<int>(pos), 0), rbf::E_SUCCESS);
         int size = static_cast<int>(len);
         rbf::error_code ec = rbf::_os9_write(p, data, &size);
@@ -359,7 +368,7 @@ private:
         const Space sp = space_of(cur_);
         // Nearly full disks lean towards deletes and prunes.
         unsigned r = pick(100);
-        if (sp.free * 8 < g_.total && r < 50) return pick(3) ? op_delete() : op_prune();
+        if (sp.free * 8 < clusters_of(cur_) && r < 50) return pick(3) ? op_delete() : op_prune();
         if (r < 22) return op_create();
         if (r < 40) return op_append_or_rewrite();
         if (r < 55) return op_makdir();
@@ -387,8 +396,9 @@ private:
             if (e.dir) continue;
             ASSERT_EQ(node.size, e.data.size()) << path;
             ASSERT_TRUE(node.data == e.data) << "bytes of " << path;
-            // A closed file keeps at most one unit past its data.
-            ASSERT_LE(allocated_units(img, node.fd), static_cast<int>(node.size / 256 + 1)) << path;
+            // A closed file keeps at most one cluster past its data.
+            ASSERT_LE(allocated_units(img, node.fd), static_cast<int>((node.size / (256 * g_.cluster) + 1) * g_.cluster))
+                << path;
             max_segments_ = std::max(max_segments_, segment_count(img, node.fd));
         }
     }
@@ -432,6 +442,10 @@ const Geometry kGeometries[] = {
     {"floppy_sas8", 630, 8, 400, 55u, false},
     {"medium_sas16", 1200, 16, 250, 66u, false},
     {"two_bitmap_sectors", 2100, 4, 200, 77u, false},
+    {"clusters_of_2", 1260, 8, 400, 88u, false, 2},
+    {"clusters_of_4_nearly_full", 120, 4, 600, 99u, true, 4},
+    {"clusters_of_8_nearly_full", 400, 8, 500, 111u, true, 8},
+    {"clusters_of_32_nearly_full", 1600, 32, 500, 122u, true, 32},
 };
 
 INSTANTIATE_TEST_SUITE_P(Model, RandomOperations, ::testing::ValuesIn(kGeometries),

@@ -525,8 +525,10 @@ TEST(Open, Lsn0ThatCannotDescribeADiskIsRefusedWith249AtItsLimitsItOpens) {
         {"root in the bitmap", 630, 79, 1, 1, rbf::E_BTYP},
         {"two-sector clusters", 630, 40, 2, 2, 0},  // 315 clusters need 40 bytes
         {"two-sector clusters, bitmap a byte short", 630, 39, 2, 2, rbf::E_BTYP},
-        {"two-sector clusters, root in the unit after the bitmap", 630, 40, 2, 1, 0},
+        {"two-sector clusters, root in the bitmap's sector", 630, 40, 2, 1, rbf::E_BTYP},
         {"two-sector clusters, bitmap too long", 630, 41 + 256, 2, 3, rbf::E_BTYP},
+        {"three-sector clusters: no power of two", 630, 27, 3, 2, rbf::E_GENERAL},
+        {"32768-sector clusters", 70000, 1, 32768, 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -551,7 +553,7 @@ TEST(Open, Lsn0ThatCannotDescribeADiskIsRefusedWith249AtItsLimitsItOpens) {
             EXPECT_EQ(p->geo.bitmap_bytes, static_cast<std::uint32_t>(c.map));
             EXPECT_EQ(p->geo.cluster_sectors, static_cast<std::uint32_t>(c.bit));
             EXPECT_EQ(p->geo.root_fd, static_cast<std::uint32_t>(c.dir));
-            EXPECT_EQ(p->geo.unit_bytes, static_cast<std::uint32_t>(256 * c.bit));
+            EXPECT_EQ(p->geo.unit_bytes, 256u);  // a sector, whatever the cluster
         }
         EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), img);
         EXPECT_EQ(mem.get(), img);

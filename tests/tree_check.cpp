@@ -2,6 +2,7 @@
 
 #include "os9disk.h"
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -148,8 +149,9 @@ std::vector<std::string> problems_beyond_leaks(const bytes& img) {
 
 int free_units(const bytes& img) {
     Disk d(img);
+    const int c = std::max(1, static_cast<int>(be(img.data() + 6, 2)));
     int n = 0;
-    for (int u = 0; u < d.total; ++u) n += !d.used(u);
+    for (int b = 0; b < (d.total + c - 1) / c; ++b) n += !d.used(b);  // bits: clusters
     return n;
 }
 

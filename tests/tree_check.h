@@ -34,7 +34,7 @@ std::map<std::string, TreeNode> list_tree(const bytes& img);
 // character with bit 7 (cleared here), at most 28.
 std::string entry_name(const unsigned char* e);
 
-// Number of clear bits below dd_tot.
+// Number of clear bits among the disk's clusters (sectors when dd_bit is 1).
 int free_units(const bytes& img);
 
 }  // namespace dvtest
