@@ -156,10 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                  "open returned " + std::to_string(ec));
         if (img.size() < 256) DV_CHECK(ec == rbf::E_GENERAL, "image shorter than LSN 0 not 1");
         else if (!g.describes_disk()) DV_CHECK(ec == rbf::E_BTYP, "LSN 0 that describes no disk not 249");
+        else if (!g.usable()) DV_CHECK(ec == rbf::E_GENERAL, "a cluster size OS-9 does not allow not 1");
         else DV_CHECK(ec != rbf::E_BTYP, "249 for an LSN 0 that describes a disk");
     } else {
         DV_CHECK(p != nullptr, "open succeeded without a path");
-        DV_CHECK(img.size() >= 256 && g.describes_disk(), "open of an unusable image succeeded");
+        DV_CHECK(img.size() >= 256 && g.describes_disk() && g.usable(), "open of an unusable image succeeded");
         if (!p->israw) {
             FileModel f(img, p->pl_fd_lsn);
             DV_CHECK(f.ok(), "opened a file whose FD is not in the image");

@@ -36,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         DV_CHECK(rbf::image_contents(*image) == img, "a refused open changed the image");
         return 0;
     }
+    if (!g.usable()) {
+        DV_CHECK(ec == rbf::E_GENERAL && path == nullptr, "a cluster size OS-9 does not allow opened or not refused with 1");
+        return 0;
+    }
     DV_CHECK(ec == rbf::E_SUCCESS && path != nullptr, "raw open failed: " + std::to_string(ec));
     DV_CHECK(path->israw && path->geo.unit_bytes == g.cs, "raw path geometry");
     DV_CHECK(path->geo.total_units == g.total && path->geo.cluster_sectors == g.bit &&
@@ -62,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     DV_CHECK(std::equal(path->bitmap.begin(), path->bitmap.end(), img.begin() + 256), "bitmap copy bytes");
 
     const std::int64_t loaded_bits = have * 8;
-    const std::int64_t scan_to = std::min<std::int64_t>(g.total, loaded_bits + kBeyond);
+    const std::int64_t scan_to = std::min<std::int64_t>(g.clusters(), loaded_bits + kBeyond);
     std::int64_t free_units = 0, largest = 0, run = 0, bytes_free = 0;
     for (std::int64_t k = 0; k < scan_to; ++k) {
         int bit = rbf::_os9_ckbit(path->bitmap, static_cast<int>(k));
@@ -74,20 +78,18 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         } else {
             ++run;
             ++free_units;
-            bytes_free += g.cs * g.bit;
+            bytes_free += g.cs * g.bit;  // a free cluster's sectors
         }
     }
-    if (g.total > scan_to) {
-        DV_CHECK(rbf::_os9_ckbit(path->bitmap, static_cast<int>(g.total - 1)) != 0, "unit past the bitmap free");
+    if (g.clusters() > scan_to) {
+        DV_CHECK(rbf::_os9_ckbit(path->bitmap, static_cast<int>(g.clusters() - 1)) != 0, "unit past the bitmap free");
         largest = std::max(largest, run);
         run = 0;
     }
     largest = std::max(largest, run);
-    DV_CHECK(free_units <= g.total && largest <= free_units && bytes_free >= 0, "report arithmetic");
-    // The report's capacity line: dd_tot × cs × dd_bit bytes, which for the
-    // largest fields (2^24 × 2^24 × 2^16) needs more than 64 bits before the
-    // division (the program's own arithmetic is pinned by a regression test).
-    const __int128 capacity = static_cast<__int128>(g.total) * g.cs * g.bit / 1024;
+    DV_CHECK(free_units <= g.clusters() && largest <= free_units && bytes_free >= 0, "report arithmetic");
+    // The report's capacity line: dd_tot sectors of 256 bytes.
+    const __int128 capacity = static_cast<__int128>(g.total) * g.cs / 1024;
     DV_CHECK(capacity >= 0 && capacity <= INT64_MAX, "capacity in K fits 64 bits");
 
     std::string name = rbf::NameFromField(sector0->dd_nam, sizeof sector0->dd_nam);
@@ -105,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     DV_CHECK(rbf::_os9_usage(path, &usage) == rbf::E_SUCCESS, "usage of an open disk");
     DV_CHECK(usage.total_units == g.total && usage.cluster_sectors == g.bit && usage.unit_bytes == g.cs,
              "usage geometry");
-    if (scan_to == g.total) {
+    if (scan_to == g.clusters()) {
         DV_CHECK(usage.free_units == static_cast<std::uint64_t>(free_units), "usage free units");
         DV_CHECK(usage.largest_free_run == static_cast<std::uint64_t>(largest), "usage largest free run");
     }

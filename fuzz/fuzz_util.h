@@ -71,11 +71,11 @@ inline std::uint32_t be(const unsigned char* p, int width) {
 
 // The geometry fields of LSN 0 as the disk format defines them.
 struct Geometry {
-    std::int64_t total = 0;     // dd_tot, units
+    std::int64_t total = 0;     // dd_tot, sectors
     std::int64_t map = 0;       // dd_map, bytes
-    std::int64_t bit = 0;       // dd_bit, sectors per unit
+    std::int64_t bit = 0;       // dd_bit, sectors per cluster (a bitmap bit)
     std::int64_t dir = 0;       // dd_dir
-    std::int64_t cs = 0;        // bytes per unit
+    std::int64_t cs = 256;      // bytes per sector: every LSN and length counts sectors
     std::int64_t sys_end = 0;   // first byte after LSN 0 and the bitmap sectors
     explicit Geometry(const bytes& img) {
         if (img.size() < 256) return;
@@ -83,7 +83,6 @@ struct Geometry {
         map = be(img.data() + 4, 2);
         bit = be(img.data() + 6, 2);
         dir = be(img.data() + 8, 3);
-        cs = bit * 256;
         sys_end = 256 + (map + 255) / 256 * 256;
     }
     std::int64_t disk_bytes() const { return total * cs; }
@@ -99,6 +98,10 @@ struct Geometry {
         const std::int64_t first_data_unit = (sys_end + cs - 1) / cs;
         return dir < total && dir >= first_data_unit;
     }
+    // A disk whose clusters are 1, 2, 4, ... 32768 sectors: any other opens
+    // nowhere (1).
+    bool usable() const { return bit > 0 && bit <= 32768 && (bit & (bit - 1)) == 0; }
+    std::int64_t clusters() const { return bit > 0 ? (total + bit - 1) / bit : 0; }
 };
 
 // What a file holds at a position, read straight from the image: the
