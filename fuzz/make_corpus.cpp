@@ -101,6 +101,15 @@ bytes cluster_image() {
     return b.image();
 }
 
+// A small tree on clusters of `c` sectors, for the write scripts.
+bytes cluster_tree(int c) {
+    ImageBuilder b(c == 32 ? 2048 : 400, "Clusters", 8, c);
+    int dir = b.add_dir(b.root(), "DIR");
+    b.add_file(dir, "f.txt", text("on clusters\r"));
+    b.add_file(b.root(), "data", pattern(3000, 4));
+    return b.image();
+}
+
 // A directory and, later in the root, a plain file of the same name: once
 // the directory is removed the name leads to the file.
 bytes same_name_image() {
@@ -177,6 +186,13 @@ int main(int argc, char** argv) {
     save(w, "fd-and-raw", write_input({6, 0, 6, 0, 8, 1, 1, 0, 5, 0, 0, 0, 0x01, 0x00, 0x10, 0x00, 1}, tree));
     save(w, "big-truncated", write_input({2, 1, 2, 0, 1, 0, 0, 0x02, 0x00, 1, 1}, big));
     save(w, "prune-same-name", write_input({4, 0, 3}, same_name_image()));
+    for (int c : {2, 4, 32}) {
+        const bytes t = cluster_tree(c);
+        const std::string n = std::to_string(c);
+        save(w, "clusters" + n + "-create-write", write_input({0, 1, 6, 0, 0, 0x08, 0x00, 9, 2, 0, 0, 1, 0, 1, 0x01, 0x10, 3, 1}, t));
+        save(w, "clusters" + n + "-makdir", write_input({2, 0, 9, 2, 3, 10, 0, 1, 0, 0, 0, 0x02, 0x00, 5, 1}, t));
+        save(w, "clusters" + n + "-prune", write_input({4, 0, 3, 4, 0, 4}, t));
+    }
 
     const std::filesystem::path p = out / "pathlist";
     save(p, "split", cat({bytes{0}, text("disk.dsk:DIR/sub/deep")}));
