@@ -43,10 +43,32 @@ error_code native_write(os9_path_id path, const void* buffer, int* size) {
     return E_SUCCESS;
 }
 
-// A new segment of pd_sas sectors rounded up to whole clusters (one when
-// pd_sas is unset or more than half the disk), at the lowest run of free
-// clusters above the system area.
-error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken) {
+// The lowest run of `want` free clusters above the system area, as a bit
+// number; -1 when there is none.
+std::int64_t free_run(os9_path_id path, std::int64_t want) {
+    std::span<u_char> bitmap = alloc_bitmap(*path);
+    const std::int64_t limit = alloc_limit(*path);
+    // Clusters holding LSN 0 or the bitmap never count as free, whatever a
+    // damaged bitmap says.
+    std::int64_t count = 0;
+    for (std::int64_t k = static_cast<std::int64_t>(path->geo.first_data_bit()); k < limit;) {
+        if (count == 0 && (k & 7) == 0 && k + 8 <= limit && bitmap[k >> 3] == 0xFF) {
+            k += 8;
+            continue;
+        }
+        if (bitmap[k >> 3] & (0x80 >> (k & 7))) count = 0;
+        else if (++count == want) return k - want + 1;
+        ++k;
+    }
+    return -1;
+}
+
+// A new segment: pd_sas sectors rounded up to whole clusters (one cluster
+// when pd_sas is unset or more than half the disk), or, for a file that
+// holds more already, a quarter of what it holds, so that a growing file or
+// directory needs ever fewer segments; where no run that long is free, the
+// pd_sas size.  At the lowest run of free clusters above the system area.
+error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken, std::int64_t held = 0) {
     std::int64_t tot = disk_units(*path);
     int sas = static_cast<int>(path->geo.sas);
     if (sas == 0 || sas > tot / 2) {
@@ -55,38 +77,27 @@ error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken
     }
     const std::int64_t c = path->geo.cluster_sectors;
     // A segment's length is 16 bits of sectors.
-    const std::int64_t want = std::clamp<std::int64_t>((sas + c - 1) / c, 1, std::max<std::int64_t>(0xFFFF / c, 1));
-    std::span<u_char> bitmap = alloc_bitmap(*path);
-    std::int64_t limit = alloc_limit(*path);
-    // Clusters holding LSN 0 or the bitmap never count as free, whatever a
-    // damaged bitmap says.
-    std::int64_t first = static_cast<std::int64_t>(path->geo.first_data_bit());
-    std::int64_t count = 0;
-    for (std::int64_t k = first; k < limit;) {
-        if (count == 0 && (k & 7) == 0 && bitmap[k >> 3] == 0xFF) {
-            k += 8;
-            continue;
-        }
-        if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
-            count = 0;
-        } else if (++count == want) {
-            const std::int64_t start = (k - want + 1) * c;
-            // The disk's last cluster may be partial: the segment stops at the end.
-            const std::int64_t sectors = std::min<std::int64_t>(want * c, tot - start);
-            take_units(*path, start, sectors);
-            if (taken) taken->push_back({static_cast<int>(start), static_cast<int>(sectors)});
-            *cluster = static_cast<int>(start);
-            *size = static_cast<int>(sectors);
-            return E_SUCCESS;
-        }
-        ++k;
-    }
-    return E_FULL;
+    const std::int64_t most = std::max<std::int64_t>(0xFFFF / c, 1);
+    const std::int64_t base = std::clamp<std::int64_t>((sas + c - 1) / c, 1, most);
+    const std::int64_t grown = std::clamp<std::int64_t>(held / c / 4, base, most);
+    std::int64_t want = grown;
+    std::int64_t bit = free_run(path, want);
+    if (bit < 0 && grown > base) bit = free_run(path, want = base);
+    if (bit < 0) return E_FULL;
+    const std::int64_t start = bit * c;
+    // The disk's last cluster may be partial: the segment stops at the end.
+    const std::int64_t sectors = std::min<std::int64_t>(want * c, tot - start);
+    take_units(*path, start, sectors);
+    if (taken) taken->push_back({static_cast<int>(start), static_cast<int>(sectors)});
+    *cluster = static_cast<int>(start);
+    *size = static_cast<int>(sectors);
+    return E_SUCCESS;
 }
 
 int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken) {
     int used = 0;
-    while (used < SEGMENT_COUNT && get_be24(segptr[used].lsn) != 0) ++used;
+    std::int64_t held = 0;  // sectors the list holds
+    while (used < SEGMENT_COUNT && get_be24(segptr[used].lsn) != 0) held += get_be16(segptr[used++].num);
     if (used > 0) {
         // Growth in place: the last segment lengthened by the cluster after it.
         fd_seg& last = segptr[used - 1];
@@ -107,7 +118,7 @@ int extend_seg_list(os9_path_id path, fd_seg* segptr, int* delta, journal* taken
     }
     int cluster = 0;
     int size = 0;
-    if (sas_segment(path, &cluster, &size, taken) != E_SUCCESS) return E_FULL;
+    if (sas_segment(path, &cluster, &size, taken, held) != E_SUCCESS) return E_FULL;
     put_be24(segptr[used].lsn, static_cast<std::uint32_t>(cluster));
     put_be16(segptr[used].num, static_cast<std::uint32_t>(size));
     *delta = static_cast<int>(size * unit_bytes(*path));

@@ -1,0 +1,37 @@
+// A directory that grows while files are made in it (each file's FD and
+// data taken between its growths) holds far more than 48 segments of
+// pd_sas sectors would: its new segments grow with what it holds.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "os9disk.h"
+#include "os9path.h"
+#include "rbf/image.h"
+#include "test_support.h"
+#include "tree_check.h"
+
+namespace {
+
+TEST(BigDirectory, GrowsPastWhatFortyEightSasSegmentsHold) {
+    constexpr int kFiles = 4000;  // 48 segments of 8 sectors hold 3,070 entries
+    dvtest::ImageBuilder b(40000);
+    b.add_dir(b.root(), "D");
+    rbf::image_ref img = rbf::image_in_memory(b.image());
+    const std::string data(100, 'x');
+    for (int k = 0; k < kFiles; ++k) {
+        rbf::os9_path_id p = nullptr;
+        ASSERT_EQ(rbf::_os9_create(&p, img, "D/F" + std::to_string(k), rbf::MODE_WRITE, 0x1B), 0) << k;
+        int size = static_cast<int>(data.size());
+        ASSERT_EQ(rbf::_os9_write(p, data.data(), &size), 0) << k;
+        ASSERT_EQ(rbf::_os9_close(p), 0) << k;
+    }
+    const auto tree = dvtest::list_tree(img->mem);
+    EXPECT_EQ(tree.size(), static_cast<std::size_t>(kFiles + 1));
+    EXPECT_LT(dvtest::fd_segments(img->mem, tree.at("D").fd).size(), 40u);
+    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+}
+
+}  // namespace
