@@ -99,7 +99,21 @@ error_code make_file(const target& t, int perms, bool directory) {
         return ec;
     };
     if (filename.empty() || filename.size() > NAME_FIELD || _os9_ok_filename(filename)) return fail(E_BPNAM);
-    if (error_code ec = _os9_file_exists(parent, filename)) return fail(ec);
+    // One scan: the name taken already (case ignored), or the first free slot.
+    std::int64_t free_slot = -1;
+    bool taken = false;
+    std::int64_t where = 0;
+    error_code scanned = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
+        if (e.name[0] == 0) {
+            if (free_slot < 0) free_slot = pos;
+            return false;
+        }
+        taken = NameFieldEquals(e.name, NAME_FIELD, filename);
+        return taken;
+    }, &where);
+    if (scanned != E_SUCCESS && scanned != E_EOF) return fail(scanned);
+    if (taken) return fail(E_CEF);
+    if (free_slot < 0) free_slot = where;  // the end of the directory
 
     fd_stats newFD{};
     newFD.fd_att = static_cast<u_char>(perms);
@@ -115,7 +129,7 @@ error_code make_file(const target& t, int perms, bool directory) {
     if (directory) {
         if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
     }
-    if (error_code ec = add_entry(*parent, filename, newLSN)) return give_back(ec);
+    if (error_code ec = add_entry(*parent, filename, newLSN, free_slot)) return give_back(ec);
     return _os9_close(parent);
 }
 
