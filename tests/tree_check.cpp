@@ -24,66 +24,32 @@ struct Disk {
     bool fd_ok(int lsn) const { return lsn > 0 && lsn < total && static_cast<std::size_t>(lsn + 1) * 256 <= img.size(); }
 };
 
-bytes file_bytes(const Disk& d, int lsn, std::vector<std::string>* problems, const std::string& where) {
+bytes file_bytes(const Disk& d, int lsn) {
     const unsigned char* f = d.fd(lsn);
     std::uint32_t size = be(f + 9, 4);
     bytes out;
-    long long cap = 0;
     for (int k = 0; k < 48; ++k) {
         int s = static_cast<int>(be(f + 16 + 5 * k, 3));
         int n = static_cast<int>(be(f + 19 + 5 * k, 2));
         if (s == 0) break;
-        cap += static_cast<long long>(n) * 256;
         for (long long b = 0; b < static_cast<long long>(n) * 256 && out.size() < size; ++b) {
             std::size_t off = static_cast<std::size_t>(s) * 256 + static_cast<std::size_t>(b);
             if (off >= d.img.size()) break;
             out.push_back(d.img[off]);
         }
     }
-    if (problems && size > cap) problems->push_back(where + ": size " + std::to_string(size) + " beyond allocation");
     return out;
 }
 
-void walk(const Disk& d, std::vector<std::string>* problems, std::map<std::string, TreeNode>* tree,
-          std::vector<int>* owner) {
+// Every file and directory reachable from the root, each FD once, by path.
+void walk(const Disk& d, std::map<std::string, TreeNode>* tree) {
     std::set<int> seen;
-    auto own = [&](int unit, int who, const std::string& what) {
-        if (!owner) return;
-        if (unit < 0 || unit >= d.total) {
-            problems->push_back(what + ": unit " + std::to_string(unit) + " outside the disk");
-            return;
-        }
-        if ((*owner)[unit] != -1)
-            problems->push_back(what + ": unit " + std::to_string(unit) + " already owned by " +
-                                std::to_string((*owner)[unit]));
-        (*owner)[unit] = who;
-    };
-    std::function<void(int, int, const std::string&)> visit = [&](int lsn, int parent, const std::string& path) {
-        const std::string where = path.empty() ? "/" : path;
-        if (!d.fd_ok(lsn)) {
-            if (problems) problems->push_back(where + ": FD " + std::to_string(lsn) + " outside the disk");
-            return;
-        }
-        if (!seen.insert(lsn).second) {
-            if (problems) problems->push_back(where + ": FD " + std::to_string(lsn) + " reached twice");
-            return;
-        }
+    std::function<void(int, const std::string&)> visit = [&](int lsn, const std::string& path) {
+        if (!d.fd_ok(lsn) || !seen.insert(lsn).second) return;
         const unsigned char* f = d.fd(lsn);
-        own(lsn, lsn, where + " FD");
-        for (int k = 0; k < 48; ++k) {
-            int s = static_cast<int>(be(f + 16 + 5 * k, 3));
-            int n = static_cast<int>(be(f + 19 + 5 * k, 2));
-            if (s == 0) break;
-            for (int u = s; u < s + n; ++u) own(u, lsn, where + " segment");
-        }
-        bool is_dir = f[0] & 0x80;
-        bytes data = file_bytes(d, lsn, problems, where);
-        if (problems && f[8] == 0) problems->push_back(where + ": reached, but its link count is 0");
-        // A plain file whose second entry is "." of itself was a directory.
-        if (problems && !is_dir && data.size() >= 64 && entry_name(&data[32]) == "." &&
-            static_cast<int>(be(&data[61], 3)) == lsn)
-            problems->push_back(where + ": a directory without its directory bit");
-        if (tree && !path.empty()) {
+        const bool is_dir = f[0] & 0x80;
+        bytes data = file_bytes(d, lsn);
+        if (!path.empty()) {
             TreeNode node;
             node.dir = is_dir;
             node.size = be(f + 9, 4);
@@ -92,22 +58,13 @@ void walk(const Disk& d, std::vector<std::string>* problems, std::map<std::strin
             (*tree)[path] = node;
         }
         if (!is_dir) return;
-        if (problems && data.size() % 32 != 0) problems->push_back(where + ": directory size not a multiple of 32");
-        if (problems && data.size() >= 64) {
-            if (entry_name(&data[0]) != ".." || static_cast<int>(be(&data[29], 3)) != parent)
-                problems->push_back(where + ": entry 0 is not '..' of the parent");
-            if (entry_name(&data[32]) != "." || static_cast<int>(be(&data[61], 3)) != lsn)
-                problems->push_back(where + ": entry 1 is not '.'");
-        } else if (problems) {
-            problems->push_back(where + ": directory without '..' and '.'");
-        }
         for (std::size_t off = 64; off + 32 <= data.size(); off += 32) {
             if (data[off] == 0) continue;
             std::string name = entry_name(&data[off]);
-            visit(static_cast<int>(be(&data[off + 29], 3)), lsn, path.empty() ? name : path + "/" + name);
+            visit(static_cast<int>(be(&data[off + 29], 3)), path.empty() ? name : path + "/" + name);
         }
     };
-    visit(d.dd_dir, d.dd_dir, "");
+    visit(d.dd_dir, "");
 }
 
 }  // namespace
@@ -136,7 +93,7 @@ std::map<std::string, TreeNode> list_tree(const bytes& img) {
     std::map<std::string, TreeNode> tree;
     if (img.size() < 512) return tree;
     Disk d(img);
-    walk(d, nullptr, &tree, nullptr);
+    walk(d, &tree);
     return tree;
 }
 

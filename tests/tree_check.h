@@ -1,4 +1,5 @@
-// Tree-wide consistency check of an image, independent of the library:
+// Tree listing of an image, independent of the library, and the tree-wide
+// check (the library's own):
 // every unit in use belongs to exactly one owner (LSN 0, a bitmap sector,
 // an FD, a segment), every free unit to none, ".." and "." are right and
 // sizes lie within allocations.
