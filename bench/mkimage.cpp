@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     if (cmd == "files" && argc == 5) {
         long count = std::atol(argv[3]);
         long bytes = std::atol(argv[4]);
-        if (count < 0 || count > 9999 || bytes < 0) return usage();
+        if (count < 0 || count > 99999 || bytes < 0) return usage();
         return make_files(argv[2], count, bytes);
     }
     return usage();

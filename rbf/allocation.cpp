@@ -56,6 +56,17 @@ std::span<u_char> alloc_bitmap(_pd& p) {
     return std::span<u_char>(loaded_map(p).bits);
 }
 
+std::int64_t search_start(_pd& p) {
+    const auto first = static_cast<std::int64_t>(p.geo.first_data_bit());
+    if (p.israw || !p.img || !p.img->map.loaded) return first;
+    return std::max(first, p.img->map.full_below);
+}
+
+void note_first_clear(_pd& p, std::int64_t bit) {
+    if (p.israw || !p.img || !p.img->map.loaded) return;
+    p.img->map.full_below = std::max(p.img->map.full_below, bit);
+}
+
 std::int64_t alloc_limit(_pd& p) {
     return std::min<std::int64_t>(static_cast<std::int64_t>(p.geo.cluster_count()),
                                   static_cast<std::int64_t>(alloc_bitmap(p).size()) * 8);
@@ -106,6 +117,7 @@ void give_units(_pd& p, std::int64_t first, std::int64_t count) {
         while (stop < to && !system_bit(p, stop)) ++stop;
         _os9_delbit(bits, static_cast<int>(at), static_cast<int>(stop - at));
         map_changed(p, at, stop - at);
+        if (!p.israw && p.img) p.img->map.full_below = std::min(p.img->map.full_below, at);
         at = stop;
     }
 }

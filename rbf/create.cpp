@@ -7,6 +7,7 @@
 #include "os9conv.h"
 #include "os9path.h"
 #include "rbf/claims.h"
+#include "rbf/dir_index.h"
 #include "rbf/image.h"
 #include "rbf/internal.h"
 
@@ -29,9 +30,10 @@ error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn) {
     // The lowest free unit outside the system units, marked in use on the
     // disk before the FD is written there.
     // An FD takes a whole cluster: the lowest free one above the system area.
-    const std::int64_t bit = getfreebit_from(alloc_bitmap(parent), static_cast<std::int64_t>(parent.geo.first_data_bit()),
-                                             alloc_limit(parent));
+    std::span<u_char> bitmap = alloc_bitmap(parent);
+    const std::int64_t bit = getfreebit_from(bitmap, search_start(parent), alloc_limit(parent));
     if (bit < 0) return E_FULL;
+    note_first_clear(parent, bit + 1);  // taken now
     map_changed(parent, bit, 1);
     const std::int64_t at = bit * parent.geo.cluster_sectors;
     error_code ec = bitmap_sync(parent);
@@ -99,21 +101,27 @@ error_code make_file(const target& t, int perms, bool directory) {
         return ec;
     };
     if (filename.empty() || filename.size() > NAME_FIELD || _os9_ok_filename(filename)) return fail(E_BPNAM);
-    // One scan: the name taken already (case ignored), or the first free slot.
+    // The name taken already (case ignored), or the first free slot: from
+    // the directory's index, else one scan.
     std::int64_t free_slot = -1;
     bool taken = false;
-    std::int64_t where = 0;
-    error_code scanned = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
-        if (e.name[0] == 0) {
-            if (free_slot < 0) free_slot = pos;
-            return false;
-        }
-        taken = NameFieldEquals(e.name, NAME_FIELD, filename);
-        return taken;
-    }, &where);
-    if (scanned != E_SUCCESS && scanned != E_EOF) return fail(scanned);
+    if (const dir_index* index = index_of(*parent)) {
+        taken = index->names.contains(folded_name(filename));
+        free_slot = index->free_slots.empty() ? index->size : *index->free_slots.begin();
+    } else {
+        std::int64_t where = 0;
+        error_code scanned = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
+            if (e.name[0] == 0) {
+                if (free_slot < 0) free_slot = pos;
+                return false;
+            }
+            taken = NameFieldEquals(e.name, NAME_FIELD, filename);
+            return taken;
+        }, &where);
+        if (scanned != E_SUCCESS && scanned != E_EOF) return fail(scanned);
+        if (free_slot < 0) free_slot = where;  // the end of the directory
+    }
     if (taken) return fail(E_CEF);
-    if (free_slot < 0) free_slot = where;  // the end of the directory
 
     fd_stats newFD{};
     newFD.fd_att = static_cast<u_char>(perms);
@@ -129,7 +137,14 @@ error_code make_file(const target& t, int perms, bool directory) {
     if (directory) {
         if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
     }
-    if (error_code ec = add_entry(*parent, filename, newLSN, free_slot)) return give_back(ec);
+    parent->img->indexes.writing = static_cast<std::uint32_t>(parent->pl_fd_lsn);
+    error_code added = add_entry(*parent, filename, newLSN, free_slot);
+    parent->img->indexes.writing = 0;
+    if (added) {
+        index_drop(*parent);
+        return give_back(added);
+    }
+    index_added(*parent, filename, free_slot);
     return _os9_close(parent);
 }
 

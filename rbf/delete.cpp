@@ -1,7 +1,10 @@
 // Deleting files from an image and from the host.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <unordered_set>
 
 #include "os9conv.h"
 #include "os9disk.h"
@@ -30,7 +33,6 @@ error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
 }
 
 error_code release_fd(_pd& dir, std::uint32_t lsn) {
-    error_code ec = E_SUCCESS;
     // An entry naming the root (damage) goes; the root stays as it is.
     if (lsn == dir.geo.root_fd) return E_SUCCESS;
     fd_stats fd;
@@ -41,9 +43,12 @@ error_code release_fd(_pd& dir, std::uint32_t lsn) {
     // last entry all the same.
     if (fd.fd_lnk > 0) {
         fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
-        if ((ec = fd_store(dir, lsn, fd)) != E_SUCCESS) return ec;
+        if (error_code ec = fd_store(dir, lsn, fd)) return ec;
     }
-    if (fd.fd_lnk != 0) return E_SUCCESS;
+    return fd.fd_lnk == 0 ? free_unlinked(dir, lsn, fd) : E_SUCCESS;
+}
+
+error_code free_unlinked(_pd& dir, std::uint32_t lsn, const fd_stats& fd) {
     // The units come from the FD itself, so a file that cannot be opened
     // for reading gives back its units all the same; a unit that another
     // file claims too stays theirs.
@@ -53,6 +58,115 @@ error_code release_fd(_pd& dir, std::uint32_t lsn) {
     // (at the latest its close): until then they only leak.
     const std::int64_t kept = give_unclaimed(dir, runs);
     return kept > 0 ? E_SHARED : E_SUCCESS;
+}
+
+namespace {
+
+// Writes the bytes `patch` changes in image bytes off .. off + length - 1
+// in one write, the bytes between as they are: 0, 1 when they cannot be
+// read, else the write's error.
+template <class Patch>
+error_code rewrite_region(_pd& dir, std::uint64_t off, std::size_t length, std::vector<u_char>& region, Patch patch) {
+    region.resize(length);
+    if (image_read(*dir.img, off, region.data(), region.size()) != region.size()) return E_GENERAL;
+    patch(region);
+    if (image_write(*dir.img, off, region.data(), region.size()) != region.size()) return write_error(*dir.img);
+    return E_SUCCESS;
+}
+
+// Lowers the link count of the FD of every entry cleared (result 0), FDs
+// near each other in one write, then frees those left without a link.
+void release_fds(_pd& dir, std::vector<entry_clear>& entries) {
+    struct lowered {
+        std::size_t entry;
+        fd_stats fd;
+        bool store;
+    };
+    std::vector<lowered> fds;
+    // A second entry naming an FD already here (a hard link) is released
+    // after the others, one at a time, as its own delete would be.
+    std::vector<std::size_t> again;
+    std::unordered_set<std::uint32_t> seen;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entry_clear& e = entries[i];
+        if (e.result != E_SUCCESS || e.lsn == dir.geo.root_fd) continue;  // the root stays as it is
+        if (!seen.insert(e.lsn).second) {
+            again.push_back(i);
+            continue;
+        }
+        fd_stats fd;
+        if (fd_load(dir, e.lsn, fd) != E_SUCCESS) continue;  // nothing is freed on its word
+        const bool store = fd.fd_lnk > 0;
+        if (store) fd.fd_lnk = static_cast<u_char>(fd.fd_lnk - 1);
+        fds.push_back({i, fd, store});
+    }
+    std::sort(fds.begin(), fds.end(), [&](const lowered& a, const lowered& b) { return entries[a.entry].lsn < entries[b.entry].lsn; });
+    if (!dir.writable) {
+        for (const lowered& l : fds)
+            if (l.store) entries[l.entry].result = E_FNA;
+    }
+    std::vector<u_char> region;
+    for (std::size_t i = 0; dir.writable && i < fds.size();) {
+        if (!fds[i].store) {
+            ++i;
+            continue;
+        }
+        const std::int64_t first = entries[fds[i].entry].lsn;
+        std::size_t j = i + 1;
+        const std::int64_t root = dir.geo.root_fd;
+        while (j < fds.size() && (entries[fds[j].entry].lsn - first + 1) * SECTOR_SIZE <= MOST_CLEARED_BYTES &&
+               !(first < root && root <= entries[fds[j].entry].lsn))  // the root's FD is not rewritten
+            ++j;
+        const std::int64_t last = entries[fds[j - 1].entry].lsn;
+        const auto off = static_cast<std::uint64_t>(unit_offset(dir, first));
+        const error_code ec = rewrite_region(dir, off, static_cast<std::size_t>((last - first + 1) * SECTOR_SIZE), region,
+                                             [&](std::vector<u_char>& bytes) {
+            for (std::size_t k = i; k < j; ++k)
+                if (fds[k].store)
+                    bytes[static_cast<std::size_t>((entries[fds[k].entry].lsn - first) * SECTOR_SIZE) + offsetof(fd_stats, fd_lnk)] = fds[k].fd.fd_lnk;
+        });
+        for (; i < j; ++i)
+            if (fds[i].store) entries[fds[i].entry].result = ec;
+    }
+    for (const lowered& l : fds)
+        if (entries[l.entry].result == E_SUCCESS && l.fd.fd_lnk == 0)
+            entries[l.entry].result = free_unlinked(dir, entries[l.entry].lsn, l.fd);
+    for (std::size_t i : again) entries[i].result = release_fd(dir, entries[i].lsn);
+}
+
+}  // namespace
+
+void clear_entries(_pd& dir, std::vector<entry_clear>& entries) {
+    std::sort(entries.begin(), entries.end(), [](const entry_clear& a, const entry_clear& b) { return a.pos < b.pos; });
+    fd_stats fd;
+    const error_code loaded = fd_load(dir, dir.pl_fd_lsn, fd);
+    const segment_list list = segments_of(dir, fd);
+    std::vector<u_char> region;
+    for (std::size_t i = 0; i < entries.size();) {
+        const std::int64_t first = entries[i].pos;
+        int k = 0;
+        while (k < list.count && list.seg[k].end <= first) ++k;
+        const segment* s = k < list.count && first >= list.seg[k].start ? &list.seg[k] : nullptr;
+        // As a write through the path would: nothing written outside the
+        // directory's sane segments, nor over the root's FD.
+        if (loaded || !dir.writable || !s || !units_sane(dir, s->lsn, s->units) ||
+            (s->lsn <= dir.geo.root_fd && dir.geo.root_fd < s->lsn + s->units)) {
+            entries[i++].result = loaded ? loaded : E_GENERAL;
+            continue;
+        }
+        // The entries of this segment within one stretch, cleared in one write
+        // (the bytes between them written as they are).
+        std::size_t j = i + 1;
+        while (j < entries.size() && entries[j].pos < s->end && entries[j].pos - first < MOST_CLEARED_BYTES) ++j;
+        const std::int64_t length = entries[j - 1].pos - first + 1;
+        const auto off = static_cast<std::uint64_t>(unit_offset(dir, s->lsn) + (first - s->start));
+        const error_code ec = rewrite_region(dir, off, static_cast<std::size_t>(length), region, [&](std::vector<u_char>& bytes) {
+            for (std::size_t e = i; e < j; ++e) bytes[static_cast<std::size_t>(entries[e].pos - first)] = 0;
+        });
+        for (; i < j; ++i) entries[i].result = ec;
+    }
+    // Only entries gone from the disk release their FDs.
+    release_fds(dir, entries);
 }
 
 }  // namespace detail

@@ -141,6 +141,17 @@ os9_image::~os9_image() {
 
 error_code image_open(const std::string& name, bool write, image_ref* out) {
     out->reset();
+    // An image this process holds already, with the access asked for, is
+    // joined without opening the host file again.
+    if (struct stat known {}; stat(name.c_str(), &known) == 0 && (S_ISREG(known.st_mode) || S_ISBLK(known.st_mode))) {
+        auto& images = open_images();
+        if (auto it = images.find({known.st_dev, known.st_ino}); it != images.end()) {
+            if (image_ref img = it->second.lock(); img && (img->rw || !write)) {
+                *out = std::move(img);
+                return E_SUCCESS;
+            }
+        }
+    }
     int fd;
     // Not blocking in open: a FIFO would wait there for a writer.
     do fd = open(name.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
@@ -217,9 +228,15 @@ void image_limit_writes(os9_image& img, long count, int host_errno) {
 
 std::uint64_t image_size(const os9_image& img) {
     if (img.memory) return img.mem.size();
+    if (img.known_size >= 0) return static_cast<std::uint64_t>(img.known_size);
     struct stat st {};
-    return fstat(img.fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    const std::uint64_t size = fstat(img.fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    // Only a lock holder may trust it later: nobody else writes meanwhile.
+    img.known_size = static_cast<std::int64_t>(size);
+    return size;
 }
+
+static std::size_t cached_read(const os9_image& img, std::uint64_t off, void* buf, std::size_t n);
 
 std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::size_t n) {
     if (n == 0) return 0;
@@ -231,7 +248,15 @@ std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::
     }
     // Large reads go to the file itself: the cache would only add a copy,
     // and the file holds every write of the process already.
-    if (n >= BLOCK) return pread_all(img.fd, buf, n, off);
+    std::size_t done = 0;
+    if (n >= BLOCK) done = pread_all(img.fd, buf, n, off);
+    else done = cached_read(img, off, buf, n);
+    // Shorter than the size learnt: the file shrank under the process.
+    if (done < n && img.known_size > static_cast<std::int64_t>(off + done)) img.known_size = -1;
+    return done;
+}
+
+static std::size_t cached_read(const os9_image& img, std::uint64_t off, void* buf, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
         const std::uint64_t at = off + done;
@@ -247,8 +272,10 @@ std::size_t image_read(const os9_image& img, std::uint64_t off, void* buf, std::
 }
 
 void image_forget(os9_image& img) {
+    img.known_size = -1;
     img.map = allocation_map{};
     img.claims.reset();
+    img.indexes.held.clear();
 }
 
 error_code write_error(const os9_image& img) {
@@ -264,6 +291,7 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
     img.last_errno = 0;
     if (n == 0 || !img.rw) return 0;
     ++img.generation;
+    if (!img.indexes.held.empty()) detail::index_note_write(img, off, n);
     // A write into the bitmap that is not the map's own makes the map stale.
     if (!img.map_writing && img.map.loaded && off < SECTOR_SIZE + img.map.bits.size() && off + n > SECTOR_SIZE)
         img.map = allocation_map{};
@@ -288,6 +316,8 @@ std::size_t image_write(os9_image& img, std::uint64_t off, const void* buf, std:
         done += static_cast<std::size_t>(w);
     }
     write_through(img, off, static_cast<const u_char*>(buf), n, done);
+    if (img.known_size >= 0 && done > 0)
+        img.known_size = std::max<std::int64_t>(img.known_size, static_cast<std::int64_t>(off + done));
     return done;
 }
 

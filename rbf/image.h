@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "os9disk.h"
+#include "rbf/dir_index.h"
 
 namespace rbf {
 
@@ -31,6 +32,9 @@ struct allocation_map {
     std::vector<u_char> bits;        // as far as the image holds them
     std::size_t dirty_from = 0;      // bytes changed since the last write-back
     std::size_t dirty_to = 0;
+    // Every bit below this one is set: searches for free clusters start
+    // here instead of at the system area, so filling a disk stays linear.
+    std::int64_t full_below = 0;
 };
 
 struct os9_image {
@@ -45,6 +49,9 @@ struct os9_image {
     };
     mutable std::unordered_map<std::uint64_t, cached_block> blocks;  // by block number
     mutable std::uint64_t clock = 0;
+    // The host file's size as this process last learnt it (-1: ask the
+    // host); only the lock holder's own writes change it meanwhile.
+    mutable std::int64_t known_size = -1;
     // Bumped by every write, so that a path's read-ahead knows it is stale.
     std::uint64_t generation = 0;
     // Writes still taken before every write fails (memory images; negative:
@@ -58,6 +65,8 @@ struct os9_image {
     bool map_writing = false;  // the write in progress is the map's own
     // Which file claims which unit, built when a writer first frees units.
     std::unique_ptr<unit_claims> claims;
+    // Names of directories this process is filling (rbf/dir_index.h).
+    dir_indexes indexes;
 
     os9_image() = default;
     os9_image(const os9_image&) = delete;

@@ -90,6 +90,11 @@ bool load_bitmap(_pd& p);
 // delivered fewer.  A file path's is the image's one map (system units
 // always set in it); a raw path's is its own copy.
 std::span<u_char> alloc_bitmap(_pd& p);
+// Where a search for free clusters starts: the first data cluster, or
+// past the clusters the image's map knows to be all in use.
+std::int64_t search_start(_pd& p);
+// A search from search_start() found `bit` to be the first clear one.
+void note_first_clear(_pd& p, std::int64_t bit);
 // Bits (clusters) that allocation may consider: the disk's clusters, as far
 // as alloc_bitmap holds them.
 std::int64_t alloc_limit(_pd& p);
@@ -166,6 +171,10 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
 // position advanced past them.
 error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 
+// Frees the FD at `lsn` and its units, its last link gone (the count on
+// the disk lowered already): 241 when units another file claims were kept.
+error_code free_unlinked(_pd& dir, std::uint32_t lsn, const fd_stats& fd);
+
 // Removes the entry at byte `pos` of the open directory `dir`, whose FD is at
 // `lsn`: the entry is cleared, the FD's link count lowered (a count of 0 is
 // left at 0), and with no link left the FD's units are freed, each write on
@@ -173,6 +182,19 @@ error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 // when units that another file claims were kept (the entry is gone all the
 // same).
 error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn);
+
+// An entry of an open directory to remove with others (clear_entries).
+struct entry_clear {
+    std::int64_t pos = 0;         // byte position in the directory
+    std::uint32_t lsn = 0;        // the FD it names
+    error_code result = E_SUCCESS;  // as delete_entry's
+    std::string shown;            // how the caller names it
+};
+inline constexpr std::int64_t MOST_CLEARED_BYTES = 64 * 1024;
+// Removes the entries as delete_entry removes one, with fewer writes: all
+// of them are cleared first, neighbouring ones in one write, then the FD of
+// each one cleared is released.  Each entry gets its own result.
+void clear_entries(_pd& dir, std::vector<entry_clear>& entries);
 
 // Clears in `bitmap` every unit of the sane segments of `fd`, system units
 // excepted.

@@ -79,20 +79,35 @@ error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn,
         if (report) w.report(pathlist, ec);
         if (!first_failure) first_failure = ec;
     };
-    for (;;) {
-        if (!w.step()) {
-            _os9_close(dir);
-            return E_SUCCESS;
+    // Entries to remove go together, a few hundred at a time, and always
+    // before the walk leaves the directory or enters another.
+    std::vector<detail::entry_clear> pending;
+    auto flush = [&] {
+        if (pending.empty()) return;
+        detail::clear_entries(*dir, pending);
+        for (const detail::entry_clear& c : pending) {
+            if (c.result == E_SHARED) {
+                w.report(c.shown, c.result);  // gone, but some of its units stay another file's
+                w.kept_shared = true;
+            } else if (c.result != E_SUCCESS) {
+                failed(c.shown, c.result, true);
+            }
         }
+        pending.clear();
+    };
+    auto leave = [&](error_code ec) {
+        flush();
+        _os9_close(dir);
+        return ec;
+    };
+    for (;;) {
+        if (!w.step()) return leave(E_SUCCESS);
         os9_dirent e;
         error_code ec = _os9_readdir(dir, &e);
         if (ec == E_EOF) break;
-        if (ec != E_SUCCESS) {
-            // A directory that cannot be read to its end is not deleted: the
-            // entries not reached would keep their units for ever.
-            _os9_close(dir);
-            return ec;
-        }
+        // A directory that cannot be read to its end is not deleted: the
+        // entries not reached would keep their units for ever.
+        if (ec != E_SUCCESS) return leave(ec);
         if (e.name == "." || e.name == "..") continue;
         const std::string child = shown + "/" + e.name;
         if (unnameable(e.name)) {
@@ -106,24 +121,21 @@ error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn,
                 failed(child, E_FNA, true);
                 continue;
             }
+            // The user may be asked there, and other programs may write
+            // while they think: nothing is left pending meanwhile.
+            flush();
             const long reported = w.reported;
             ec = empty_dir(w, child, e.fd_lsn, false);
-            if (w.quit || w.spent) {
-                _os9_close(dir);
-                return ec;
-            }
+            if (w.quit || w.spent) return leave(ec);
             if (ec) {
                 failed(child, ec, w.reported == reported);  // its own causes are reported already
                 continue;
             }
         }
-        if ((ec = detail::delete_entry(*dir, e.pos, e.fd_lsn)) == E_SHARED) {
-            w.report(child, ec);  // gone, but some of its units stay another file's
-            w.kept_shared = true;
-        } else if (ec != E_SUCCESS) {
-            failed(child, ec, true);
-        }
+        pending.push_back({e.pos, e.fd_lsn, E_SUCCESS, child});
+        if (pending.size() >= 512) flush();
     }
+    flush();
     // Empty now, it keeps its directory bit until its entry goes and its
     // units are freed.
     error_code closed = _os9_close(dir);

@@ -30,7 +30,7 @@ error_code raw_read(os9_path_id path, void* buffer, int* size) {
     path->filepos += static_cast<std::int64_t>(got);
     path->raw_pos = path->filepos;
     *size = static_cast<int>(got);
-    return E_SUCCESS;
+    return got == 0 && want > 0 ? E_EOF : E_SUCCESS;  // the file shrank under the path
 }
 
 }  // namespace

@@ -51,13 +51,19 @@ std::int64_t free_run(os9_path_id path, std::int64_t want) {
     // Clusters holding LSN 0 or the bitmap never count as free, whatever a
     // damaged bitmap says.
     std::int64_t count = 0;
-    for (std::int64_t k = static_cast<std::int64_t>(path->geo.first_data_bit()); k < limit;) {
+    bool seen_clear = false;
+    for (std::int64_t k = search_start(*path); k < limit;) {
         if (count == 0 && (k & 7) == 0 && k + 8 <= limit && bitmap[k >> 3] == 0xFF) {
             k += 8;
             continue;
         }
-        if (bitmap[k >> 3] & (0x80 >> (k & 7))) count = 0;
-        else if (++count == want) return k - want + 1;
+        if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
+            count = 0;
+        } else {
+            if (!seen_clear) note_first_clear(*path, k);
+            seen_clear = true;
+            if (++count == want) return k - want + 1;
+        }
         ++k;
     }
     return -1;
