@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "misc/frame.h"
 #include "os9conv.h"
@@ -21,7 +23,84 @@ const char* const helpMessage[] = {
 
 const dv::Program program{.name = "dvtype", .help = helpMessage, .help_without_operands = true};
 
+// A line is read as a record of at most this many bytes, up to and
+// including its carriage return; a longer line is several records.
 constexpr int LINE_MAX_BYTES = 1024;
+
+// Host files: record by record through line reads (a line feed is handed
+// over as a carriage return).  False when a read failed.
+bool type_lines(os9_path_id path) {
+    // Only the bytes a read delivered may be written: the buffer is zero
+    // beyond them.  A line read stores at most *size bytes (and a host line
+    // one more, its 0x0D), so clearing that much before the next read keeps
+    // the whole buffer clean.
+    char buffer[LINE_MAX_BYTES];
+    std::size_t dirty = sizeof buffer;
+    while (_os9_gs_eof(path) == E_SUCCESS) {
+        std::memset(buffer, 0, dirty);
+        int size = LINE_MAX_BYTES;
+        if (_os9_readln(path, buffer, &size) != E_SUCCESS) return false;
+        // The line ends at its first carriage return or zero byte.
+        dirty = std::min(sizeof buffer, static_cast<std::size_t>(std::max(size, 0)) + 1);
+        const char* cr = static_cast<const char*>(std::memchr(buffer, '\r', dirty));
+        std::size_t line = cr ? static_cast<std::size_t>(cr - buffer) : dirty;
+        std::size_t n = strnlen(buffer, line);
+        std::fwrite(buffer, 1, n, stdout);
+        if (cr && n == line) std::putchar('\n');
+    }
+    return true;
+}
+
+// Files in an image: read in large blocks and cut into the same records
+// here, each printed up to its first carriage return or zero byte, the
+// carriage return as a line feed.  False when the image ends before the
+// file's size says.
+bool type_blocks(os9_path_id path) {
+    constexpr int BLOCK = 1 << 20;
+    std::vector<char> in(BLOCK);
+    std::string out;
+    out.reserve(BLOCK + BLOCK / 8);
+    std::size_t in_record = 0;  // bytes of the current record met so far
+    bool stopped = false;       // a zero byte ended the current record's output
+    for (;;) {
+        int size = BLOCK;
+        const error_code ec = _os9_read(path, in.data(), &size);
+        if (ec == E_EOF) break;
+        if (ec != E_SUCCESS) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            return false;
+        }
+        const char* at = in.data();
+        const char* const end = at + size;
+        while (at < end) {
+            const auto span = std::min<std::size_t>(LINE_MAX_BYTES - in_record, static_cast<std::size_t>(end - at));
+            const char* cr = static_cast<const char*>(std::memchr(at, '\r', span));
+            const char* stop = cr ? cr : at + span;
+            if (!stopped) {
+                const char* zero = static_cast<const char*>(std::memchr(at, 0, static_cast<std::size_t>(stop - at)));
+                out.append(at, zero ? zero : stop);
+                stopped = zero != nullptr;
+            }
+            if (cr) {
+                if (!stopped) out.push_back('\n');
+                in_record = 0;
+                stopped = false;
+                at = cr + 1;
+            } else {
+                in_record += span;
+                at += span;
+                if (in_record == LINE_MAX_BYTES) {  // a full record without its carriage return
+                    in_record = 0;
+                    stopped = false;
+                }
+            }
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return true;
+}
 
 }  // namespace
 
@@ -45,29 +124,12 @@ int main(int argc, char** argv) {
 
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
-    // Only the bytes a read delivered may be written: the buffer is zero
-    // beyond them.  A line read stores at most *size bytes (and a host line
-    // one more, its 0x0D), so clearing that much before the next read keeps
-    // the whole buffer clean.
-    char buffer[LINE_MAX_BYTES];
-    std::size_t dirty = sizeof buffer;
-    while (_os9_gs_eof(path) == E_SUCCESS) {
-        std::memset(buffer, 0, dirty);
-        int size = LINE_MAX_BYTES;
-        if (_os9_readln(path, buffer, &size) != E_SUCCESS) {
-            // The status stays 0 (what was there is printed), but the reader
-            // learns that the file ends before its size says.
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s: '%s' is cut short: it ends before its size says\n", argv[0], p);
-            break;
-        }
-        // The line ends at its first carriage return or zero byte.
-        dirty = std::min(sizeof buffer, static_cast<std::size_t>(std::max(size, 0)) + 1);
-        const char* cr = static_cast<const char*>(std::memchr(buffer, '\r', dirty));
-        std::size_t line = cr ? static_cast<std::size_t>(cr - buffer) : dirty;
-        std::size_t n = strnlen(buffer, line);
-        std::fwrite(buffer, 1, n, stdout);
-        if (cr && n == line) std::putchar('\n');
+    const bool whole = path->isnative ? type_lines(path) : type_blocks(path);
+    if (!whole) {
+        // The status stays 0 (what was there is printed), but the reader
+        // learns that the file ends before its size says.
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: '%s' is cut short: it ends before its size says\n", argv[0], p);
     }
     _os9_close(path);
     std::fflush(stdout);

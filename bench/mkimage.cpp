@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "os9disk.h"
 #include "os9path.h"
 
 using namespace rbf;
@@ -59,16 +60,30 @@ int put_text(const std::string& pathlist, const char* host) {
     return ec ? fail("cannot write", pathlist, ec) : 0;
 }
 
+int usage() {
+    std::fprintf(stderr,
+                 "usage: mkimage put <image:path> <host text file>\n"
+                 "       mkimage files <image:dir> <count> <bytes>\n");
+    return 2;
+}
+
 int make_files(const std::string& dir, long count, long bytes) {
-    if (error_code ec = _os9_makdir(dir)) return fail("cannot make directory", dir, ec);
+    // The image is held across the files, as a program making many files
+    // in one run holds it.
+    const std::size_t colon = dir.find(':');
+    if (colon == std::string::npos) return usage();
+    image_ref image;
+    if (error_code ec = image_open(dir.substr(0, colon), true, &image)) return fail("cannot open", dir, ec);
+    const std::string in_image = dir.substr(colon + 1);
+    if (error_code ec = _os9_makdir(image, in_image)) return fail("cannot make directory", dir, ec);
     std::vector<u_char> data(static_cast<std::size_t>(bytes));
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u_char>('a' + i % 26);
     for (long i = 0; i < count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/F%04ld", i);
-        std::string pathlist = dir + name;
+        std::string pathlist = in_image + name;
         os9_path_id path = nullptr;
-        if (error_code ec = _os9_create(&path, pathlist, MODE_WRITE, FILE_ATTRIBUTES))
+        if (error_code ec = _os9_create(&path, image, pathlist, MODE_WRITE, FILE_ATTRIBUTES))
             return fail("cannot create", pathlist, ec);
         error_code ec = write_all(path, data);
         _os9_close(path);
@@ -77,12 +92,6 @@ int make_files(const std::string& dir, long count, long bytes) {
     return 0;
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: mkimage put <image:path> <host text file>\n"
-                 "       mkimage files <image:dir> <count> <bytes>\n");
-    return 2;
-}
 
 }  // namespace
 

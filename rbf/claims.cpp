@@ -83,8 +83,29 @@ void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats& fd) {
     if (!p.img || !p.img->claims) return;
     unit_claims& c = *p.img->claims;
     const auto key = static_cast<std::uint32_t>(lsn);
-    add_runs(c, key, known_runs(c, key), -1);
-    add_runs(c, key, claimed_runs(p, lsn, fd), +1);
+    const std::vector<unit_run> was = known_runs(c, key);
+    const std::vector<unit_run> now = claimed_runs(p, lsn, fd);
+    // Most writes of an FD change its size or date, or lengthen its last
+    // segment: only the units whose claim changes are counted again, so a
+    // growing directory costs the units it gains, not all it holds.
+    std::vector<unit_run> gone;
+    std::vector<unit_run> added;
+    for (std::size_t k = 0; k < std::max(was.size(), now.size()); ++k) {
+        if (k < was.size() && k < now.size() && was[k].first == now[k].first) {
+            const auto [first, old_count] = was[k];
+            const std::int64_t new_count = now[k].second;
+            if (new_count > old_count) added.emplace_back(first + old_count, new_count - old_count);
+            if (new_count < old_count) gone.emplace_back(first + new_count, old_count - new_count);
+            continue;
+        }
+        if (k < was.size()) gone.push_back(was[k]);
+        if (k < now.size()) added.push_back(now[k]);
+    }
+    add_runs(c, key, gone, -1);
+    add_runs(c, key, added, +1);
+    auto& kept = c.runs[key];
+    kept.clear();
+    for (const auto& [first, count] : now) kept.emplace_back(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count));
 }
 
 void claims_drop_fd(_pd& p, std::int64_t lsn) {

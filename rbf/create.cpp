@@ -71,9 +71,10 @@ error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std
 
 namespace {
 
-// Opens the FD just made, with the access check of an open.
-error_code open_new(os9_path_id* out, const target& t, int mode) {
-    return open_on_image(out, t.image, t.whole, mode, t.raw);
+// Opens the FD just made at `lsn`, with the access check of an open (by
+// its FD: a walk by name would scan the whole directory again).
+error_code open_new(os9_path_id* out, const target& t, int mode, std::int64_t lsn) {
+    return open_on_image(out, t.image, t.whole, mode, t.raw, t.raw ? -1 : lsn);
 }
 
 // A new directory's ".." and "." entries, written through a path on its FD
@@ -92,7 +93,7 @@ error_code fill_directory(const target& t, std::int64_t lsn, std::int64_t parent
 // ".." and "." entries) first, the entry in the parent last, each on the
 // disk before the next.  Killed at any point, the disk holds at worst units
 // marked in use that nothing claims.
-error_code make_file(const target& t, int perms, bool directory) {
+error_code make_file(const target& t, int perms, bool directory, std::int64_t* made = nullptr) {
     os9_path_id parent = nullptr;
     if (error_code ec = open_on_image(&parent, t.image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
     const std::string& filename = t.name;
@@ -145,13 +146,15 @@ error_code make_file(const target& t, int perms, bool directory) {
         return give_back(added);
     }
     index_added(*parent, filename, free_slot);
+    if (made) *made = newLSN;
     return _os9_close(parent);
 }
 
 error_code create_in(os9_path_id* out, const target& t, int mode, int perms) {
     *out = nullptr;
-    if (error_code ec = make_file(t, perms, false)) return ec;
-    return open_new(out, t, mode);
+    std::int64_t lsn = -1;
+    if (error_code ec = make_file(t, perms, false, &lsn)) return ec;
+    return open_new(out, t, mode, lsn);
 }
 
 }  // namespace

@@ -72,7 +72,9 @@ void write_through(os9_image& img, std::uint64_t off, const u_char* buf, std::si
         std::memcpy(bytes.data() + from, buf + (base + from - off), to - from);
     }
     // A write past the end of the file fills the gap with zeros: a block
-    // that ended early (at the old end of the file) now ends too soon.
+    // that ended early (at the old end of the file) now ends too soon.  A
+    // write inside the file as the process knows it changes no block's end.
+    if (img.known_size >= 0 && off + took <= static_cast<std::uint64_t>(img.known_size)) return;
     for (auto it = img.blocks.begin(); it != img.blocks.end();) {
         const std::uint64_t base = it->first * BLOCK;
         const std::uint64_t size = it->second.bytes.size();

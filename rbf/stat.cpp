@@ -1,6 +1,8 @@
 // File status and disk usage.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "os9disk.h"
@@ -79,28 +81,35 @@ error_code _os9_usage(os9_path_id path, os9_usage* usage) {
     // Bits the image's bitmap does not hold count as in use.
     const std::span<const u_char> map(path->bitmap);
     const std::uint64_t held = std::min<std::uint64_t>(path->geo.cluster_count(), std::uint64_t{map.size()} * 8);
+    // Eight bytes at a time, first bit highest: runs of clear and set bits
+    // are measured with leading-zero and leading-one counts.
     std::uint64_t run = 0;
-    for (std::uint64_t k = 0; k < held;) {
-        const u_char byte = map[k >> 3];
-        if ((k & 7) == 0 && k + 8 <= held && (byte == 0x00 || byte == 0xFF)) {
-            if (byte == 0xFF) {
+    auto feed = [&](std::uint64_t word, int bits) {
+        while (bits > 0) {
+            if (!(word >> 63)) {
+                const int zeros = std::min(std::countl_zero(word), bits);
+                run += static_cast<std::uint64_t>(zeros);
+                u.free_units += static_cast<std::uint64_t>(zeros);
+                bits -= zeros;
+                word = zeros < 64 ? word << zeros : 0;
+            } else {
+                const int ones = std::min(std::countl_one(word), bits);
                 u.largest_free_run = std::max(u.largest_free_run, run);
                 run = 0;
-            } else {
-                run += 8;
-                u.free_units += 8;
+                bits -= ones;
+                word = ones < 64 ? word << ones : 0;
             }
-            k += 8;
-            continue;
         }
-        if (byte & (0x80 >> (k & 7))) {
-            u.largest_free_run = std::max(u.largest_free_run, run);
-            run = 0;
-        } else {
-            ++run;
-            ++u.free_units;
-        }
-        ++k;
+    };
+    std::uint64_t k = 0;
+    for (; k + 64 <= held; k += 64) {
+        std::uint64_t word = 0;
+        for (std::uint64_t b = 0; b < 8; ++b) word = word << 8 | map[(k >> 3) + b];
+        feed(word, 64);
+    }
+    for (; k < held; k += 8) {  // the last bits, a byte at a time
+        const int bits = static_cast<int>(std::min<std::uint64_t>(8, held - k));
+        feed(std::uint64_t{map[k >> 3]} << 56, bits);
     }
     u.largest_free_run = std::max(u.largest_free_run, run);
     *usage = u;

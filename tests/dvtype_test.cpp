@@ -290,3 +290,49 @@ TEST(DvTypeProgram, FileCutShortIsPrintedAndSaidSo) {
                                     ": 'disk.dsk:CUT' is cut short: it ends before its size says\n",
                              .status = 0}));
 }
+
+// ---- files larger than one read ---------------------------------------------
+
+// What dvtype prints, by its rule: the file is cut into records, each up to
+// and including a carriage return and never longer than 1024 bytes; each
+// record is printed up to its first carriage return or zero byte, the
+// carriage return as a line feed.
+std::string typed(const std::string& file) {
+    std::string out;
+    for (std::size_t at = 0; at < file.size();) {
+        std::size_t len = std::min<std::size_t>(1024, file.size() - at);
+        const std::size_t cr = file.find('\r', at);
+        if (cr != std::string::npos && cr < at + len) len = cr - at + 1;
+        const std::string record = file.substr(at, len);
+        const std::size_t stop = record.find_first_of(std::string("\r\0", 2));
+        out += record.substr(0, stop);
+        if (stop != std::string::npos && record[stop] == '\r') out += '\n';
+        at += len;
+    }
+    return out;
+}
+
+TEST(DvTypeProgram, RecordsCrossingTheReadBlocksArePrintedByTheLineRule) {
+    constexpr std::size_t MB = 1 << 20;
+    std::string file;
+    for (std::size_t i = 0; file.size() < 3 * MB; ++i) file += "line " + std::to_string(i) + " of the text\r";
+    const struct {
+        std::size_t at;
+        std::string bytes;
+    } marks[] = {
+        {MB - 1, "\r"},                                             // a line ends at the last byte of a block
+        {MB + 10, std::string(3000, 'L')},                          // a long line crosses nothing special
+        {2 * MB - 500, std::string(700, 'x') + std::string(1, '\0') + std::string(900, 'y') + "\r"},  // a zero, a block end
+        {3 * MB - 1030, std::string(1030, 'z')},                     // a 1024-byte record ends the file
+    };
+    for (const auto& m : marks) file.replace(m.at, m.bytes.size(), m.bytes);
+    file.resize(3 * MB + 3);
+    TempDir dir;
+    ImageBuilder b(16000);
+    b.add_file(b.root(), "big", text(file));
+    b.save(dir / "disk.dsk");
+    const std::string got = type_of(dir, "disk.dsk:big");
+    const std::string want = typed(file);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+}
