@@ -25,8 +25,11 @@ CXX=${CXX:-g++}
 # of 256 bytes; the FAT peer gets the same 128,000,000 bytes as 250,000
 # sectors of 512 bytes.
 OS9_GEOMETRY="-t2000 -s250"
-TEXT_LINES=131072          # 80-byte lines: 10 MiB
-PRUNE_FILES=2000
+TEXT_LINES=1310720         # 80-byte lines: 100 MiB
+COPY_BYTES=10485760        # 10 MiB copied in and out
+PRUNE_FILES=3000           # one directory of them: pruned, listed
+MANY_FILES=30000           # ten times as many: the work must stay linear
+HUGE_DIR=50000             # one directory made, listed, checked and pruned
 PRUNE_FILE_BYTES=100
 
 echo "== building the programs (Release) in $BUILD"
@@ -46,6 +49,7 @@ DVPRUNE=$BUILD/dvprune
 DVLS=$BUILD/dvls
 DVCOPY=$BUILD/dvcopy
 DVCHECK=$BUILD/dvcheck
+DVNEWDIR=$BUILD/dvnewdir
 MKIMAGE=$TOOLS/mkimage
 TIMEIT=$TOOLS/timeit
 
@@ -108,22 +112,27 @@ verdict() {
 median() { echo "$1" | cut -d' ' -f1; }
 
 echo "== preparing inputs in $WORK"
-# 10 MiB of text: 79 characters and a line end per line.
+# 100 MiB of text: 79 characters and a line end per line.
 awk -v n="$TEXT_LINES" 'BEGIN {
     base = ""
     for (i = 0; i < 160; i++) base = base sprintf("%c", 33 + (i * 7) % 94)
-    for (i = 0; i < n; i++) printf "%06d %s\n", i, substr(base, i % 80 + 1, 72)
+    for (i = 0; i < n; i++) printf "%07d %s\n", i, substr(base, i % 80 + 1, 71)
 }' >text.txt
+head -c "$COPY_BYTES" text.txt >copy.txt
 "$DVINIT" $OS9_GEOMETRY text.dsk >/dev/null
 "$MKIMAGE" put text.dsk:TEXT.TXT text.txt
+"$MKIMAGE" put text.dsk:COPY.TXT copy.txt
 "$DVINIT" $OS9_GEOMETRY empty.dsk >/dev/null
 cp --sparse=always empty.dsk prune.dsk
 "$MKIMAGE" files prune.dsk:DIR "$PRUNE_FILES" "$PRUNE_FILE_BYTES"
+cp --sparse=always empty.dsk many.dsk
+"$MKIMAGE" files many.dsk:DIR "$MANY_FILES" "$PRUNE_FILE_BYTES"
 if [ "$PEER" = yes ]; then
     mformat -C -i fat.img -T 250000 -h 16 -s 32 :: >/dev/null
     cp --sparse=always fat.img fatdir.img
     cp --sparse=always fat.img fatempty.img
     mcopy -i fat.img text.txt ::TEXT.TXT
+    mcopy -i fat.img copy.txt ::COPY.TXT
     mkdir files
     head -c "$PRUNE_FILE_BYTES" text.txt >one.txt
     i=0
@@ -135,12 +144,12 @@ if [ "$PEER" = yes ]; then
     mcopy -i fatdir.img files/* ::DIR/
     rm -rf files one.txt
 fi
-echo "   text: $(wc -c <text.txt) bytes in $TEXT_LINES lines; $PRUNE_FILES files of $PRUNE_FILE_BYTES bytes to prune"
+echo "   text: $(wc -c <text.txt) bytes in $TEXT_LINES lines; $PRUNE_FILES and $MANY_FILES files of $PRUNE_FILE_BYTES bytes to prune"
 echo "   $RUNS runs per figure; times are medians"
 
 # ---- a. dvtype ----------------------------------------------------------
 echo
-echo "== a. type a 10 MiB text file"
+echo "== a. type a 100 MiB text file"
 "$DVTYPE" text.dsk:TEXT.TXT >typed.txt
 if cmp -s typed.txt text.txt; then
     echo "   check: dvtype output equals the host text"
@@ -158,7 +167,7 @@ if [ "$PEER" = yes ]; then
     show "mtype -i fat.img ::TEXT.TXT" "$a_peer"
     a_peer=$(median "$a_peer")
 fi
-verdict "dvtype 10 MiB" "$(median "$a_ours")" "$a_peer" ratio 5
+verdict "dvtype 100 MiB" "$(median "$a_ours")" "$a_peer" ratio 1.5
 
 # ---- b. dvspace ---------------------------------------------------------
 echo
@@ -172,7 +181,7 @@ if [ "$PEER" = yes ]; then
     show "minfo -i fat.img :: (reference)" "$b_peer"
     b_peer=$(median "$b_peer")
 fi
-verdict "dvspace 500k sectors" "$(median "$b_ours")" "$b_peer" ms 20
+verdict "dvspace 500k sectors" "$(median "$b_ours")" "$b_peer" ratio 1.3
 
 # ---- c. dvinit ----------------------------------------------------------
 echo
@@ -202,7 +211,7 @@ verdict "dvinit 500k sectors" "$(median "$c_ours")" "$c_peer" ratio 2
 
 # ---- d. dvprune ---------------------------------------------------------
 echo
-echo "== d. prune a directory of $PRUNE_FILES files"
+echo "== d. prune a directory of $PRUNE_FILES files, and one of $MANY_FILES"
 cp --sparse=always prune.dsk work.dsk
 "$DVPRUNE" -q work.dsk:DIR
 free_after=$("$DVSPACE" work.dsk | grep 'Free sectors')
@@ -213,7 +222,10 @@ else
     echo "   check: after the prune: '$free_after', new image: '$free_empty'"
 fi
 d_ours=$(time_cmd "cp --sparse=always prune.dsk work.dsk" "$DVPRUNE" -q work.dsk:DIR)
-show "dvprune -q work.dsk:DIR" "$d_ours"
+show "dvprune -q work.dsk:DIR ($PRUNE_FILES)" "$d_ours"
+d_many=$(time_cmd "cp --sparse=always many.dsk work.dsk" "$DVPRUNE" -q work.dsk:DIR)
+show "dvprune -q work.dsk:DIR ($MANY_FILES)" "$d_many"
+"$DVCHECK" work.dsk | sed 's/^/   | /'
 d_peer=""
 if [ "$PEER" = yes ]; then
     d_peer=$(time_cmd "cp --sparse=always fatdir.img fwork.img" mdeltree -i fwork.img ::DIR)
@@ -221,7 +233,8 @@ if [ "$PEER" = yes ]; then
     d_peer=$(median "$d_peer")
 fi
 rm -f work.dsk fwork.img
-verdict "dvprune 2000 files" "$(median "$d_ours")" "$d_peer" ms 500
+verdict "dvprune $PRUNE_FILES files" "$(median "$d_ours")" "$d_peer" ratio 3
+verdict "dvprune ${MANY_FILES}/${PRUNE_FILES}" "$(median "$d_many")" "$(median "$d_ours")" ratio 12
 
 # ---- e. dvls -----------------------------------------------------------
 echo
@@ -236,37 +249,37 @@ if [ "$PEER" = yes ]; then
     show "mdir -i fatdir.img ::DIR" "$e_peer"
     e_peer=$(median "$e_peer")
 fi
-verdict "dvls -e 2000 entries" "$(median "$e_ours")" "$e_peer" ratio 2
+verdict "dvls -e $PRUNE_FILES entries" "$(median "$e_ours")" "$e_peer" ratio 2
 
 # ---- f. dvcopy in and out ---------------------------------------------------
 echo
 echo "== f. copy a 10 MiB file into an image and out of one"
 cp --sparse=always empty.dsk in.dsk
-"$DVCOPY" text.txt in.dsk:IN.TXT
+"$DVCOPY" copy.txt in.dsk:IN.TXT
 "$DVCOPY" in.dsk:IN.TXT back.txt
-if cmp -s back.txt text.txt; then
+if cmp -s back.txt copy.txt; then
     echo "   check: copied in and out again, the file is the same"
 else
     echo "   check: the file copied in and out DIFFERS"
 fi
 rm -f back.txt
-f_in=$(time_cmd "cp --sparse=always empty.dsk in.dsk" "$DVCOPY" text.txt in.dsk:IN.TXT)
-show "dvcopy text.txt in.dsk:IN.TXT" "$f_in"
-f_out=$(time_cmd "rm -f out.txt" "$DVCOPY" text.dsk:TEXT.TXT out.txt)
-show "dvcopy text.dsk:TEXT.TXT out.txt" "$f_out"
+f_in=$(time_cmd "cp --sparse=always empty.dsk in.dsk" "$DVCOPY" copy.txt in.dsk:IN.TXT)
+show "dvcopy copy.txt in.dsk:IN.TXT" "$f_in"
+f_out=$(time_cmd "rm -f out.txt" "$DVCOPY" text.dsk:COPY.TXT out.txt)
+show "dvcopy text.dsk:COPY.TXT out.txt" "$f_out"
 f_in_peer=""
 f_out_peer=""
 if [ "$PEER" = yes ]; then
-    f_in_peer=$(time_cmd "cp --sparse=always fatempty.img fin.img" mcopy -i fin.img text.txt ::IN.TXT)
-    show "mcopy -i fin.img text.txt ::IN.TXT" "$f_in_peer"
-    f_out_peer=$(time_cmd "rm -f fout.txt" mcopy -i fat.img ::TEXT.TXT fout.txt)
-    show "mcopy -i fat.img ::TEXT.TXT fout.txt" "$f_out_peer"
+    f_in_peer=$(time_cmd "cp --sparse=always fatempty.img fin.img" mcopy -i fin.img copy.txt ::IN.TXT)
+    show "mcopy -i fin.img copy.txt ::IN.TXT" "$f_in_peer"
+    f_out_peer=$(time_cmd "rm -f fout.txt" mcopy -i fat.img ::COPY.TXT fout.txt)
+    show "mcopy -i fat.img ::COPY.TXT fout.txt" "$f_out_peer"
     f_in_peer=$(median "$f_in_peer")
     f_out_peer=$(median "$f_out_peer")
 fi
 rm -f in.dsk fin.img out.txt fout.txt
-verdict "dvcopy in 10 MiB" "$(median "$f_in")" "$f_in_peer" ratio 2
-verdict "dvcopy out 10 MiB" "$(median "$f_out")" "$f_out_peer" ratio 2
+verdict "dvcopy in 10 MiB" "$(median "$f_in")" "$f_in_peer" ratio 1.5
+verdict "dvcopy out 10 MiB" "$(median "$f_out")" "$f_out_peer" ratio 1.5
 
 # ---- g. dvcheck -----------------------------------------------------------
 echo
@@ -278,6 +291,46 @@ g_ours=$(time_cmd "" "$DVCHECK" check.dsk)
 show "dvcheck check.dsk" "$g_ours"
 rm -f check.dsk
 verdict "dvcheck 10,000 files" "$(median "$g_ours")" "" ms 1000
+
+# ---- h. dvnewdir ----------------------------------------------------------
+echo
+echo "== h. make $PRUNE_FILES directories in one call, and $MANY_FILES"
+seq -f 'work.dsk:D%05g' 0 $((PRUNE_FILES - 1)) >names.few
+seq -f 'work.dsk:D%05g' 0 $((MANY_FILES - 1)) >names.many
+# Every name an operand of one run of the program.
+h_few=$(time_cmd "cp --sparse=always empty.dsk work.dsk" sh -c "exec '$DVNEWDIR' \$(cat names.few)")
+show "dvnewdir $PRUNE_FILES names" "$h_few"
+h_many=$(time_cmd "cp --sparse=always empty.dsk work.dsk" sh -c "exec '$DVNEWDIR' \$(cat names.many)")
+show "dvnewdir $MANY_FILES names" "$h_many"
+"$DVCHECK" work.dsk | sed 's/^/   | /'
+rm -f work.dsk names.few names.many
+verdict "dvnewdir ${MANY_FILES}/${PRUNE_FILES}" "$(median "$h_many")" "$(median "$h_few")" ratio 12
+
+# ---- i. one directory of 50,000 entries -------------------------------------
+echo
+echo "== i. one directory of $HUGE_DIR files: made, listed, checked, pruned"
+cp --sparse=always empty.dsk huge.dsk
+i_make=$("$TIMEIT" -n 1 -- "$MKIMAGE" files huge.dsk:BIG "$HUGE_DIR" 0)
+show "make $HUGE_DIR files (library)" "$i_make"
+listed=$("$DVLS" huge.dsk:BIG | wc -w)
+i_list=$(time_cmd "" "$DVLS" -e huge.dsk:BIG)
+show "dvls -e huge.dsk:BIG" "$i_list"
+i_check=$(time_cmd "" "$DVCHECK" huge.dsk)
+show "dvcheck huge.dsk" "$i_check"
+made=$("$DVCHECK" huge.dsk | tail -n 1)
+i_prune=$("$TIMEIT" -n 1 -- "$DVPRUNE" -q huge.dsk:BIG)
+show "dvprune -q huge.dsk:BIG" "$i_prune"
+pruned=$("$DVCHECK" huge.dsk | tail -n 1)
+echo "   check: dvls lists $listed names"
+echo "   check: $made"
+echo "   check: $pruned"
+huge_ok=MISS
+if [ "$listed" = "$HUGE_DIR" ] && echo "$made" | grep -q "$HUGE_DIR files.* 0 problems found" &&
+    echo "$pruned" | grep -q " 0 files, 1 directories.* 0 leaked; 0 problems found"; then
+    huge_ok=PASS
+fi
+rm -f huge.dsk
+printf '%-22s %10s %10s %8s  %-14s %s\n' "$HUGE_DIR-entry directory" "$(median "$i_list")" - - "made/listed/pruned" "$huge_ok" >>"$SUMMARY"
 
 # ---- summary ------------------------------------------------------------
 echo
