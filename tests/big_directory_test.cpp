@@ -34,4 +34,28 @@ TEST(BigDirectory, GrowsPastWhatFortyEightSasSegmentsHold) {
     EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
 }
 
+// Fifty thousand entries in one directory: made, listed, checked and pruned
+// in time proportional to their number.
+TEST(BigDirectory, FiftyThousandEntriesAreMadeListedAndPruned) {
+    constexpr int kFiles = 50000;
+    dvtest::ImageBuilder empty(80000);
+    dvtest::ImageBuilder b = empty;
+    b.add_dir(b.root(), "D");
+    rbf::image_ref img = rbf::image_in_memory(b.image());
+    for (int k = 0; k < kFiles; ++k) {
+        rbf::os9_path_id p = nullptr;
+        ASSERT_EQ(rbf::_os9_create(&p, img, "D/F" + std::to_string(k), rbf::MODE_WRITE, 0x1B), 0) << k;
+        ASSERT_EQ(rbf::_os9_close(p), 0) << k;
+    }
+    rbf::os9_path_id p = nullptr;
+    EXPECT_EQ(rbf::_os9_create(&p, img, "D/f777", rbf::MODE_WRITE, 0x1B), rbf::E_CEF);
+    EXPECT_EQ(dvtest::list_tree(img->mem).size(), static_cast<std::size_t>(kFiles + 1));
+    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+    const rbf::prune_result r = rbf::_os9_prune(img, "x:D", "D", rbf::prune_options{});
+    EXPECT_EQ(r.error, 0);
+    EXPECT_TRUE(dvtest::list_tree(img->mem).empty());
+    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+    EXPECT_EQ(dvtest::free_units(img->mem), dvtest::free_units(empty.image()));
+}
+
 }  // namespace
