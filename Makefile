@@ -27,7 +27,8 @@ SHELL := /bin/bash
 # progress lines and passing tests do not.
 CONFIGURE = cmake -S . -DCMAKE_RULE_MESSAGES=OFF
 BUILD_QUIET = -- --no-print-directory | { grep -v --line-buffered -E '^\[ *[0-9]+%\] Built target' || true; }
-CTEST_QUIET = --output-on-failure -j $(JOBS) | { grep -v --line-buffered -E '^ *[0-9]+/[0-9]+ Test +\#[0-9]+: .* Passed +[0-9.]+ sec$$' || true; }
+CTEST_QUIET = --output-on-failure -j $(JOBS) | { grep -v --line-buffered -E '$(CTEST_NOISE)' || true; }
+CTEST_NOISE = ^ *([0-9]+/[0-9]+ Test +\#[0-9]+: .* Passed +[0-9.]+ sec|Start +[0-9]+: .*)$$|^Internal ctest changing into directory
 
 .PHONY: all build test test-plain test-asan test-clang demo release install deb bench fuzz clean
 
