@@ -3,6 +3,7 @@
 # Completes options, host paths and, after "image:", the names inside the
 # image (listed with dvls).  Installed under each program's name so that
 # bash-completion loads it on first use; it can also be sourced directly.
+# DV_LS names the listing program when it is not dvls on PATH.
 
 # The word being completed, whole: bash splits "disk.dsk:DIR/NA" at the
 # colon when ':' is in COMP_WORDBREAKS, so it is taken from the line.
