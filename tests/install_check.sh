@@ -1,0 +1,44 @@
+#!/bin/sh
+# `cmake --install` into a scratch prefix: every program the build made is
+# in bin with its manual page and its completion, nothing else is in bin,
+# dv(5) and the documents are in place, and an installed program runs.
+#   sh tests/install_check.sh BUILD_DIR VERSION
+set -eu
+BUILD=$1
+VERSION=$2
+P=$(mktemp -d "${TMPDIR:-/tmp}/dvinstall.XXXXXX")
+trap 'rm -rf "$P"' EXIT INT TERM
+
+cmake --install "$BUILD" --prefix "$P" >/dev/null
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+page() { [ -f "$1" ] || [ -f "$1.gz" ] || fail "no page $1"; }
+
+completions=$P/share/bash-completion/completions
+built=0
+for exe in "$BUILD"/dv*; do
+    prog=${exe##*/}
+    [ -f "$exe" ] && [ -x "$exe" ] && [ "$prog" != dvmkimage ] || continue
+    built=$((built + 1))
+    [ -x "$P/bin/$prog" ] || fail "$prog is not in bin"
+    page "$P/share/man/man1/$prog.1"
+    if [ -r "$completions/$prog" ]; then
+        grep -q "^complete -F .* $prog\( \|$\)" "$completions/$prog" || fail "the completion does not name $prog"
+    else
+        fail "no completion for $prog"
+    fi
+done
+[ "$built" -ge 11 ] || fail "only $built programs in $BUILD"
+
+installed=$(ls "$P/bin" | wc -l)
+[ "$installed" -eq "$built" ] || fail "bin holds $installed files for $built programs: $(ls "$P/bin" | tr '\n' ' ')"
+page "$P/share/man/man5/dv.5"
+for doc in README.md LICENSE copyright; do
+    [ -f "$P/share/doc/dv/$doc" ] || fail "no $doc in share/doc/dv"
+done
+
+out=$("$P/bin/dvinit" --version)
+[ "$out" = "dvinit (dv) $VERSION" ] || fail "installed dvinit --version says '$out'"
+
+[ "$failures" -eq 0 ]
