@@ -184,7 +184,7 @@ error_code put_host(const place& to, const facts& from, bool replace, const byte
     std::string temp = to.path + ".dvcopy-XXXXXX";
     int fd = mkstemp(temp.data());
     if (fd < 0) return host_error(errno);
-    std::vector<u_char> buf(CHUNK);
+    static std::vector<u_char> buf(CHUNK);  // one for every file of the run
     error_code ec = E_SUCCESS;
     for (;;) {
         std::size_t got = 0;

@@ -67,6 +67,15 @@ error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std
     return _os9_write(&parent, &entry, &size);
 }
 
+error_code add_indexed_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot) {
+    parent.img->indexes.writing = static_cast<std::uint32_t>(parent.pl_fd_lsn);
+    const error_code ec = add_entry(parent, name, lsn, slot);
+    parent.img->indexes.writing = 0;
+    if (ec) index_drop(parent);
+    else index_added(parent, name, slot);
+    return ec;
+}
+
 }  // namespace detail
 
 namespace {
@@ -138,14 +147,7 @@ error_code make_file(const target& t, int perms, bool directory, std::int64_t* m
     if (directory) {
         if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
     }
-    parent->img->indexes.writing = static_cast<std::uint32_t>(parent->pl_fd_lsn);
-    error_code added = add_entry(*parent, filename, newLSN, free_slot);
-    parent->img->indexes.writing = 0;
-    if (added) {
-        index_drop(*parent);
-        return give_back(added);
-    }
-    index_added(*parent, filename, free_slot);
+    if (error_code ec = add_indexed_entry(*parent, filename, newLSN, free_slot)) return give_back(ec);
     if (made) *made = newLSN;
     return _os9_close(parent);
 }

@@ -65,8 +65,26 @@ std::string folded_name(const std::string& name) {
     return key;
 }
 
+bool looked_in_before(dir_indexes& all, std::uint32_t lsn) {
+    if (std::find(all.looked_in.begin(), all.looked_in.end(), lsn) != all.looked_in.end()) return true;
+    all.looked_in[all.next_look++ % all.looked_in.size()] = lsn;
+    return false;
+}
+
+dir_index* index_if_known(_pd& dir) {
+    if (!dir.img || dir.img->indexes.held.empty()) return nullptr;
+    dir_indexes& all = dir.img->indexes;
+    const auto lsn = static_cast<std::uint32_t>(dir.pl_fd_lsn);
+    dir_index* known = find(all, lsn);
+    fd_stats fd;
+    if (!known || fd_load(dir, lsn, fd) != E_SUCCESS) return nullptr;
+    if (fits(*known, fd)) return known;
+    drop(all, lsn);
+    return nullptr;
+}
+
 dir_index* index_of(_pd& dir) {
-    if (!dir.img || dir.israw) return nullptr;
+    if (!dir.img) return nullptr;
     dir_indexes& all = dir.img->indexes;
     const auto lsn = static_cast<std::uint32_t>(dir.pl_fd_lsn);
     fd_stats fd;

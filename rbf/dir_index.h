@@ -36,7 +36,17 @@ struct dir_index {
 struct dir_indexes {
     std::vector<std::unique_ptr<dir_index>> held;  // a few, the latest last
     std::uint32_t writing = 0;  // the directory whose own entry write is under way
+    // The directories walks last scanned for a name: one scanned again
+    // gets an index.
+    std::array<std::uint32_t, 4> looked_in{};
+    std::size_t next_look = 0;
 };
+
+namespace detail {
+// True when a walk scanned the directory at `lsn` for a name before (and
+// notes that it does now).
+bool looked_in_before(dir_indexes& all, std::uint32_t lsn);
+}  // namespace detail
 
 namespace detail {
 
@@ -48,6 +58,10 @@ std::string folded_name(const std::string& name);
 // is none, or it no longer fits the directory): nullptr when the directory
 // cannot be read to its end, and then the caller scans for itself.
 dir_index* index_of(_pd& dir);
+
+// The index of the directory open on `dir` when one is kept and still fits
+// it (none is built): nullptr otherwise.
+dir_index* index_if_known(_pd& dir);
 
 // The entry `name` -> written at `pos` by the index's own write; the
 // directory's size and segments are read again from its FD.

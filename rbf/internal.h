@@ -75,6 +75,10 @@ void abandon_fd(_pd& parent, std::int64_t lsn);
 // Writes an entry `name` -> lsn at byte `slot` of the open directory, or
 // with slot -1 into its first free slot, else at its end.
 error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot = -1);
+// add_entry at a known slot of a directory whose names are indexed
+// (rbf/dir_index.h): the index learns of the entry, or is dropped when the
+// write failed.
+error_code add_indexed_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot);
 // Lowers the link count of the FD at `lsn`, one of whose entries is gone,
 // and frees it and its units when no link is left: 241 when units that
 // another file claims were kept.

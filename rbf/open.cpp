@@ -12,6 +12,7 @@
 #include "os9path.h"
 #include "rbf/claims.h"
 #include "rbf/image.h"
+#include "rbf/dir_index.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -153,7 +154,18 @@ error_code walk_path(_pd& p, const std::string& in_image, int* fd_lsn) {
         p.pl_fd_lsn = at;
         std::int64_t where = 0;
         std::int64_t found = 0;
-        error_code ec = dir_scan(p, 0, [&](const fd_dentry& e, std::int64_t) {
+        // A directory being filled, or one whose names are looked up again
+        // and again (a copy of a whole directory), has its names indexed:
+        // the scan starts at the entry (or finds nothing at once).
+        std::int64_t from = 0;
+        const dir_index* index = index_if_known(p);
+        if (!index && p.img && looked_in_before(p.img->indexes, static_cast<std::uint32_t>(at))) index = index_of(p);
+        if (index) {
+            const auto it = index->names.find(folded_name(component));
+            if (it == index->names.end()) return E_PNNF;
+            from = it->second;
+        }
+        error_code ec = dir_scan(p, from, [&](const fd_dentry& e, std::int64_t) {
             if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, component)) return false;
             found = get_be24(e.lsn);
             return true;

@@ -66,22 +66,34 @@ TEST(DirectoryIndex, CreatesSeeEveryChangeToTheDirectory) {
         raw.close();
     };
     std::int64_t freed = -1;
+    // Names looked up before the change, so that walks know the directory.
+    auto look = [&](const std::string& name) {
+        rbf::os9_stat st;
+        return rbf::_os9_stat_path(m.image(), "D/" + name, &st);
+    };
     const struct {
         std::function<void()> change;
         std::vector<std::pair<const char*, rbf::error_code>> creates;
+        std::vector<std::pair<const char*, rbf::error_code>> lookups;
     } steps[] = {
-        {[] {}, {{"n15", rbf::E_CEF}, {"N49", rbf::E_CEF}}},  // taken, case ignored
-        {[&] { EXPECT_EQ(rbf::_os9_rename(m.image(), "D/N30", "R30"), 0); }, {{"r30", rbf::E_CEF}, {"N30", 0}}},
+        {[] {}, {{"n15", rbf::E_CEF}, {"N49", rbf::E_CEF}}, {{"n15", 0}, {"N60", rbf::E_PNNF}}},  // case ignored
+        {[&] { EXPECT_EQ(rbf::_os9_rename(m.image(), "D/N30", "R30"), 0); },
+         {{"r30", rbf::E_CEF}, {"N31", rbf::E_CEF}},
+         {{"R30", 0}, {"N31", 0}}},
+        {[&] { EXPECT_EQ(rbf::_os9_rename(m.image(), "D/R30", "S30"), 0); }, {{"N30", 0}}, {{"R30", rbf::E_PNNF}, {"s30", 0}}},
         {[&] {
              freed = entry_pos(m, "N20");
              EXPECT_EQ(rbf::_os9_delete(m.image(), "D/N20"), 0);
          },
-         {{"N20", 0}, {"N20", rbf::E_CEF}}},
-        {[&] { clear_raw("N40"); }, {{"N40", 0}}},
+         {{"N20", 0}, {"N20", rbf::E_CEF}},
+         {{"N20", 0}}},
+        {[&] { clear_raw("N40"); }, {{"N40", 0}}, {{"N40", 0}}},
     };
     for (const auto& step : steps) {
+        for (int i = 0; i < 3; ++i) look("N11");
         step.change();
         for (const auto& [name, want] : step.creates) EXPECT_EQ(create(m, std::string("D/") + name), want) << name;
+        for (const auto& [name, want] : step.lookups) EXPECT_EQ(look(name), want) << name;
     }
     // The slot freed was taken again.
     EXPECT_EQ(entry_pos(m, "N20"), freed);
