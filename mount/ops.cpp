@@ -23,6 +23,8 @@ using namespace rbf;
 
 namespace {
 
+constexpr unsigned TRANSFER = 1024 * 1024;
+
 mount_state& state() { return *static_cast<mount_state*>(fuse_get_context()->private_data); }
 
 // An open file: its path on the image, and whether its date was set by a write.
@@ -52,7 +54,7 @@ void fill_stat(const os9_stat& s, struct stat* st) {
     st->st_uid = state().uid;
     st->st_gid = state().gid;
     st->st_size = s.size;
-    st->st_blksize = 64 * 1024;
+    st->st_blksize = TRANSFER;  // what cp and the like take as a buffer size
     st->st_blocks = static_cast<blkcnt_t>((s.allocated + SECTOR_SIZE) / 512);  // and the FD's sector
     const std::time_t when = time_of(s.modified);
     st->st_mtim.tv_sec = st->st_ctim.tv_sec = st->st_atim.tv_sec = when;
@@ -310,7 +312,11 @@ int op_statfs(const char*, struct statvfs* sv) {
     return 0;
 }
 
-void* op_init(fuse_conn_info*, fuse_config* cfg) {
+void* op_init(fuse_conn_info* conn, fuse_config* cfg) {
+    // Large transfers: each write reads and writes the file's FD and the
+    // map once, so fewer, larger ones cost less.
+    conn->max_write = TRANSFER;
+    conn->max_readahead = TRANSFER;
     cfg->use_ino = 1;
     cfg->readdir_ino = 1;
     // No other program writes the image while it is mounted: what the
