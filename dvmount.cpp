@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
     // One thread: the library's calls on an image never run side by side.
     std::vector<std::string> fuse_args = {"dvmount", mountpoint, "-s"};
     if (foreground) fuse_args.emplace_back("-f");
-    std::string mount_options = "fsname=" + option_value(image_name) + ",subtype=dv";
+    std::string mount_options = "fsname=" + option_value(image_name) + ",subtype=dv,max_read=" +
+                                std::to_string(dv::mount::TRANSFER);
     if (read_only) mount_options += ",ro";
     fuse_args.emplace_back("-o");
     fuse_args.push_back(mount_options);

@@ -23,7 +23,6 @@ using namespace rbf;
 
 namespace {
 
-constexpr unsigned TRANSFER = 1024 * 1024;
 
 mount_state& state() { return *static_cast<mount_state*>(fuse_get_context()->private_data); }
 
@@ -313,15 +312,16 @@ int op_statfs(const char*, struct statvfs* sv) {
 }
 
 void* op_init(fuse_conn_info* conn, fuse_config* cfg) {
-    // Large transfers: each write reads and writes the file's FD and the
-    // map once, so fewer, larger ones cost less.
     conn->max_write = TRANSFER;
+    conn->max_read = TRANSFER;  // the mount's max_read option says the same (dvmount.cpp)
     conn->max_readahead = TRANSFER;
     cfg->use_ino = 1;
     cfg->readdir_ino = 1;
-    // No other program writes the image while it is mounted: what the
-    // kernel caches stays true.
+    // No other program writes the image while it is mounted (the mount
+    // holds its lock): what the kernel caches of names, status and file
+    // bytes stays true, so a file's cached bytes outlive its closes.
     cfg->entry_timeout = cfg->attr_timeout = 1.0;
+    cfg->kernel_cache = 1;
     return fuse_get_context()->private_data;
 }
 

@@ -19,6 +19,11 @@ struct mount_state {
     gid_t gid = 0;
 };
 
+// Bytes of the largest read and write the kernel is asked to send: each
+// transfer reads and writes the file's FD once, so fewer, larger ones cost
+// less.
+inline constexpr unsigned TRANSFER = 1024 * 1024;
+
 // The operations; fuse_main's private data must be a mount_state.
 const fuse_operations& operations();
 
