@@ -310,9 +310,9 @@ else
     # Out: each run on a fresh mount, so nothing of the file is in the
     # kernel's cache (the image file itself is, as it is for dvcopy).
     h_out=$(time_cmd "rm -f out.txt; fusermount3 -u mout && $DVMOUNT -r mout.dsk mout" cp mout/TEXT.TXT out.txt)
-    show "cp mout/TEXT.TXT out.txt (fresh mount)" "$h_out"
+    show "cp mout/TEXT.TXT out.txt (fresh)" "$h_out"
     h_warm=$(time_cmd "rm -f out.txt" cp mout/TEXT.TXT out.txt)
-    show "cp mout/TEXT.TXT out.txt (read before)" "$h_warm"
+    show "cp mout/TEXT.TXT out.txt (cached)" "$h_warm"
     fusermount3 -u min
     fusermount3 -u mout
     # dvmount lets go of the image a moment after the unmount: dvcheck waits for it.

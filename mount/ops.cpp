@@ -23,7 +23,6 @@ using namespace rbf;
 
 namespace {
 
-
 mount_state& state() { return *static_cast<mount_state*>(fuse_get_context()->private_data); }
 
 // An open file: its path on the image, and whether its date was set by a write.
