@@ -1,5 +1,5 @@
 // The translations a mounted image makes between the disk's numbers and
-// the host's: error numbers, names, permission bits and dates.
+// the host's: error numbers, names and permission bits.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -54,20 +54,4 @@ TEST(MountTranslate, AttributesAndPermissionBitsBothWays) {
     // The group's bits are not kept; the others' are the public ones.
     EXPECT_EQ(attributes_of(0640), rbf::ATT_READ | rbf::ATT_WRITE);
     EXPECT_EQ(attributes_of(0604), rbf::ATT_READ | rbf::ATT_WRITE | rbf::ATT_PREAD);
-}
-
-TEST(MountTranslate, DatesInLocalTime) {
-    const rbf::u_char date[5] = {124, 2, 29, 13, 45};  // 2024-02-29 13:45
-    const std::time_t when = time_of(date);
-    std::tm t{};
-    localtime_r(&when, &t);
-    EXPECT_EQ(t.tm_year, 124);
-    EXPECT_EQ(t.tm_mon, 1);
-    EXPECT_EQ(t.tm_mday, 29);
-    EXPECT_EQ(t.tm_hour, 13);
-    EXPECT_EQ(t.tm_min, 45);
-    const rbf::u_char none[5] = {0, 0, 0, 0, 0};
-    const rbf::u_char bad_month[5] = {90, 13, 1, 0, 0};
-    EXPECT_EQ(time_of(none), 0);
-    EXPECT_EQ(time_of(bad_month), 0);
 }
