@@ -178,6 +178,63 @@ error_code _native_rename(const std::string& pathlist, const std::string& newnam
 error_code _os9_set_attributes(const image_ref& image, const std::string& in_image, u_char set, u_char clear,
                                u_char* now);
 
+// Gives the file or directory `in_image` the modification date `when`
+// (local time, to the minute): only fd_dat changes, in one write.  215 for
+// a raw path, 216 when it is missing, 1 for an FD outside the disk or a
+// write that fell short.
+error_code _os9_set_modified(const image_ref& image, const std::string& in_image, std::time_t when);
+
+// ---- moving and removing --------------------------------------------------------
+
+// Moves the file or directory `from` to the path `to`, in the same
+// directory or another, keeping its FD (its dates, attributes and units
+// stay).  The new entry is written before the old one is cleared, and a
+// moved directory's ".." is pointed at its new parent last.  When `to`
+// names an entry already: with `replace`, a file gives way to a file and
+// an empty directory to a directory (the old one's units given back after
+// the move), as a host rename does; else 218.  A change of letter case in
+// the same directory rewrites only the name.  187 for "." or ".." and for
+// a directory moved into itself or its own tree; 215 for a raw path, an
+// empty last component or a new name a creation would refuse; 216 when
+// `from` is missing; 218 for a directory that holds entries in the way;
+// 192 for a file over a directory, 214 for a directory over a file or the
+// root; errors of opening either directory for writing (214 when it is
+// not writable), 248 when the target directory cannot grow.
+error_code _os9_move(const image_ref& image, const std::string& from, const std::string& to, bool replace);
+
+// Removes the directory `in_image` when it holds nothing but ".." and ".":
+// its entry is cleared, then its FD and units are given back.  218 when it
+// holds entries, 214 when it is a plain file or the root, 216 when it is
+// missing, 187 for "." or "..", 215 for a raw path or an empty name.
+error_code _os9_delete_dir(const image_ref& image, const std::string& in_image);
+
+// ---- files by byte position ---------------------------------------------------
+
+// Reads up to `size` bytes at byte `pos` of the open image file into
+// `buffer`; *got gets how many (fewer only at the end of the file, 0 at or
+// past it).  214 on host and raw paths, 1 when the segment list holds less
+// than the size says.
+error_code _os9_read_at(os9_path_id path, std::uint64_t pos, void* buffer, std::size_t size, std::size_t* got);
+
+// Writes `size` bytes at byte `pos` of the open image file; a position past
+// the end first fills the gap with zeros.  All or nothing: on a failure
+// the file keeps its size and bytes (units a gap took are given back).
+// 214 on a path without write access (or a host or raw path), 248 when the
+// disk is full or the file would pass 4 GiB, 217 when the segment list is.
+error_code _os9_write_at(os9_path_id path, std::uint64_t pos, const void* buffer, std::size_t size);
+
+// Sets the size of the open image file: growing fills with zeros (undone
+// when the disk fills: 248, 217), shrinking writes the shorter FD first and
+// gives back the whole clusters past the new end after it.  192 for a
+// directory, 214 for a path without write access, 248 past 4 GiB.
+error_code _os9_set_size(os9_path_id path, std::uint64_t size);
+
+// Writes back what the process holds back of the image (allocation map
+// changes wait for a write-back: frees, mostly) and has the host put the
+// image file on its disk.  0, or the error of the write (1 when the host
+// could not sync the file).
+error_code image_sync(os9_image& image);
+
 // ---- removing a tree --------------------------------------------------------------
 
 // ---- whole files written in ---------------------------------------------------

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Benchmarks of the programs against a peer toolkit for FAT images (mtools),
-# both measured in the same run on inputs of the same size.
+# both measured in the same run on inputs of the same size; cp through a
+# mounted image (dvmount) against dvcopy.
 #
 #   sh bench/run.sh            (what `make bench` runs)
 #
@@ -50,6 +51,7 @@ DVLS=$BUILD/dvls
 DVCOPY=$BUILD/dvcopy
 DVCHECK=$BUILD/dvcheck
 DVNEWDIR=$BUILD/dvnewdir
+DVMOUNT=$BUILD/dvmount
 MKIMAGE=$TOOLS/mkimage
 TIMEIT=$TOOLS/timeit
 
@@ -331,6 +333,48 @@ if [ "$listed" = "$HUGE_DIR" ] && echo "$made" | grep -q "$HUGE_DIR files.* 0 pr
 fi
 rm -f huge.dsk
 printf '%-22s %10s %10s %8s  %-14s %s\n' "$HUGE_DIR-entry directory" "$(median "$i_list")" - - "made/listed/pruned" "$huge_ok" >>"$SUMMARY"
+
+# ---- j. cp through a mounted image -------------------------------------------
+echo
+echo "== j. cp of a 10 MiB file into and out of a mounted image, against dvcopy (f.)"
+if [ ! -x "$DVMOUNT" ]; then
+    echo "   skipped: dvmount is not built (libfuse3-dev missing)"
+elif [ "$(id -u)" != 0 ] || [ ! -w /dev/fuse ] || ! command -v fusermount3 >/dev/null 2>&1; then
+    echo "   skipped: mounting needs root, /dev/fuse and fusermount3"
+else
+    mkdir -p min mout
+    cp --sparse=always empty.dsk min.dsk
+    cp --sparse=always text.dsk mout.dsk
+    "$DVMOUNT" min.dsk min
+    "$DVMOUNT" -r mout.dsk mout
+    trap 'cd /; fusermount3 -u -z "$WORK/min" 2>/dev/null; fusermount3 -u -z "$WORK/mout" 2>/dev/null; rm -rf "$WORK"' EXIT
+    cp copy.txt min/IN.TXT
+    cp mout/COPY.TXT back.txt
+    # Bytes are exact through a mount: COPY.TXT holds what dvcopy gives.
+    "$DVCOPY" text.dsk:COPY.TXT exact.txt
+    if cmp -s min/IN.TXT copy.txt && cmp -s back.txt exact.txt; then
+        echo "   check: copied in and out through the mounts, the file is the same"
+    else
+        echo "   check: a file copied through the mounts DIFFERS"
+    fi
+    rm -f back.txt exact.txt
+    j_in=$(time_cmd "rm -f min/IN.TXT" cp copy.txt min/IN.TXT)
+    show "cp copy.txt min/IN.TXT" "$j_in"
+    # Out: each run on a fresh mount, so nothing of the file is in the
+    # kernel's cache (the image file itself is, as it is for dvcopy).
+    j_out=$(time_cmd "rm -f out.txt; fusermount3 -u mout && $DVMOUNT -r mout.dsk mout" cp mout/COPY.TXT out.txt)
+    show "cp mout/COPY.TXT out.txt (fresh)" "$j_out"
+    j_warm=$(time_cmd "rm -f out.txt" cp mout/COPY.TXT out.txt)
+    show "cp mout/COPY.TXT out.txt (cached)" "$j_warm"
+    fusermount3 -u min
+    fusermount3 -u mout
+    # dvmount lets go of the image a moment after the unmount: dvcheck waits for it.
+    "$DVCHECK" min.dsk | sed 's/^/   | /'
+    rm -f min.dsk mout.dsk out.txt
+    verdict "cp into mount 10 MiB" "$(median "$j_in")" "$(median "$f_in")" ratio 3
+    verdict "cp out of mount 10 MiB" "$(median "$j_out")" "$(median "$f_out")" ratio 3
+    echo "   (the peer of these two rows is dvcopy, section f.)"
+fi
 
 # ---- summary ------------------------------------------------------------
 echo

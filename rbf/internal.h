@@ -206,6 +206,10 @@ void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
 
 // ---- directories -----------------------------------------------------------
 
+// Whether the directory at `lsn` holds entries other than ".." and "."
+// (rbf/rmdir.cpp): the error of reading it, else 0.
+error_code dir_holds_entries(const image_ref& image, std::uint32_t lsn, bool* holds);
+
 // Scans the directory whose FD is p.pl_fd_lsn from byte `start`, entry by
 // entry, calling visit(entry, position) until it returns true.  Returns 0
 // when visit stopped the scan (*where = that entry's position), 211 at the

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the programs on an example disk: format, make directories, report,
 # copy a text file in and out again, type it, list the tree, prune a tree,
-# report again.
+# report again; then mount the disk, copy a file in with cp and list it.
 #   sh tests/demo.sh BUILD_DIR
 set -eu
 
@@ -76,6 +76,24 @@ echo "== dvspace demo.dsk"
 
 echo "== dvls demo.dsk"
 "$BIN/dvls" demo.dsk
+
+echo
+echo "== dvmount demo.dsk mnt; cp hello.txt mnt/CMDS; fusermount3 -u mnt"
+if [ ! -x "$BIN/dvmount" ]; then
+    echo "   skipped: dvmount is not built (it needs libfuse3: Debian package libfuse3-dev)"
+elif [ "$(id -u)" != 0 ] || [ ! -w /dev/fuse ] || ! command -v fusermount3 >/dev/null 2>&1; then
+    echo "   skipped: mounting needs root, /dev/fuse and fusermount3 (Debian package fuse3)"
+else
+    mkdir mnt
+    "$BIN/dvmount" demo.dsk mnt
+    trap 'fusermount3 -u -z "$WORK/mnt" 2>/dev/null || true; rm -rf "$WORK"' EXIT INT TERM
+    cp hello.txt mnt/CMDS/hello.txt
+    ls -l mnt/CMDS | sed 's/^/   /'
+    fusermount3 -u mnt
+    # dvls waits for dvmount, which may still be ending, to let go of the image.
+    echo "== dvls -e demo.dsk:CMDS (after the unmount)"
+    "$BIN/dvls" -e demo.dsk:CMDS
+fi
 
 echo
 echo "== done"

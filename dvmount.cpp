@@ -1,0 +1,119 @@
+// dvmount: makes a disk image a directory of the host (FUSE), read and
+// write, until it is unmounted with fusermount3 -u.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "misc/frame.h"
+#include "mount/ops.h"
+#include "os9conv.h"
+#include "os9disk.h"
+#include "os9path.h"
+
+using namespace rbf;
+
+namespace {
+
+const char* const helpMessage[] = {
+    "Syntax: dvmount {[<opts>]} <image> <mountpoint>\n",
+    "Usage:  mounts a disk image as a directory; unmount with fusermount3 -u <mountpoint>\n",
+    "Options:\n",
+    "     -r    read-only (also when the image cannot be written)\n",
+    "     -f    stays in the foreground\n",
+    "     -o <options>  mount options passed to FUSE (comma-separated)\n",
+    nullptr,
+};
+
+constexpr dv::Option options[] = {dv::flag('r'), dv::flag('f'), dv::text('o')};
+const dv::Program program{.name = "dvmount", .help = helpMessage, .options = options, .help_without_operands = true};
+
+// "-o" and its options as one argument, as the option table reads it.
+std::vector<std::string> joined_arguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+            args.push_back(std::string("-o") + argv[++i]);
+            continue;
+        }
+        args.emplace_back(argv[i]);
+    }
+    return args;
+}
+
+// A mount option's value with the characters FUSE's option list treats
+// specially escaped.
+std::string option_value(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == ',' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args = joined_arguments(argc, argv);
+    std::vector<char*> arg_ptrs;
+    for (std::string& a : args) arg_ptrs.push_back(a.data());
+    dv::CommandLine line = dv::parse(program, static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
+    if (line.exit) return *line.exit;
+    if (line.operands.size() != 2) {
+        show_help(helpMessage);
+        return 1;
+    }
+    bool read_only = false, foreground = false;
+    std::vector<std::string> fuse_options;
+    for (const dv::Given& g : line.options) {
+        if (g.letter == 'r') read_only = true;
+        if (g.letter == 'f') foreground = true;
+        if (g.letter == 'o' && *g.text) fuse_options.emplace_back(g.text);
+    }
+    const std::string image_name = line.operands[0];
+    const std::string mountpoint = line.operands[1];
+
+    dv::mount::mount_state state;
+    state.uid = getuid();
+    state.gid = getgid();
+    error_code ec = E_SUCCESS;
+    if (!read_only) {
+        ec = image_open(image_name, true, &state.image);
+        // An image that cannot be written is mounted to be read.
+        if (ec == E_PNNF && access(image_name.c_str(), R_OK) == 0 && access(image_name.c_str(), W_OK) != 0) {
+            std::fprintf(stderr, "dvmount: '%s' cannot be written: mounted read-only\n", image_name.c_str());
+            read_only = true;
+        }
+    }
+    if (read_only) ec = image_open(image_name, false, &state.image);
+    disk_geometry geo;
+    if (ec == E_SUCCESS) ec = image_geometry(*state.image, &geo);
+    if (ec != E_SUCCESS) {
+        dv::report_failure("dvmount", ec, "mounting", image_name);
+        dv::explain_busy("dvmount", ec);
+        return ec;
+    }
+    state.read_only = read_only;
+
+    // One thread: the library's calls on an image never run side by side.
+    std::vector<std::string> fuse_args = {"dvmount", mountpoint, "-s"};
+    if (foreground) fuse_args.emplace_back("-f");
+    std::string mount_options = "fsname=" + option_value(image_name) + ",subtype=dv,max_read=" +
+                                std::to_string(dv::mount::TRANSFER);
+    if (read_only) mount_options += ",ro";
+    fuse_args.emplace_back("-o");
+    fuse_args.push_back(mount_options);
+    for (const std::string& o : fuse_options) {
+        fuse_args.emplace_back("-o");
+        fuse_args.push_back(o);
+    }
+    std::vector<char*> fuse_argv;
+    for (std::string& a : fuse_args) fuse_argv.push_back(a.data());
+    fuse_argv.push_back(nullptr);
+    const int status = fuse_main(static_cast<int>(fuse_args.size()), fuse_argv.data(), &dv::mount::operations(),
+                                 &state);
+    return status;
+}

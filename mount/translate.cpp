@@ -1,0 +1,100 @@
+#include "mount/translate.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace dv::mount {
+
+namespace {
+
+struct mapping {
+    rbf::error_code disk;
+    int host;
+};
+
+constexpr mapping kErrors[] = {
+    {rbf::E_SUCCESS, 0},      {rbf::E_PNNF, ENOENT},   {rbf::E_CEF, EEXIST},    {rbf::E_FULL, ENOSPC},
+    {rbf::E_FNA, EACCES},     {rbf::E_SLF, EFBIG},     {rbf::E_BPNAM, EINVAL},  {rbf::E_ILLARG, EINVAL},
+    {rbf::E_ISDIR, EISDIR},   {rbf::E_BUSY, EBUSY},
+};
+
+bool name_char(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
+}
+
+}  // namespace
+
+int host_errno(rbf::error_code ec) {
+    for (const mapping& m : kErrors)
+        if (m.disk == ec) return m.host;
+    return EIO;
+}
+
+int name_fault(const std::string& name) {
+    if (name.size() > rbf::NAME_FIELD) return ENAMETOOLONG;
+    if (name.empty() || name == "." || name == "..") return EINVAL;
+    for (unsigned char c : name)
+        if (!name_char(c)) return EINVAL;
+    return 0;
+}
+
+int lookup_fault(const std::string& in_image) {
+    std::size_t start = 0;
+    while (start <= in_image.size()) {
+        std::size_t end = in_image.find('/', start);
+        if (end == std::string::npos) end = in_image.size();
+        const std::string piece = in_image.substr(start, end - start);
+        if (piece.size() > rbf::NAME_FIELD) return ENAMETOOLONG;
+        for (unsigned char c : piece)
+            if (!name_char(c)) return ENOENT;
+        start = end + 1;
+    }
+    return 0;
+}
+
+std::string in_image(const char* host_path) {
+    std::string p = host_path ? host_path : "";
+    const std::size_t first = p.find_first_not_of('/');
+    if (first == std::string::npos) return std::string();
+    p = p.substr(first);
+    while (!p.empty() && p.back() == '/') p.pop_back();
+    return p;
+}
+
+mode_t mode_of(rbf::u_char att) {
+    mode_t m = (att & rbf::ATT_DIR) ? S_IFDIR : S_IFREG;
+    if (att & rbf::ATT_READ) m |= S_IRUSR;
+    if (att & rbf::ATT_WRITE) m |= S_IWUSR;
+    if (att & rbf::ATT_EXEC) m |= S_IXUSR;
+    if (att & rbf::ATT_PREAD) m |= S_IRGRP | S_IROTH;
+    if (att & rbf::ATT_PWRITE) m |= S_IWGRP | S_IWOTH;
+    if (att & rbf::ATT_PEXEC) m |= S_IXGRP | S_IXOTH;
+    return m;
+}
+
+rbf::u_char attributes_of(mode_t mode) {
+    rbf::u_char a = 0;
+    if (mode & S_IRUSR) a |= rbf::ATT_READ;
+    if (mode & S_IWUSR) a |= rbf::ATT_WRITE;
+    if (mode & S_IXUSR) a |= rbf::ATT_EXEC;
+    if (mode & S_IROTH) a |= rbf::ATT_PREAD;
+    if (mode & S_IWOTH) a |= rbf::ATT_PWRITE;
+    if (mode & S_IXOTH) a |= rbf::ATT_PEXEC;
+    return a;
+}
+
+std::time_t time_of(const rbf::u_char* d) {
+    if (d[1] < 1 || d[1] > 12 || d[2] < 1 || d[2] > 31) return 0;
+    std::tm t{};
+    t.tm_year = d[0];
+    t.tm_mon = d[1] - 1;
+    t.tm_mday = d[2];
+    t.tm_hour = d[3] < 24 ? d[3] : 0;
+    t.tm_min = d[4] < 60 ? d[4] : 0;
+    t.tm_isdst = -1;
+    const std::time_t when = std::mktime(&t);
+    return when == static_cast<std::time_t>(-1) ? 0 : when;
+}
+
+}  // namespace dv::mount

@@ -1,0 +1,48 @@
+// What a mounted image's calls need from the host's side and the disk's:
+// host errno values for the disk's error numbers, which host names the
+// disk can hold, permission bits for attributes and back, and dates.  Pure
+// functions, apart from the local time zone of the dates.
+#pragma once
+
+#include <sys/types.h>
+
+#include <ctime>
+#include <string>
+
+#include "os9types.h"
+
+namespace dv::mount {
+
+// The host errno for a disk error number: 216 ENOENT, 218 EEXIST, 248
+// ENOSPC, 214 EACCES, 217 EFBIG, 215 and 187 EINVAL, 192 EISDIR, 253
+// EBUSY; 0 stays 0; every other number (a general failure, a damaged disk)
+// is EIO.
+int host_errno(rbf::error_code ec);
+
+// Whether `name` can name a new file or directory on the disk: 0, EINVAL
+// (empty, "." or "..", a character other than a letter, digit, '_' or '.')
+// or ENAMETOOLONG (over 28 characters).
+int name_fault(const std::string& name);
+
+// Whether a path the host looks up can be on the disk: 0, ENAMETOOLONG
+// when a component is over 28 characters, ENOENT when one holds a
+// character no name on the disk has.
+int lookup_fault(const std::string& in_image);
+
+// The path inside the image for a path the host gives ("/A/b" -> "A/b",
+// "/" -> "").
+std::string in_image(const char* host_path);
+
+// Host mode of a file with these attributes: the type, the owner's bits
+// from e w r, the group's and others' from pe pw pr.
+mode_t mode_of(rbf::u_char attributes);
+
+// The six e w r / pe pw pr bits for host permission bits: owner's from the
+// user bits, public from the others' bits (the group's are not kept).
+rbf::u_char attributes_of(mode_t mode);
+
+// The five date bytes of the disk (local time, year - 1900) as a host time;
+// 0 for bytes that name no date.
+std::time_t time_of(const rbf::u_char* date);
+
+}  // namespace dv::mount

@@ -1,0 +1,310 @@
+// dvmount as users use it: an image mounted on a temporary directory, the
+// host's own tools run on it, then unmounted and looked at with dvcheck,
+// dvls and the tests' own reader.  Needs root, /dev/fuse, fusermount3 and
+// a dvmount built with libfuse3; each test is skipped, saying which is
+// missing, without them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Why the mount tests cannot run here; empty when they can.
+std::string fuse_missing() {
+    if (geteuid() != 0) return "not root";
+    if (access("/dev/fuse", R_OK | W_OK) != 0) return "no /dev/fuse";
+    if (access(dvtest::program_path("dvmount").c_str(), X_OK) != 0)
+        return "dvmount not built (libfuse3-dev missing)";
+    if (std::system("command -v fusermount3 >/dev/null 2>&1") != 0) return "no fusermount3 (package fuse3)";
+    return "";
+}
+
+#define SKIP_WITHOUT_FUSE()                                                     \
+    do {                                                                        \
+        const std::string missing = fuse_missing();                             \
+        if (!missing.empty()) GTEST_SKIP() << "dvmount tests skipped: " << missing; \
+    } while (0)
+
+bool mounted(const std::string& dir) {
+    struct stat here {}, up {};
+    return stat(dir.c_str(), &here) == 0 && stat((dir + "/..").c_str(), &up) == 0 && here.st_dev != up.st_dev;
+}
+
+// dvmount -f running on `image` at `dir`, unmounted at the latest when the
+// object goes.
+class Mount {
+public:
+    Mount(const std::string& image, const std::string& dir, const std::vector<std::string>& options = {})
+        : dir_(dir) {
+        mkdir(dir.c_str(), 0755);
+        std::vector<std::string> args = {"dvmount", "-f"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(image);
+        args.push_back(dir);
+        const std::string exe = dvtest::program_path("dvmount");
+        pid_ = fork();
+        if (pid_ == 0) {
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && !mounted(dir) && running(); ++i) std::this_thread::sleep_for(20ms);
+    }
+    ~Mount() {
+        if (mounted(dir_)) std::system(("fusermount3 -u -z '" + dir_ + "' 2>/dev/null").c_str());
+        if (running()) kill(pid_, SIGKILL);
+        if (pid_ > 0 && status_ < 0) waitpid(pid_, nullptr, 0);
+    }
+    bool ok() const { return mounted(dir_); }
+    bool running() {
+        if (pid_ <= 0 || status_ >= 0) return false;
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return false;
+    }
+    // Unmounts as users do; the exit status of dvmount.
+    int unmount() {
+        EXPECT_EQ(std::system(("fusermount3 -u '" + dir_ + "'").c_str()), 0);
+        for (int i = 0; i < 500 && running(); ++i) std::this_thread::sleep_for(20ms);
+        return status_;
+    }
+    void kill9() {
+        kill(pid_, SIGKILL);
+        for (int i = 0; i < 500 && running(); ++i) std::this_thread::sleep_for(10ms);
+        std::system(("fusermount3 -u -z '" + dir_ + "' 2>/dev/null").c_str());
+    }
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+dvtest::bytes pattern(std::size_t n, unsigned seed) {
+    dvtest::bytes b(n);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : b) c = static_cast<unsigned char>((x = x * 1103515245u + 12345u) >> 16);
+    return b;
+}
+
+dvtest::bytes text(const std::string& s) { return dvtest::bytes(s.begin(), s.end()); }
+
+dvtest::Run sh(const std::string& script, const std::string& dir) {
+    return dvtest::run_program("/bin/sh", {"-c", script}, dir);
+}
+
+std::string fresh_image(const dvtest::TempDir& dir, const std::string& geometry) {
+    const dvtest::Run r = sh(dvtest::program_path("dvinit") + " " + geometry + " img.dsk", dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    return dir / "img.dsk";
+}
+
+}  // namespace
+
+TEST(DvMount, TreeCopiedInComparedMovedAndRemoved) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string image = fresh_image(dir, "-t400 -s250");
+    // Text and binary files, empty and large, three levels deep.
+    const std::map<std::string, dvtest::bytes> files = {
+        {"src/readme.txt", text("first line\nsecond line\n")},
+        {"src/empty.txt", {}},
+        {"src/BIN/prog.bin", pattern(300000, 1)},
+        {"src/BIN/one.dat", {0}},
+        {"src/DOCS/a.txt", text("a\r\nb\r")},
+        {"src/DOCS/DEEP/b.txt", pattern(70001, 2)},
+        {"src/DEL/x1", pattern(5000, 3)},
+        {"src/DEL/SUB/x2", pattern(10, 4)},
+    };
+    for (const auto& [path, data] : files) {
+        sh("mkdir -p \"$(dirname " + path + ")\"", dir.path());
+        dvtest::write_file(dir / path, data);
+    }
+    Mount m(image, dir / "mnt");
+    ASSERT_TRUE(m.ok());
+    const dvtest::Run r = sh(
+        "cp -r src mnt/ && diff -r src mnt/src && "
+        "mv mnt/src/readme.txt mnt/src/DOCS/readme2.txt && "   // a file to another directory
+        "mv mnt/src/DOCS/DEEP mnt/DEEP && "                    // a directory up two levels
+        "mv mnt/src/BIN/one.dat mnt/src/BIN/One.bin && "       // in its own directory
+        "mv mnt/src/DOCS/a.txt mnt/src/BIN/prog.bin && "       // over another file
+        "rm -r mnt/src/DEL && ls mnt/DEEP",
+        dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "b.txt\n");
+    // The image is held: no other dv program writes under the mount.
+    const dvtest::Run busy = sh("DV_LOCK_TIMEOUT=0 " + dvtest::program_path("dvcopy") + " src/empty.txt img.dsk:x",
+                                dir.path());
+    EXPECT_EQ(busy.status, 253) << busy.err;
+    EXPECT_EQ(m.unmount(), 0);
+
+    const dvtest::Run check = dvtest::run_program("dvcheck", {"img.dsk"}, dir.path());
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    const dvtest::Run ls = dvtest::run_program("dvls", {"-r", "img.dsk"}, dir.path());
+    EXPECT_EQ(ls.status, 0) << ls.err;
+    std::set<std::string> listed;
+    std::istringstream lines(ls.out);
+    for (std::string line; std::getline(lines, line);) listed.insert(line);
+    const std::set<std::string> expected = {"DEEP", "DEEP/b.txt", "src", "src/BIN", "src/BIN/One.bin",
+                                            "src/BIN/prog.bin", "src/DOCS", "src/DOCS/readme2.txt",
+                                            "src/empty.txt"};
+    EXPECT_EQ(listed, expected) << ls.out;
+    const auto tree = dvtest::list_tree(dvtest::read_file(image));
+    const std::pair<std::string, std::string> moved[] = {
+        {"DEEP/b.txt", "src/DOCS/DEEP/b.txt"}, {"src/BIN/One.bin", "src/BIN/one.dat"},
+        {"src/BIN/prog.bin", "src/DOCS/a.txt"}, {"src/DOCS/readme2.txt", "src/readme.txt"},
+        {"src/empty.txt", "src/empty.txt"},
+    };
+    for (const auto& [in_image, source] : moved) {
+        ASSERT_TRUE(tree.count(in_image)) << in_image;
+        EXPECT_EQ(tree.at(in_image).data, files.at(source)) << in_image;
+    }
+}
+
+TEST(DvMount, DiskFullCopyFailsWithEnospcAndLeavesASoundImage) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string image = fresh_image(dir, "-t40 -s18");  // 720 sectors
+    dvtest::write_file(dir / "big", pattern(400000, 5));
+    dvtest::write_file(dir / "small", pattern(1000, 6));
+    {
+        Mount m(image, dir / "mnt");
+        ASSERT_TRUE(m.ok());
+        const dvtest::Run r = sh("cp big mnt/big", dir.path());
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+        // What is left still takes a small file once the big one goes.
+        const dvtest::Run after = sh("rm -f mnt/big && cp small mnt/small && cmp small mnt/small", dir.path());
+        EXPECT_EQ(after.status, 0) << after.err;
+        EXPECT_EQ(m.unmount(), 0);
+    }
+    EXPECT_EQ(dvtest::check_tree(dvtest::read_file(image)), std::vector<std::string>{});
+    EXPECT_EQ(dvtest::run_program("dvcheck", {"img.dsk"}, dir.path()).status, 0);
+}
+
+TEST(DvMount, ErrorsAreTheHostsErrors) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string image = fresh_image(dir, "-t100 -s18");
+    Mount m(image, dir / "mnt");
+    ASSERT_TRUE(m.ok());
+    const std::string mnt = dir / "mnt";
+    const auto at = [&](const std::string& name) { return mnt + "/" + name; };
+    const auto result = [](int r) { return r == 0 ? 0 : errno; };
+    const auto make = [&](const std::string& name, int flags) {
+        const int fd = open(at(name).c_str(), flags, 0644);
+        if (fd < 0) return errno;
+        close(fd);
+        return 0;
+    };
+    // In order: each step may rely on the ones before.
+    const std::tuple<std::string, std::function<int()>, int> steps[] = {
+        {"new file", [&] { return make("f", O_CREAT | O_WRONLY); }, 0},
+        {"name with '-'", [&] { return make("a-b", O_CREAT | O_WRONLY); }, EINVAL},
+        {"name of 29", [&] { return make(std::string(29, 'n'), O_CREAT | O_WRONLY); }, ENAMETOOLONG},
+        {"missing", [&] { return make("none", O_RDONLY); }, ENOENT},
+        {"exclusive on a file there", [&] { return make("F", O_CREAT | O_EXCL | O_WRONLY); }, EEXIST},
+        {"mkdir", [&] { return result(mkdir(at("D").c_str(), 0755)); }, 0},
+        {"mkdir again", [&] { return result(mkdir(at("d").c_str(), 0755)); }, EEXIST},
+        {"file in D", [&] { return make("D/x", O_CREAT | O_WRONLY); }, 0},
+        {"rmdir of a full one", [&] { return result(rmdir(at("D").c_str())); }, ENOTEMPTY},
+        {"rmdir of a file", [&] { return result(rmdir(at("f").c_str())); }, ENOTDIR},
+        {"unlink of a directory", [&] { return result(unlink(at("D").c_str())); }, EISDIR},
+        {"into its own tree", [&] { return result(rename(at("D").c_str(), at("D/E").c_str())); }, EINVAL},
+        {"file over a directory", [&] { return result(rename(at("f").c_str(), at("D").c_str())); }, EISDIR},
+        {"directory over a file", [&] { return result(rename(at("D").c_str(), at("f").c_str())); }, ENOTDIR},
+        {"rename to a bad name", [&] { return result(rename(at("f").c_str(), at("f g").c_str())); }, EINVAL},
+        {"truncate up", [&] { return result(truncate(at("f").c_str(), 70000)); }, 0},
+        {"truncate down", [&] { return result(truncate(at("f").c_str(), 5)); }, 0},
+        {"read-only attributes", [&] { return result(chmod(at("f").c_str(), 0444)); }, 0},
+        {"write to it", [&] { return make("f", O_WRONLY); }, EACCES},
+        {"writable again", [&] { return result(chmod(at("f").c_str(), 0640)); }, 0},
+        {"write to it again", [&] { return make("f", O_WRONLY); }, 0},
+        {"unlink", [&] { return result(unlink(at("D/x").c_str())); }, 0},
+        {"rmdir", [&] { return result(rmdir(at("D").c_str())); }, 0},
+    };
+    for (const auto& [what, step, error] : steps) EXPECT_EQ(step(), error) << what;
+    struct stat st {};
+    ASSERT_EQ(stat(at("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 5);
+    EXPECT_EQ(st.st_mode, static_cast<mode_t>(S_IFREG | 0600));  // group bits are not kept
+    EXPECT_EQ(st.st_uid, getuid());
+    struct statvfs sv {};
+    ASSERT_EQ(statvfs(mnt.c_str(), &sv), 0);
+    EXPECT_EQ(sv.f_namemax, 28u);
+    EXPECT_EQ(sv.f_blocks, 1800u);
+    EXPECT_GT(sv.f_bfree, 1700u);
+    // Dates: the disk keeps the minute.
+    const timespec when[2] = {{0, UTIME_OMIT}, {946684800 + 3600 * 5 + 60 * 7 + 33, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, at("f").c_str(), when, 0), 0);
+    ASSERT_EQ(stat(at("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, when[1].tv_sec - 33);
+    EXPECT_EQ(m.unmount(), 0);
+    EXPECT_EQ(dvtest::check_tree(dvtest::read_file(image)), std::vector<std::string>{});
+}
+
+TEST(DvMount, ReadOnlyMountChangesNothing) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string image = fresh_image(dir, "-t100 -s18");
+    dvtest::write_file(dir / "hello", text("hello\n"));
+    ASSERT_EQ(dvtest::run_program("dvcopy", {"hello", "img.dsk:hello"}, dir.path()).status, 0);
+    const dvtest::bytes before = dvtest::read_file(image);
+    Mount m(image, dir / "mnt", {"-r"});
+    ASSERT_TRUE(m.ok());
+    const dvtest::Run r = sh("cat mnt/hello && touch mnt/new; echo $?; mkdir mnt/D; echo $?", dir.path());
+    EXPECT_EQ(r.out, "hello\n1\n1\n");
+    EXPECT_NE(r.err.find("Read-only file system"), std::string::npos) << r.err;
+    // Readers may share the image.
+    EXPECT_EQ(sh("DV_LOCK_TIMEOUT=0 " + dvtest::program_path("dvls") + " img.dsk", dir.path()).out, "hello\n");
+    EXPECT_EQ(m.unmount(), 0);
+    EXPECT_EQ(dvtest::read_file(image), before);
+}
+
+TEST(DvMount, KilledMidCopyLeavesOnlyLeakedUnits) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string image = fresh_image(dir, "-t2000 -s250");
+    dvtest::write_file(dir / "big", pattern(24 << 20, 7));
+    Mount m(image, dir / "mnt");
+    ASSERT_TRUE(m.ok());
+    const pid_t copier = fork();
+    if (copier == 0) {
+        const std::string dest = dir / "mnt/BIG";
+        // Its complaint about the mount going away is expected.
+        freopen("/dev/null", "w", stderr);
+        execl("/bin/cp", "cp", (dir / "big").c_str(), dest.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Well into the copy: the image holds part of the file.
+    struct stat st {};
+    for (int i = 0; i < 1000; ++i) {
+        if (stat(image.c_str(), &st) == 0 && st.st_blocks * 512 > (8 << 20)) break;
+        std::this_thread::sleep_for(2ms);
+    }
+    m.kill9();
+    waitpid(copier, nullptr, 0);
+    EXPECT_EQ(dvtest::problems_beyond_leaks(dvtest::read_file(image)), std::vector<std::string>{});
+    const dvtest::Run check = dvtest::run_program("dvcheck", {"img.dsk"}, dir.path());
+    EXPECT_TRUE(check.status == 0 || check.out.find("leaked") != std::string::npos) << check.out;
+}

@@ -1,0 +1,57 @@
+// The translations a mounted image makes between the disk's numbers and
+// the host's: error numbers, names and permission bits.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "mount/translate.h"
+
+using namespace dv::mount;
+
+TEST(MountTranslate, ErrorNumbersBecomeHostErrors) {
+    const std::pair<int, int> cases[] = {
+        {0, 0},        {216, ENOENT}, {218, EEXIST}, {248, ENOSPC}, {214, EACCES}, {217, EFBIG},
+        {215, EINVAL}, {187, EINVAL}, {192, EISDIR}, {253, EBUSY},
+        // A general failure, a damaged disk, and numbers the disk does not use.
+        {1, EIO},      {249, EIO},    {241, EIO},    {211, EIO},    {2, EIO},      {-3, EIO},
+    };
+    for (const auto& [disk, host] : cases) EXPECT_EQ(host_errno(disk), host) << "error " << disk;
+}
+
+TEST(MountTranslate, NamesTheDiskCanHold) {
+    const std::pair<std::string, int> cases[] = {
+        {"a", 0},          {"Read.Me_2", 0},      {std::string(28, 'x'), 0},  {std::string(29, 'x'), ENAMETOOLONG},
+        {"", EINVAL},      {".", EINVAL},         {"..", EINVAL},             {"a-b", EINVAL},
+        {"a b", EINVAL},   {"caf\xc3\xa9", EINVAL}, {"x/y", EINVAL},          {std::string(40, '-'), ENAMETOOLONG},
+    };
+    for (const auto& [name, fault] : cases) EXPECT_EQ(name_fault(name), fault) << "'" << name << "'";
+}
+
+TEST(MountTranslate, LookupsOfNamesNoDiskHolds) {
+    const std::pair<std::string, int> cases[] = {
+        {"", 0},           {"A/b/c.txt", 0},          {"A/.fuse_hidden00000001", 0},
+        {"A/b-c", ENOENT}, {"a b/c", ENOENT},         {"A/" + std::string(29, 'y') + "/c", ENAMETOOLONG},
+    };
+    for (const auto& [path, fault] : cases) EXPECT_EQ(lookup_fault(path), fault) << "'" << path << "'";
+    EXPECT_EQ(in_image("/"), "");
+    EXPECT_EQ(in_image("/A/b"), "A/b");
+    EXPECT_EQ(in_image("//A/b/"), "A/b");
+}
+
+TEST(MountTranslate, AttributesAndPermissionBitsBothWays) {
+    // Attributes, the mode shown, and the attributes that mode gives back.
+    const std::tuple<rbf::u_char, mode_t, rbf::u_char> cases[] = {
+        {0x00, S_IFREG | 0000, 0x00},  {0x03, S_IFREG | 0600, 0x03},  {0x1B, S_IFREG | 0666, 0x1B},
+        {0x0B, S_IFREG | 0644, 0x0B},  {0x3F, S_IFREG | 0777, 0x3F},  {0xBF, S_IFDIR | 0777, 0x3F},
+        {0xC7, S_IFDIR | 0700, 0x07},  {0x2D, S_IFREG | 0555, 0x2D},
+    };
+    for (const auto& [att, mode, back] : cases) {
+        SCOPED_TRACE(static_cast<int>(att));
+        EXPECT_EQ(mode_of(att), mode);
+        EXPECT_EQ(attributes_of(mode), back);
+    }
+    // The group's bits are not kept; the others' are the public ones.
+    EXPECT_EQ(attributes_of(0640), rbf::ATT_READ | rbf::ATT_WRITE);
+    EXPECT_EQ(attributes_of(0604), rbf::ATT_READ | rbf::ATT_WRITE | rbf::ATT_PREAD);
+}
