@@ -2,10 +2,11 @@
 // another one, keeping its FD: only directory entries change (and a moved
 // directory's ".." entry), never the file's units.
 //
-// Order on the disk: the new entry first, then the old entry cleared, then
-// a moved directory's "..", then a replaced file given back.  Killed in
-// between, the file is reachable under both names for a moment (a link
-// count the check sets right), never under none.
+// Order on the disk: the link count raised, the new entry, the old entry
+// cleared, the count lowered again, then a moved directory's "..", then a
+// replaced file given back.  Killed in between, the file is reachable under
+// both names for a moment (with a count that says so), never under none.
+#include <algorithm>
 #include <cstring>
 
 #include "os9conv.h"
@@ -104,6 +105,17 @@ struct move_state {
     }
 };
 
+// Raises or lowers the link count of the FD at `lsn` by one (kept within
+// 1 .. 255).
+error_code add_link(_pd& raw, std::uint32_t lsn, int delta) {
+    fd_stats fd;
+    if (error_code ec = fd_load(raw, lsn, fd)) return ec;
+    const int links = std::clamp(fd.fd_lnk + delta, 1, 255);
+    if (links == fd.fd_lnk) return E_SUCCESS;
+    fd.fd_lnk = static_cast<u_char>(links);
+    return fd_store(raw, lsn, fd);
+}
+
 }  // namespace
 
 error_code _os9_move(const image_ref& image, const std::string& from, const std::string& to, bool replace) {
@@ -167,16 +179,26 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
         const fd_dentry e = entry_for(dst.name, old.lsn);
         return dir_put(*s.to, old.pos, e.name, NAME_FIELD);
     }
+    // While two entries may name the file, its link count says one more:
+    // killed between the writes, the file has two sound names or a count
+    // one too high (it would leak), never a count too low (a delete of one
+    // name would free what the other still names).
+    if (error_code ec = add_link(*s.raw, old.lsn, +1)) return ec;
     // The new entry (or the replaced file's entry, pointed at this file, in
     // one write), then the old entry goes.
     if (taken.pos >= 0) {
         const fd_dentry e = entry_for(dst.name, old.lsn);
-        if (error_code ec = dir_put(*s.to, taken.pos, &e, DIRENT_SIZE)) return ec;
+        if (error_code ec = dir_put(*s.to, taken.pos, &e, DIRENT_SIZE)) {
+            add_link(*s.raw, old.lsn, -1);
+            return ec;
+        }
     } else if (error_code ec = add_entry(*s.to, dst.name, old.lsn)) {
+        add_link(*s.raw, old.lsn, -1);
         return ec;
     }
     const u_char free_mark = 0;
     if (error_code ec = dir_put(*s.from, old.pos, &free_mark, 1)) return ec;
+    if (error_code ec = add_link(*s.raw, old.lsn, -1)) return ec;
     if (moving.is_dir && !same_dir) {
         if (error_code ec = set_parent(*s.raw, old.lsn, to_dir)) return ec;
     }

@@ -3,8 +3,10 @@
 // change nothing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
+#include "rbf/image.h"
 #include "test_support.h"
 
 namespace {
@@ -36,6 +38,40 @@ Names with(Names n, const Names& gone, const Names& added) {
     for (const auto& g : gone) n.erase(g);
     n.insert(added.begin(), added.end());
     return n;
+}
+
+
+// A move across directories stopped after any of its writes: the file keeps
+// at least one name, and its link count is never below the entries that
+// name it (a delete of one name would free what another still names).
+TEST(Move, StoppedAfterAnyWriteTheFileKeepsANameAndEnoughLinks) {
+    const dvtest::bytes start = sample().image();
+    for (long stop = 0;; ++stop) {
+        rbf::image_ref img = rbf::image_in_memory(start);
+        rbf::image_limit_writes(*img, stop);
+        const rbf::error_code ec = rbf::_os9_move(img, "A/f", "B/moved", false);
+        const auto tree = dvtest::list_tree(img->mem);
+        int names = 0;
+        for (const auto& [path, node] : tree)
+            if (path == "A/f" || path == "B/moved") {
+                ++names;
+                EXPECT_EQ(std::string(node.data.begin(), node.data.end()), "in a") << stop;
+            }
+        EXPECT_GE(names, 1) << "stopped after " << stop << " writes";
+        for (const std::string& problem : dvtest::problems_beyond_leaks(img->mem)) {
+            int links = 0, entries = 0;
+            const auto at = problem.find("link count ");
+            ASSERT_NE(at, std::string::npos) << problem;
+            ASSERT_EQ(std::sscanf(problem.c_str() + at, "link count %d, entries %d", &links, &entries), 2) << problem;
+            EXPECT_GT(links, entries) << problem;
+        }
+        if (ec == 0) {
+            EXPECT_EQ(names_of(img->mem), with(kSample, {"A/f"}, {"B/moved"}));
+            EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+            break;
+        }
+        ASSERT_LT(stop, 50);
+    }
 }
 
 }  // namespace
