@@ -188,8 +188,10 @@ error_code _os9_set_modified(const image_ref& image, const std::string& in_image
 
 // Moves the file or directory `from` to the path `to`, in the same
 // directory or another, keeping its FD (its dates, attributes and units
-// stay).  The new entry is written before the old one is cleared, and a
-// moved directory's ".." is pointed at its new parent last.  When `to`
+// stay).  The link count is raised while two entries may name the file:
+// the new entry is written before the old one is cleared, the count
+// lowered again, and a moved directory's ".." is pointed at its new parent
+// last.  When `to`
 // names an entry already: with `replace`, a file gives way to a file and
 // an empty directory to a directory (the old one's units given back after
 // the move), as a host rename does; else 218.  A change of letter case in
