@@ -12,23 +12,18 @@ error_code _os9_set_attributes(const image_ref& image, const std::string& in_ima
                                u_char* now) {
     // Whether a file is a directory is what its data is, not a permission.
     if ((set | clear) & ATT_DIR) return E_FNA;
-    if (!in_image.empty() && in_image.back() == '@') return E_BPNAM;
-    // A raw path carries the geometry and the write access; the walk and the
-    // change need no access rights of the file itself, so a file without
-    // the write attribute can be given it.
+    // The walk and the change need no access rights of the file itself, so
+    // a file without the write attribute can be given it.
     os9_path_id p = nullptr;
-    if (error_code ec = open_on_image(&p, image, in_image, MODE_WRITE, true)) return ec;
     int lsn = 0;
     fd_stats fd;
-    error_code ec = walk_path(*p, in_image, &lsn);
-    if (ec == E_SUCCESS) ec = fd_load(*p, lsn, fd);
-    if (ec == E_SUCCESS) {
-        const auto att = static_cast<u_char>((fd.fd_att & ~clear) | set);
-        // One byte of the FD: nothing else of it can be torn by a crash.
-        if (att != fd.fd_att)
-            ec = image_put(*p, unit_offset(*p, lsn) + static_cast<std::int64_t>(offsetof(fd_stats, fd_att)), &att, 1);
-        if (ec == E_SUCCESS) *now = att;
-    }
+    if (error_code ec = writable_fd_of(image, in_image, &p, &lsn, &fd)) return ec;
+    const auto att = static_cast<u_char>((fd.fd_att & ~clear) | set);
+    error_code ec = E_SUCCESS;
+    // One byte of the FD: nothing else of it can be torn by a crash.
+    if (att != fd.fd_att)
+        ec = image_put(*p, unit_offset(*p, lsn) + static_cast<std::int64_t>(offsetof(fd_stats, fd_att)), &att, 1);
+    if (ec == E_SUCCESS) *now = att;
     if (error_code closed = _os9_close(p); !ec) ec = closed;
     return ec;
 }

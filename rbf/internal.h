@@ -37,6 +37,12 @@ error_code open_on_image(os9_path_id* out, const image_ref& image, const std::st
 // sector in *fd_lsn: 216 when a component is missing, or a read error.
 error_code walk_path(_pd& p, const std::string& in_image, int* fd_lsn);
 
+// Opens a raw path for writing on the image (it carries the geometry and
+// the write access; the file's own attributes are not asked) and finds the
+// FD of `in_image`: *lsn and *fd.  On success the caller closes *raw.
+error_code writable_fd_of(const image_ref& image, const std::string& in_image, os9_path_id* raw, int* lsn,
+                          fd_stats* fd);
+
 // Splits the in-image path into its parent ("" for the root) and last name.
 void split_last(const std::string& in_image, std::string* parent, std::string* name);
 

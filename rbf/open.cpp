@@ -178,6 +178,22 @@ error_code walk_path(_pd& p, const std::string& in_image, int* fd_lsn) {
     return E_SUCCESS;
 }
 
+error_code writable_fd_of(const image_ref& image, const std::string& in_image, os9_path_id* raw, int* lsn,
+                          fd_stats* fd) {
+    *raw = nullptr;
+    if (!in_image.empty() && in_image.back() == '@') return E_BPNAM;
+    os9_path_id p = nullptr;
+    if (error_code ec = open_on_image(&p, image, in_image, MODE_WRITE, true)) return ec;
+    error_code ec = walk_path(*p, in_image, lsn);
+    if (ec == E_SUCCESS) ec = fd_load(*p, *lsn, *fd);
+    if (ec != E_SUCCESS) {
+        _os9_close(p);
+        return ec;
+    }
+    *raw = p;
+    return E_SUCCESS;
+}
+
 void split_last(const std::string& in_image, std::string* parent, std::string* name) {
     std::size_t slash = in_image.rfind('/');
     std::size_t at = slash == std::string::npos ? 0 : slash + 1;
