@@ -65,9 +65,11 @@ Writer newdir_writer() {
 }
 
 Writer prune_writer() {
-    ImageBuilder b(4000);
+    // Enough of a tree that the prune, which writes a directory's entries
+    // together, runs for some milliseconds: the kills must fall inside it.
+    ImageBuilder b(24000);
     const int t = b.add_dir(b.root(), "T");
-    for (int k = 0; k < 60; ++k) {
+    for (int k = 0; k < 600; ++k) {
         const int d = b.add_dir(t, "D" + std::to_string(k));
         b.add_file(d, "F", bytes(300, 'f'));
         b.add_dir(d, "S");
