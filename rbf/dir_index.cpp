@@ -138,6 +138,21 @@ void index_added(_pd& dir, const std::string& name, std::int64_t pos) {
     }
 }
 
+void index_removed(_pd& dir, const std::string& name, std::int64_t pos) {
+    if (!dir.img) return;
+    dir_index* index = find(dir.img->indexes, static_cast<std::uint32_t>(dir.pl_fd_lsn));
+    if (!index) return;
+    try {
+        if (auto it = index->names.find(folded_name(name)); it != index->names.end() && it->second == pos)
+            index->names.erase(it);
+        else
+            return index_drop(dir);  // not the entry it knew: start afresh
+        index->free_slots.insert(pos);
+    } catch (const std::bad_alloc&) {
+        index_drop(dir);
+    }
+}
+
 void index_drop(_pd& dir) {
     if (dir.img) drop(dir.img->indexes, static_cast<std::uint32_t>(dir.pl_fd_lsn));
 }

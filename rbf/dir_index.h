@@ -67,6 +67,9 @@ dir_index* index_if_known(_pd& dir);
 // directory's size and segments are read again from its FD.
 void index_added(_pd& dir, const std::string& name, std::int64_t pos);
 
+// The entry `name` at `pos` was cleared by the index's own write.
+void index_removed(_pd& dir, const std::string& name, std::int64_t pos);
+
 // Forgets the index of the directory open on `dir` (a write of it failed).
 void index_drop(_pd& dir);
 

@@ -181,6 +181,9 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
 // position advanced past them.
 error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 
+// Clears the entry at byte `pos` of the open directory (its first byte).
+error_code clear_entry(_pd& dir, std::int64_t pos);
+
 // Frees the FD at `lsn` and its units, its last link gone (the count on
 // the disk lowered already): 241 when units another file claims were kept.
 error_code free_unlinked(_pd& dir, std::uint32_t lsn, const fd_stats& fd);
