@@ -70,8 +70,23 @@ bool type_blocks(os9_path_id path) {
             std::fwrite(out.data(), 1, out.size(), stdout);
             return false;
         }
-        const char* at = in.data();
-        const char* const end = at + size;
+        char* const block = in.data();
+        const char* const end = block + size;
+        // Most text holds no zero byte: then every record is printed whole
+        // and each carriage return becomes a line feed in place.  Only the
+        // place in the current record is carried to the next block.
+        if (!stopped && !std::memchr(block, 0, static_cast<std::size_t>(size))) {
+            char* last_cr = nullptr;
+            for (char* cr = block; (cr = static_cast<char*>(std::memchr(cr, '\r', static_cast<std::size_t>(end - cr))));) {
+                *cr = '\n';
+                last_cr = cr++;
+            }
+            const auto since = static_cast<std::size_t>(last_cr ? end - (last_cr + 1) : static_cast<std::ptrdiff_t>(in_record) + size);
+            in_record = since % LINE_MAX_BYTES;
+            std::fwrite(block, 1, static_cast<std::size_t>(size), stdout);
+            continue;
+        }
+        const char* at = block;
         while (at < end) {
             const auto span = std::min<std::size_t>(LINE_MAX_BYTES - in_record, static_cast<std::size_t>(end - at));
             const char* cr = static_cast<const char*>(std::memchr(at, '\r', span));

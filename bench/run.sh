@@ -347,7 +347,7 @@ else
     cp --sparse=always text.dsk mout.dsk
     "$DVMOUNT" min.dsk min
     "$DVMOUNT" -r mout.dsk mout
-    trap 'cd /; fusermount3 -u -z "$WORK/min" 2>/dev/null; fusermount3 -u -z "$WORK/mout" 2>/dev/null; rm -rf "$WORK"' EXIT
+    trap 'cd /; fusermount3 -u -z "$WORK/min" 2>/dev/null || true; fusermount3 -u -z "$WORK/mout" 2>/dev/null || true; rm -rf "$WORK"' EXIT
     cp copy.txt min/IN.TXT
     cp mout/COPY.TXT back.txt
     # Bytes are exact through a mount: COPY.TXT holds what dvcopy gives.

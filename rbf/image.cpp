@@ -170,6 +170,11 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
         return E_FNA;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // The library reads what it needs (a block, or a whole large request)
+    // and writes sectors here and there: the host's read-ahead would only
+    // fill the page cache with large pages that each small write then pays
+    // for in full.
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
     auto& images = open_images();
     if (auto it = images.find(key); it != images.end()) {
