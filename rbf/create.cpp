@@ -27,17 +27,26 @@ fd_dentry entry_for(const std::string& name, std::int64_t lsn) {
 }
 
 error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn) {
-    // The lowest free unit outside the system units, marked in use on the
-    // disk before the FD is written there.
-    // An FD takes a whole cluster: the lowest free one above the system area.
+    // The lowest free cluster above the system area, marked in use on the
+    // disk before the FD is written there.  The FD takes its first sector;
+    // as OS-9 lays a file out, the rest of the cluster is the file's first
+    // segment, so FD and data are one run from a cluster boundary and a
+    // delete that frees the segments frees the FD's cluster with them.
     std::span<u_char> bitmap = alloc_bitmap(parent);
     const std::int64_t bit = getfreebit_from(bitmap, search_start(parent), alloc_limit(parent));
     if (bit < 0) return E_FULL;
     note_first_clear(parent, bit + 1);  // taken now
     map_changed(parent, bit, 1);
     const std::int64_t at = bit * parent.geo.cluster_sectors;
+    fd_stats laid = fd;
+    const std::int64_t rest =
+        std::min<std::int64_t>(parent.geo.cluster_sectors, disk_units(parent) - at) - 1;
+    if (rest > 0 && get_be24(laid.fd_seg[0].lsn) == 0) {
+        put_be24(laid.fd_seg[0].lsn, static_cast<std::uint32_t>(at + 1));
+        put_be16(laid.fd_seg[0].num, static_cast<std::uint32_t>(rest));
+    }
     error_code ec = bitmap_sync(parent);
-    if (!ec) ec = fd_store(parent, at, fd);
+    if (!ec) ec = fd_store(parent, at, laid);
     if (ec) {
         abandon_fd(parent, at);
         return ec == E_GENERAL ? E_FULL : ec;

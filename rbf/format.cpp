@@ -23,8 +23,8 @@ struct layout {
     long long clusters;    // bits: the last cluster may be partial
     int map_bytes;         // dd_map
     int bitmap_sectors;    // sectors the bitmap occupies
-    long long dd_dir;      // the first cluster after LSN 0 and the bitmap
-    long long root_data;   // sectors of the root's data: whole clusters
+    long long dd_dir;      // the sector after LSN 0 and the bitmap
+    long long root_data;   // sectors of the root's data, right after its FD
     long long allocated;   // sectors from LSN 0 to the end of the root's data
 };
 
@@ -38,11 +38,14 @@ layout layout_of(const format_params& f) {
     // get what the bits need, so that the largest disks fit.
     l.map_bytes = static_cast<int>(l.cluster == 1 ? l.clusters / 8 + 1 : (l.clusters + 7) / 8);
     l.bitmap_sectors = l.map_bytes / SECTOR_SIZE + 1;
-    // LSN 0 and the bitmap take whole clusters; the root's FD takes the next
-    // one, its data (pd_sas sectors less the FD's, as whole clusters) follows.
-    l.dd_dir = (1 + l.bitmap_sectors + l.cluster - 1) / l.cluster * l.cluster;
-    l.root_data = (SAS(2, f.sas) - 1 + l.cluster - 1) / l.cluster * l.cluster;
-    l.allocated = l.dd_dir + l.cluster + l.root_data;
+    // As OS-9 lays a disk out: the root's FD right after the bitmap and its
+    // data (pd_sas sectors less the FD's) right after the FD, the whole
+    // system area one run from LSN 0 that ends on a cluster boundary, so
+    // that every cluster of it belongs to the root or to the system.
+    l.dd_dir = 1 + l.bitmap_sectors;
+    const long long end = (l.dd_dir + SAS(2, f.sas) + l.cluster - 1) / l.cluster * l.cluster;
+    l.root_data = end - l.dd_dir - 1;
+    l.allocated = end;
     return l;
 }
 
@@ -118,9 +121,9 @@ std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_byt
     fd->fd_lnk = 1;
     put_be32(fd->fd_siz, 2 * DIRENT_SIZE);
     std::memcpy(fd->fd_creat, fd->fd_dat, 3);
-    put_be24(fd->fd_seg[0].lsn, static_cast<std::uint32_t>(l.dd_dir + l.cluster));
+    put_be24(fd->fd_seg[0].lsn, static_cast<std::uint32_t>(l.dd_dir + 1));
     put_be16(fd->fd_seg[0].num, static_cast<std::uint32_t>(l.root_data));
-    auto* entries = reinterpret_cast<fd_dentry*>(root + l.cluster * SECTOR_SIZE);
+    auto* entries = reinterpret_cast<fd_dentry*>(root + SECTOR_SIZE);
     entries[0].name[0] = '.';
     entries[0].name[1] = '.' | 0x80;
     put_be24(entries[0].lsn, static_cast<std::uint32_t>(l.dd_dir));

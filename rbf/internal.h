@@ -209,6 +209,13 @@ inline constexpr std::int64_t MOST_CLEARED_BYTES = 64 * 1024;
 // each one cleared is released.  Each entry gets its own result.
 void clear_entries(_pd& dir, std::vector<entry_clear>& entries);
 
+// Cuts the segment list of `fd` (the FD at `fd_lsn`) to the segments that
+// hold its first `sectors` sectors of data, each cut on a cluster boundary
+// of the disk, the rest of the FD's own cluster kept; the runs cut off are
+// added to *cut.
+void cut_segments(const _pd& p, std::int64_t fd_lsn, fd_stats& fd, std::int64_t sectors,
+                  std::vector<std::pair<std::int64_t, std::int64_t>>* cut);
+
 // Clears in `bitmap` every unit of the sane segments of `fd`, system units
 // excepted.
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);

@@ -92,36 +92,20 @@ error_code term_bitmap(os9_path_id path) {
     return result;
 }
 
-// Gives back the units of a plain file beyond its size plus one unit, from
-// the end of its list.  A list holding a segment outside the disk is left
+// Gives back the units of a plain file beyond its size plus at most one
+// cluster, from the end of its list.  A list holding a segment outside the disk is left
 // alone: only units that are certainly the file's own are ever freed.
 error_code _os9_truncate_seg_list(os9_path_id path) {
     fd_stats fd;
     if (fd_load(*path, path->pl_fd_lsn, fd) != E_SUCCESS) return E_SUCCESS;
     if (fd.fd_att & ATT_DIR) return E_SUCCESS;
-    segment_list list = segments_of(*path, fd);
-    std::int64_t units = 0;
-    for (int k = 0; k < list.count; ++k) {
+    const segment_list list = segments_of(*path, fd);
+    for (int k = 0; k < list.count; ++k)
         if (!units_sane(*path, list.seg[k].lsn, list.seg[k].units)) return E_SUCCESS;
-        units += list.seg[k].units;
-    }
-    // Whole clusters: the size's, plus at most one.
-    const std::int64_t c = path->geo.cluster_sectors;
-    std::int64_t keep = std::min<std::int64_t>(units, (fd_size(fd) / (c * unit_bytes(*path)) + 1) * c);
-    std::int64_t drop = units - keep;
-    if (drop <= 0) return E_SUCCESS;
+    // The sectors the size needs, plus at most one cluster, in whole clusters.
     std::vector<std::pair<std::int64_t, std::int64_t>> freed;
-    for (int k = list.count - 1; k >= 0 && drop > 0; --k) {
-        fd_seg& e = fd.fd_seg[k];
-        std::int64_t num = get_be16(e.num);
-        std::int64_t lsn = get_be24(e.lsn);
-        std::int64_t r = std::min(num, drop);
-        if (r > 0) freed.emplace_back(lsn + num - r, r);
-        num -= r;
-        drop -= r;
-        put_be16(e.num, static_cast<std::uint32_t>(num));
-        if (num == 0) put_be24(e.lsn, 0);
-    }
+    cut_segments(*path, path->pl_fd_lsn, fd, fd_size(fd) / unit_bytes(*path) + 1, &freed);
+    if (freed.empty()) return E_SUCCESS;
     // The FD goes first: units are freed only once it no longer claims
     // them, and only those that no other file claims either.
     if (error_code ec = fd_store(*path, path->pl_fd_lsn, fd)) return ec;

@@ -36,26 +36,14 @@ error_code grow_to(_pd& p, std::int64_t from, std::int64_t size) {
 error_code shrink_to(_pd& p, std::int64_t size) {
     fd_stats fd;
     if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
-    const std::int64_t cluster_bytes = std::int64_t{p.geo.cluster_sectors} * unit_bytes(p);
-    // Sectors to keep: whole clusters, so that the freed tail is whole clusters too.
-    std::int64_t keep = (size + cluster_bytes - 1) / cluster_bytes * p.geo.cluster_sectors;
     const segment_list list = segments_of(p, fd);
     bool sane = true;
     for (int k = 0; k < list.count; ++k) sane = sane && units_sane(p, list.seg[k].lsn, list.seg[k].units);
     std::vector<unit_run> freed;
     // A list naming units outside the disk keeps its units: only what is
-    // certainly the file's own is given back.
+    // certainly the file's own is given back.  What stays is whole clusters.
     if ((fd.fd_att & ATT_DIR) != 0) sane = false;
-    for (int k = 0; sane && k < list.count; ++k) {
-        fd_seg& e = fd.fd_seg[k];
-        const std::int64_t num = get_be16(e.num);
-        const std::int64_t stays = std::clamp<std::int64_t>(keep, 0, num);
-        keep -= stays;
-        if (stays == num) continue;
-        freed.emplace_back(std::int64_t{get_be24(e.lsn)} + stays, num - stays);
-        put_be16(e.num, static_cast<std::uint32_t>(stays));
-        if (stays == 0) put_be24(e.lsn, 0);
-    }
+    if (sane) cut_segments(p, p.pl_fd_lsn, fd, (size + unit_bytes(p) - 1) / unit_bytes(p), &freed);
     put_be32(fd.fd_siz, static_cast<std::uint32_t>(size));
     if (error_code ec = fd_store(p, p.pl_fd_lsn, fd)) return ec;
     if (freed.empty()) return E_SUCCESS;

@@ -135,6 +135,32 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
     return moved > 0 ? E_SUCCESS : E_GENERAL;
 }
 
+void cut_segments(const _pd& p, std::int64_t fd_lsn, fd_stats& fd, std::int64_t sectors,
+                  std::vector<std::pair<std::int64_t, std::int64_t>>* cut) {
+    const std::int64_t c = p.geo.cluster_sectors;
+    // Sectors of the FD's own cluster stay with the FD: they cannot be freed
+    // while it is there.
+    const std::int64_t fd_cluster_end = (fd_lsn / c + 1) * c;
+    std::int64_t need = std::max<std::int64_t>(sectors, 0);
+    for (int k = 0; k < SEGMENT_COUNT; ++k) {
+        fd_seg& e = fd.fd_seg[k];
+        const std::int64_t lsn = get_be24(e.lsn);
+        if (lsn == 0) break;
+        const std::int64_t num = get_be16(e.num);
+        std::int64_t stays = std::min(need, num);
+        // The segment that holds the last sector needed keeps the rest of
+        // that sector's cluster: what goes is whole clusters, whether the
+        // segment starts on a cluster boundary or right after its FD.
+        if (stays > 0 && stays < num) stays = std::min(num, (lsn + stays + c - 1) / c * c - lsn);
+        if (lsn == fd_lsn + 1) stays = std::max(stays, std::min(num, fd_cluster_end - lsn));
+        need -= std::min(need, num);
+        if (stays == num) continue;
+        cut->emplace_back(lsn + stays, num - stays);
+        put_be16(e.num, static_cast<std::uint32_t>(stays));
+        if (stays == 0) put_be24(e.lsn, 0);
+    }
+}
+
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
     const segment_list list = segments_of(p, fd);
     for (int k = 0; k < list.count; ++k) {

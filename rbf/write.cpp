@@ -69,11 +69,36 @@ std::int64_t free_run(os9_path_id path, std::int64_t want) {
     return -1;
 }
 
+// The lowest of the longest runs of free clusters, at most `most` long:
+// *length its clusters; -1 when no cluster is free.
+std::int64_t longest_free_run(os9_path_id path, std::int64_t most, std::int64_t* length) {
+    std::span<u_char> bitmap = alloc_bitmap(*path);
+    const std::int64_t limit = alloc_limit(*path);
+    std::int64_t best = -1, best_len = 0, count = 0;
+    for (std::int64_t k = search_start(*path); k < limit && best_len < most;) {
+        if (count == 0 && (k & 7) == 0 && k + 8 <= limit && bitmap[k >> 3] == 0xFF) {
+            k += 8;
+            continue;
+        }
+        if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
+            count = 0;
+        } else if (++count > best_len) {
+            best_len = count;
+            best = k - count + 1;
+        }
+        ++k;
+    }
+    *length = std::min(best_len, most);
+    return best;
+}
+
 // A new segment: pd_sas sectors rounded up to whole clusters (one cluster
 // when pd_sas is unset or more than half the disk), or, for a file that
 // holds more already, a quarter of what it holds, so that a growing file or
 // directory needs ever fewer segments; where no run that long is free, the
-// pd_sas size.  At the lowest run of free clusters above the system area.
+// pd_sas size; where not even that is free, the longest free run there is,
+// as OS-9 fills a disk whose free space is only short runs.  At the lowest
+// such run of free clusters above the system area.
 error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken, std::int64_t held = 0) {
     std::int64_t tot = disk_units(*path);
     int sas = static_cast<int>(path->geo.sas);
@@ -89,6 +114,7 @@ error_code sas_segment(os9_path_id path, int* cluster, int* size, journal* taken
     std::int64_t want = grown;
     std::int64_t bit = free_run(path, want);
     if (bit < 0 && grown > base) bit = free_run(path, want = base);
+    if (bit < 0) bit = longest_free_run(path, base, &want);
     if (bit < 0) return E_FULL;
     const std::int64_t start = bit * c;
     // The disk's last cluster may be partial: the segment stops at the end.

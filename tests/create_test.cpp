@@ -516,20 +516,18 @@ TEST(OsCreate, FullRootSegmentListGives217AndGivesBackTheFdBit) {
 }
 
 TEST(OsCreate, ParentThatCannotGrowForLackOfRoomGives248AndGivesBackTheFdBit) {
-    // A directory filled exactly, its next unit taken, and a disk whose
-    // free units lie in runs shorter than 8: the FD finds a unit, the entry
-    // finds no segment.
+    // A directory filled exactly, its next unit taken, and a disk with one
+    // free unit: the FD finds it, the entry finds no segment.
     ImageBuilder b;
     int dir = b.add_dir(b.root(), "DIR");
     seglist ds = b.segments(dir);
     ASSERT_EQ(ds.size(), 1u);
     for (int k = 2; k < 64; ++k) b.add_entry(dir, "E" + std::to_string(k), b.root());
     ASSERT_EQ(b.size(dir), 8u * 256u);
-    for (int u = 0; u < b.total(); u += 5) b.mark(u, 1, true);
-    b.mark(ds[0].first + 8, 1, true);
+    for (int u = 0; u < b.total(); ++u) b.mark(u, 1, u != 300);
     const bytes before = b.image();
-    ASSERT_EQ(lowest_free_run(before, 8), -1);
-    ASSERT_GT(lowest_free_run(before, 1), 0);
+    ASSERT_EQ(lowest_free_run(before, 2), -1);
+    ASSERT_EQ(lowest_free_run(before, 1), 300);
     MemImage m(before);
     EXPECT_EQ(create_and_close(m, "DIR/NEW"), 248);
     bytes img = m.get();

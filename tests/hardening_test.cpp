@@ -21,33 +21,40 @@ using dvtest::ImageBuilder;
 // ---- making a directory on a nearly full disk -----------------------------
 
 // 64 sectors, segment allocation size 8: after a file of 50 units only
-// units 60-63 are free.  A new directory gets its FD (unit 60) but no run
-// of 8 units for its "..", "." entries.
-TEST(FullDiskMakdir, FailingForLackOfRoomLeavesNoDirectoryBehind) {
-    ImageBuilder b(64, "Full", 8);
-    b.add_file(b.root(), "big", bytes(49 * 256, 0x42));
-    ASSERT_EQ(dvtest::free_units(b.image()), 4);
-    ASSERT_TRUE(dvtest::check_tree(b.image()).empty());
-    dvtest::MemImage m(b.image());
+// units 60-63 are free.  As OS-9 does, a new directory gets its FD (unit 60)
+// and the three units after it for its "..", "." entries; with one unit
+// left, it gets its FD but no room for the entries, and nothing stays.
+TEST(FullDiskMakdir, TheLastFewUnitsHoldADirectoryAndOneUnitDoesNot) {
+    const struct {
+        int file_units;
+        int free;
+        int status;
+    } cases[] = {{49, 4, 0}, {52, 1, rbf::E_FULL}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file_units);
+        ImageBuilder b(64, "Full", 8);
+        b.add_file(b.root(), "big", bytes(static_cast<std::size_t>(c.file_units) * 256, 0x42));
+        ASSERT_EQ(dvtest::free_units(b.image()), c.free);
+        dvtest::MemImage m(b.image());
 
-    EXPECT_EQ(rbf::_os9_makdir(m.image(), "NEW"), rbf::E_FULL);
+        EXPECT_EQ(rbf::_os9_makdir(m.image(), "NEW"), c.status);
 
-    const bytes after = m.get();
-    std::vector<std::string> problems = dvtest::check_tree(after);
-    std::string joined;
-    for (const auto& p : problems) joined += "\n  " + p;
-    EXPECT_TRUE(problems.empty()) << "unsound image:" << joined;
-    auto tree = dvtest::list_tree(after);
-    EXPECT_EQ(tree.count("NEW"), 0u) << "the half-made directory is still in the root";
-    EXPECT_EQ(tree.size(), 1u);
-    EXPECT_EQ(dvtest::free_units(after), 4) << "the new FD's unit was not given back";
+        const bytes after = m.get();
+        std::vector<std::string> problems = dvtest::check_tree(after);
+        std::string joined;
+        for (const auto& p : problems) joined += "\n  " + p;
+        EXPECT_TRUE(problems.empty()) << "unsound image:" << joined;
+        auto tree = dvtest::list_tree(after);
+        EXPECT_EQ(tree.count("NEW"), c.status == 0 ? 1u : 0u);
+        EXPECT_EQ(dvtest::free_units(after), c.status == 0 ? 0 : c.free) << "the new FD's unit was not given back";
+    }
 }
 
 // The same through the program: it reports 248 and the disk stays sound.
 TEST(FullDiskMakdir, DvnewdirReportsFullAndLeavesASoundDisk) {
     dvtest::TempDir dir;
     ImageBuilder b(64, "Full", 8);
-    b.add_file(b.root(), "big", bytes(49 * 256, 0x42));
+    b.add_file(b.root(), "big", bytes(52 * 256, 0x42));
     b.save(dir / "disk.dsk");
 
     dvtest::Run r = dvtest::run_program("dvnewdir", {"disk.dsk:NEW"}, dir.path());

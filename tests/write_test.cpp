@@ -3,6 +3,7 @@
 // the tests' own readers of the disk format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -352,26 +353,33 @@ ImageBuilder fragmented_disk(int seg, int* fd) {
     return b;
 }
 
-TEST(OsWrite, DiskWithOnlyShortFreeRunsGives248) {
+TEST(OsWrite, DiskWithOnlyShortFreeRunsUsesTheLongestRunThere) {
     int f = 0;
-    ImageBuilder b = fragmented_disk(54, &f);  // 55 free, 56 taken
+    ImageBuilder b = fragmented_disk(54, &f);  // 55 free, 56 taken, runs of 6 between
     const bytes before = b.image();
     ASSERT_EQ(lowest_free_run(image_bitmap(before), dd_tot(before), 8), -1);
-    ASSERT_GT(dvtest::free_units(before), 100);
+    const int six = lowest_free_run(image_bitmap(before), dd_tot(before), 6);
+    ASSERT_GT(six, 0);
     MemImage m(before);
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
-    // 556 bytes need 3 units: 55 is taken by lengthening, then 56 is in
-    // the way and no run of 8 exists.
-    EXPECT_EQ(write_at(p, 256, pattern(300, 14)), 248);
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
-    EXPECT_EQ(m.get(), before);
+    // 556 bytes need 3 units: 55 by lengthening, then no run of 8 is free
+    // and the lowest run of 6 is taken, as OS-9 takes the longest run there is.
+    const bytes more = pattern(300, 14);
+    EXPECT_EQ(write_at(p, 256, more), 0);
     EXPECT_EQ(rbf::_os9_close(p), 0);
-    EXPECT_EQ(m.get(), before);
+    const bytes img = m.get();
+    EXPECT_EQ(fd_segments(img, f), (seglist{{54, 2}, {six, 1}}));  // trimmed at close
+    EXPECT_EQ(dvtest::file_bytes(img, f), [&] {
+        bytes want = pattern(256, 13);
+        want.insert(want.end(), more.begin(), more.end());
+        return want;
+    }());
 
-    // With the next unit taken as well, the first step already fails.
+    // With every unit taken, the disk is full.
     int g = 0;
-    ImageBuilder c = fragmented_disk(55, &g);  // 56 taken
+    ImageBuilder c = fragmented_disk(55, &g);
+    for (int u = 0; u < c.total(); ++u) c.mark(u, 1, true);
     const bytes before2 = c.image();
     MemImage m2(before2);
     ASSERT_EQ(rbf::_os9_open(&p, m2.image(), "F", 3), 0);
@@ -435,7 +443,7 @@ TEST(OsWrite, SasOfExactlyHalfTheDiskIsUsedAsItIs) {
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});
 }
 
-TEST(OsWrite, GetSasSegmentMarksLowestRunOrGives248) {
+TEST(OsWrite, GetSasSegmentMarksLowestRunElseTheLongestOrGives248) {
     ImageBuilder b;
     b.mark(14, 1, true);  // free: 10..13, 15..
     const bytes before = b.image();
@@ -450,11 +458,16 @@ TEST(OsWrite, GetSasSegmentMarksLowestRunOrGives248) {
     for (int u = 15; u < 23; ++u) EXPECT_TRUE(map_bit(p->bitmap, u));
     EXPECT_FALSE(map_bit(p->bitmap, 13));
     EXPECT_FALSE(map_bit(p->bitmap, 23));
-    // Fill everything but runs of 7.
+    // Everything but runs of 7: the lowest of them.
     for (int u = 0; u < 630; ++u)
         if (u % 8 == 0) p->bitmap[static_cast<std::size_t>(u) / 8] |= static_cast<unsigned char>(0x80 >> (u % 8));
+    EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
+    EXPECT_EQ(cluster, 25);  // 25..31; 10..13 and 23 are shorter
+    EXPECT_EQ(size, 7);
+    // A full bitmap: 248 and nothing changed.
+    std::fill(p->bitmap.begin(), p->bitmap.end(), 0xFF);
     const std::vector<unsigned char> held = p->bitmap;
-    EXPECT_NE(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
+    EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 248);
     EXPECT_EQ(p->bitmap, held);
     rbf::_os9_close(p);
 }
