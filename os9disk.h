@@ -126,6 +126,9 @@ struct format_params {
     std::string name = "CoCo Disk";
     int sas = 8;                // pd_sas
     std::time_t when = 0;       // date of formatting
+    // dd_dsk: OS-9 takes a disk whose ID is the one it saw last for the
+    // same disk, so every new disk should have one of its own (not 0).
+    std::uint16_t disk_id = 0x0180;
 };
 
 // Result of checking a geometry before anything is written: a cluster size
