@@ -85,6 +85,7 @@ struct os9_stat {
     std::uint64_t allocated = 0;  // bytes the segment list holds
     int segments = 0;             // entries used in the segment list
     bool is_dir = false;
+    // As the FD holds them, dates no clock can show too (OS9TimeIsPossible).
     u_char created[3] = {};       // year - 1900, month, day
     u_char modified[5] = {};      // year - 1900, month, day, hour, minute
 };
