@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "misc/frame.h"
+#include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
 
@@ -84,20 +85,9 @@ struct facts {
     bool dir = false;
     bool executable = false;
     u_char attributes = 0;  // image files
-    std::time_t modified = 0;
+    std::time_t modified = 0;  // 0: none, the copy keeps the time it was made
     std::pair<std::uint64_t, std::uint64_t> id{};  // host (device, inode) or (0, FD sector)
 };
-
-std::time_t disk_time(const u_char* d) {
-    std::tm t{};
-    t.tm_year = d[0];
-    t.tm_mon = d[1] - 1;
-    t.tm_mday = d[2];
-    t.tm_hour = d[3];
-    t.tm_min = d[4];
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
 
 error_code look(const place& p, facts* f) {
     *f = facts{};
@@ -119,7 +109,8 @@ error_code look(const place& p, facts* f) {
     f->dir = st.is_dir;
     f->attributes = st.attributes;
     f->executable = (st.attributes & ATT_EXEC) != 0;
-    f->modified = disk_time(st.modified);
+    // A date no clock can show stays 0: the copy keeps the time it was made.
+    OS9TimeToUnix(st.modified, &f->modified);
     f->id = {0, st.fd_lsn};
     return E_SUCCESS;
 }

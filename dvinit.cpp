@@ -1,10 +1,12 @@
 // dvinit: formats a virtual disk: LSN 0, the allocation bitmap, the root
 // directory, and free sectors that read as zeros.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include <sys/random.h>
 #include <unistd.h>
 
 #include "misc/frame.h"
@@ -26,22 +28,40 @@ const char* const helpMessage[] = {
     "     -1 = 1 side\n",
     "     -2 = 2 sides\n",
     "     -c = cluser size\n",
+    "     -i<disk ID>\n",
     nullptr,
 };
 
-// Each number within the LSN 0 field that keeps it: pd_cyl and dd_bit are
-// 16 bits, dd_tks 8.
+// Each number within the LSN 0 field that keeps it: pd_cyl, dd_bit and
+// dd_dsk are 16 bits, dd_tks 8.
 const dv::Option options[] = {
     dv::number('t', 0, 0xFFFF), dv::number('s', 0, 0xFF), dv::text('n'),
     dv::flag('1'),              dv::flag('2'),            dv::number('c', 1, 0xFFFF),
+    dv::hex_number('i', 1, 0xFFFF),
 };
 const dv::Program program{
     .name = "dvinit", .help = helpMessage, .options = options, .style = dv::Style::one_per_argument};
 
 constexpr std::size_t DISK_NAME_BYTES = 32;
 
+// A disk ID for a new disk, never 0.  OS-9 notices a change of disk by its
+// ID alone, so two disks made alike must not share one: it would write one
+// disk's bitmap over the other's.
+std::uint16_t fresh_disk_id() {
+    std::uint16_t id = 0;
+    for (int tries = 0; id == 0 && tries < 4; ++tries)
+        if (getrandom(&id, sizeof id, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof id)) id = 0;
+    if (id == 0) {  // no random source: the clock and the process
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        id = static_cast<std::uint16_t>(now.tv_nsec ^ now.tv_sec ^ (getpid() << 4));
+    }
+    return id ? id : 1;
+}
+
+// `diskId` 0: a fresh one for this disk.
 int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, int clusterSize, int sides,
-              int sectorSize, const char* diskName, int sectorAllocationSize) {
+              int sectorSize, const char* diskName, int sectorAllocationSize, std::uint16_t diskId) {
     (void)sectorSize;  // always one 256-byte sector
     format_params params;
     params.tracks = tracks;
@@ -51,6 +71,7 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
     params.name = diskName;
     params.sas = sectorAllocationSize;
     params.when = std::time(nullptr);
+    params.disk_id = diskId ? diskId : fresh_disk_id();
     // The geometry is checked before the file is touched.
     switch (format_check(params)) {
         case format_fault::too_large:
@@ -96,6 +117,7 @@ int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
     int tracks = 35, sectorsPerTrack = 18, clusterSize = 1, sides = 1;
+    std::uint16_t diskId = 0;
     const char* diskName = "CoCo Disk";
     for (const dv::Given& o : line.options) {
         const int n = static_cast<int>(o.number);
@@ -106,6 +128,7 @@ int main(int argc, char** argv) {
             case '1': sides = 1; break;
             case '2': sides = 2; break;
             case 'c': clusterSize = n; break;
+            case 'i': diskId = static_cast<std::uint16_t>(o.number); break;
         }
     }
     std::size_t name_length = std::strlen(diskName);
@@ -119,7 +142,7 @@ int main(int argc, char** argv) {
     }
     int first_failure = 0;
     for (const char* disk : line.operands) {
-        int ec = do_format(argv, disk, tracks, sectorsPerTrack, clusterSize, sides, SECTOR_SIZE, diskName, 8);
+        int ec = do_format(argv, disk, tracks, sectorsPerTrack, clusterSize, sides, SECTOR_SIZE, diskName, 8, diskId);
         if (ec != 0 && first_failure == 0) first_failure = ec;
     }
     return first_failure;

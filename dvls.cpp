@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "misc/frame.h"
+#include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
 
@@ -48,14 +49,24 @@ struct row {
 };
 
 // A date of the disk (year - 1900, month, day, and hour, minute when
-// `time_sep` is not 0) as "YYYY-MM-DD" and the time after `time_sep`.
+// `time_sep` is not 0) as "YYYY-MM-DD" and the time after `time_sep`; one
+// no clock can show as question marks of the same shape.
 std::string date_text(const u_char* d, char time_sep = 0) {
+    const std::string unknown_day = "\?\?\?\?-\?\?-\?\?";
+    if (!OS9TimeIsPossible(d, time_sep ? 5 : 3))
+        return time_sep ? unknown_day + time_sep + "\?\?:\?\?" : unknown_day;
     char buf[40];
     if (time_sep)
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d%c%02d:%02d", 1900 + d[0], d[1], d[2], time_sep, d[3], d[4]);
     else
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", 1900 + d[0], d[1], d[2]);
     return buf;
+}
+
+// A date as a JSON value: a string, or null for one no clock can show.
+std::string json_date(const u_char* d, char time_sep = 0) {
+    if (!OS9TimeIsPossible(d, time_sep ? 5 : 3)) return "null";
+    return "\"" + date_text(d, time_sep) + "\"";
 }
 
 std::string json_string(const std::string& s) {
@@ -88,9 +99,8 @@ void print_rows(const std::vector<row>& rows, const settings& how, const std::st
                 line += ",\"directory\":" + std::string(s.is_dir ? "true" : "false") +
                         ",\"size\":" + std::to_string(s.size) + ",\"attributes\":\"" +
                         dv::attribute_letters(s.attributes) + "\",\"owner\":" + std::to_string(s.owner) +
-                        ",\"links\":" + std::to_string(s.links) + ",\"created\":\"" +
-                        date_text(s.created) + "\",\"modified\":\"" +
-                        date_text(s.modified, 'T') + "\"}";
+                        ",\"links\":" + std::to_string(s.links) + ",\"created\":" + json_date(s.created) +
+                        ",\"modified\":" + json_date(s.modified, 'T') + "}";
             }
             std::fputs(line.c_str(), stdout);
             std::fputc('\n', stdout);

@@ -54,8 +54,11 @@ int do_free(char** argv, const char* p) {
     const unsigned long long bytes_free = free_sectors * cs;
 
     std::string name = NameFromField(sector0.dd_nam, sizeof sector0.dd_nam);
-    std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), sector0.dd_dat[1], sector0.dd_dat[2],
-                sector0.dd_dat[0] + 1900);
+    const u_char* d = sector0.dd_dat;
+    if (OS9TimeIsPossible(d))
+        std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), d[1], d[2], d[0] + 1900);
+    else  // a date no clock can show: question marks in the same places
+        std::printf("\n\"%s\" created on \?\?/\?\?/\?\?\?\?\n", name.c_str());
     std::printf("Capacity: %lluK (%llu sectors) %llu-sector clusters\n",
                 total_sectors * cs / 1024, total_sectors, sectors_per_cluster);
     std::printf("%llu Free sectors, largest block %llu sectors\n", free_sectors, largest_free_block);

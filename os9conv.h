@@ -24,6 +24,16 @@ void show_help(const char* const* helpMessage);
 // month, day, hour, minute.  Returns os9time.
 u_char* UnixToOS9Time(std::time_t currentTime, u_char* os9time);
 
+// Whether the first `fields` date bytes (3: year, month, day; 5: and hour,
+// minute) name a time a clock can show: month 1-12, day 1-31, hour 0-23,
+// minute 0-59.  Disks carry bytes no clock wrote (sectors filled with $A5),
+// which every program shows as an unknown date.
+bool OS9TimeIsPossible(const u_char* os9time, std::size_t fields = 5);
+
+// The local time of the five date bytes, in *when; false (and *when
+// untouched) for a date OS9TimeIsPossible refuses or the host cannot hold.
+bool OS9TimeToUnix(const u_char* os9time, std::time_t* when);
+
 // Set / clear bit 7 of the last character, in place (no effect on "").
 std::string& StringToOS9Name(std::string& f);
 std::string& OS9NameToString(std::string& f);

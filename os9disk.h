@@ -85,6 +85,7 @@ struct os9_stat {
     std::uint64_t allocated = 0;  // bytes the segment list holds
     int segments = 0;             // entries used in the segment list
     bool is_dir = false;
+    // As the FD holds them, dates no clock can show too (OS9TimeIsPossible).
     u_char created[3] = {};       // year - 1900, month, day
     u_char modified[5] = {};      // year - 1900, month, day, hour, minute
 };
@@ -126,6 +127,9 @@ struct format_params {
     std::string name = "CoCo Disk";
     int sas = 8;                // pd_sas
     std::time_t when = 0;       // date of formatting
+    // dd_dsk: OS-9 takes a disk whose ID is the one it saw last for the
+    // same disk, so every new disk should have one of its own (not 0).
+    std::uint16_t disk_id = 0x0180;
 };
 
 // Result of checking a geometry before anything is written: a cluster size

@@ -67,7 +67,7 @@ _dv() {
     local opts="-h --help --version" words=""
     local images=1  # operands may be image:path
     case $cmd in
-    dvinit) opts+=" -t -s -1 -2 -n -c"; images=0 ;;
+    dvinit) opts+=" -t -s -1 -2 -n -c -i"; images=0 ;;
     dvprune) opts+=" -q" ;;
     dvls) opts+=" -a -e -r -j" ;;
     dvcopy) opts+=" -t -r -o" ;;

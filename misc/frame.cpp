@@ -21,17 +21,29 @@ const Option* find(const Program& program, char letter) {
     return nullptr;
 }
 
-// Decimal digits only, at least one, within [min, max].
-std::optional<unsigned long> decimal(const char* s, unsigned long min, unsigned long max) {
+// Digits of `base` only, at least one, within [min, max].
+std::optional<unsigned long> digits(const char* s, unsigned base, unsigned long min, unsigned long max) {
     if (*s == '\0') return std::nullopt;
     unsigned long v = 0;
     for (; *s; ++s) {
-        if (*s < '0' || *s > '9') return std::nullopt;
-        v = v * 10 + static_cast<unsigned long>(*s - '0');
+        unsigned d = base;
+        if (*s >= '0' && *s <= '9') d = static_cast<unsigned>(*s - '0');
+        else if (*s >= 'a' && *s <= 'f') d = static_cast<unsigned>(*s - 'a' + 10);
+        else if (*s >= 'A' && *s <= 'F') d = static_cast<unsigned>(*s - 'A' + 10);
+        if (d >= base) return std::nullopt;
+        v = v * base + d;
         if (v > max) return std::nullopt;
     }
     if (v < min) return std::nullopt;
     return v;
+}
+
+// An option's number: decimal, or for hex_number hexadecimal after '$' or "0x".
+std::optional<unsigned long> number_of(const Option& o, const char* s) {
+    if (o.value == Value::hex_number && s[0] == '$') return digits(s + 1, 16, o.min, o.max);
+    if (o.value == Value::hex_number && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        return digits(s + 2, 16, o.min, o.max);
+    return digits(s, 10, o.min, o.max);
 }
 
 bool help_or_version(const char* arg) {
@@ -62,8 +74,8 @@ void read_options(const Program& program, char** argv, const char* arg, CommandL
         }
         const char* value = p + 1;
         unsigned long n = 0;
-        if (o->value == Value::number) {
-            std::optional<unsigned long> v = decimal(value, o->min, o->max);
+        if (o->value == Value::number || o->value == Value::hex_number) {
+            std::optional<unsigned long> v = number_of(*o, value);
             if (!v) {
                 std::fprintf(stderr, "%s: bad number '%s' in option -%c (%lu to %lu)\n", argv[0], value, letter,
                              o->min, o->max);

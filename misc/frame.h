@@ -25,18 +25,22 @@ enum class Value {
     none,
     text,    // any characters, possibly none
     number,  // decimal digits only, at least one, within [min, max]
+    hex_number,  // as number, or hexadecimal digits after '$' or "0x"
 };
 
 struct Option {
     char letter;
     Value value;
-    unsigned long min, max;  // a number's range; max below ULONG_MAX / 10
+    unsigned long min, max;  // a number's range; max below ULONG_MAX / 16
 };
 
 constexpr Option flag(char letter) { return {letter, Value::none, 0, 0}; }
 constexpr Option text(char letter) { return {letter, Value::text, 0, 0}; }
 constexpr Option number(char letter, unsigned long min, unsigned long max) {
     return {letter, Value::number, min, max};
+}
+constexpr Option hex_number(char letter, unsigned long min, unsigned long max) {
+    return {letter, Value::hex_number, min, max};
 }
 
 // How the letters after '-' are grouped.

@@ -59,6 +59,26 @@ u_char* UnixToOS9Time(std::time_t currentTime, u_char* os9time) {
     return os9time;
 }
 
+bool OS9TimeIsPossible(const u_char* os9time, std::size_t fields) {
+    if (os9time[1] < 1 || os9time[1] > 12 || os9time[2] < 1 || os9time[2] > 31) return false;
+    return fields < 5 || (os9time[3] <= 23 && os9time[4] <= 59);
+}
+
+bool OS9TimeToUnix(const u_char* os9time, std::time_t* when) {
+    if (!OS9TimeIsPossible(os9time)) return false;
+    std::tm tm {};
+    tm.tm_year = os9time[0];
+    tm.tm_mon = os9time[1] - 1;
+    tm.tm_mday = os9time[2];
+    tm.tm_hour = os9time[3];
+    tm.tm_min = os9time[4];
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1)) return false;
+    *when = t;
+    return true;
+}
+
 std::string& StringToOS9Name(std::string& f) {
     if (!f.empty()) f.back() = static_cast<char>(static_cast<u_char>(f.back()) | 0x80);
     return f;

@@ -54,7 +54,7 @@ void fill_stat(const os9_stat& s, struct stat* st) {
     st->st_size = s.size;
     st->st_blksize = TRANSFER;  // what cp and the like take as a buffer size
     st->st_blocks = static_cast<blkcnt_t>((s.allocated + SECTOR_SIZE) / 512);  // and the FD's sector
-    const std::time_t when = time_of(s.modified);
+    const std::time_t when = time_of(s.modified, state().unknown_date);
     st->st_mtim.tv_sec = st->st_ctim.tv_sec = st->st_atim.tv_sec = when;
 }
 

@@ -6,17 +6,22 @@
 #include <fuse.h>
 #include <sys/types.h>
 
+#include <ctime>
+
 #include "os9disk.h"
 
 namespace dv::mount {
 
 // What the mount holds for its whole life: the image (its lock with it),
-// whether it is read-only, and the owner every file is shown with.
+// whether it is read-only, the owner every file is shown with, and the time
+// shown for a date no clock can show (the image file's own modification
+// time when it was mounted).
 struct mount_state {
     rbf::image_ref image;
     bool read_only = false;
     uid_t uid = 0;
     gid_t gid = 0;
+    std::time_t unknown_date = 0;
 };
 
 // Bytes of the largest read and write the kernel is asked to send: each

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "os9conv.h"
+
 namespace dv::mount {
 
 namespace {
@@ -84,17 +86,10 @@ rbf::u_char attributes_of(mode_t mode) {
     return a;
 }
 
-std::time_t time_of(const rbf::u_char* d) {
-    if (d[1] < 1 || d[1] > 12 || d[2] < 1 || d[2] > 31) return 0;
-    std::tm t{};
-    t.tm_year = d[0];
-    t.tm_mon = d[1] - 1;
-    t.tm_mday = d[2];
-    t.tm_hour = d[3] < 24 ? d[3] : 0;
-    t.tm_min = d[4] < 60 ? d[4] : 0;
-    t.tm_isdst = -1;
-    const std::time_t when = std::mktime(&t);
-    return when == static_cast<std::time_t>(-1) ? 0 : when;
+std::time_t time_of(const rbf::u_char* d, std::time_t unknown) {
+    std::time_t when = unknown;
+    rbf::OS9TimeToUnix(d, &when);
+    return when;
 }
 
 }  // namespace dv::mount

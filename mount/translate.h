@@ -42,7 +42,7 @@ mode_t mode_of(rbf::u_char attributes);
 rbf::u_char attributes_of(mode_t mode);
 
 // The five date bytes of the disk (local time, year - 1900) as a host time;
-// 0 for bytes that name no date.
-std::time_t time_of(const rbf::u_char* date);
+// `unknown` for bytes no clock can show (rbf::OS9TimeIsPossible).
+std::time_t time_of(const rbf::u_char* date, std::time_t unknown);
 
 }  // namespace dv::mount

@@ -86,8 +86,7 @@ std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_byt
     put_be16(s0->dd_bit, static_cast<std::uint32_t>(f.cluster_size));
     put_be24(s0->dd_dir, static_cast<std::uint32_t>(l.dd_dir));
     s0->dd_att = 0xFF;
-    s0->dd_dsk[0] = 0x01;
-    s0->dd_dsk[1] = 0x80;
+    put_be16(s0->dd_dsk, f.disk_id);
     s0->dd_fmt = static_cast<u_char>(f.sides + 1);
     put_be16(s0->dd_spt, static_cast<std::uint32_t>(f.sectors_per_track));
     UnixToOS9Time(f.when, s0->dd_dat);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,8 @@ const std::string kHelp =
     "     -n<disk name>\n"
     "     -1 = 1 side\n"
     "     -2 = 2 sides\n"
-    "     -c = cluser size\n";
+    "     -c = cluser size\n"
+    "     -i<disk ID>\n";
 
 // A run of dvinit with the local date just before and just after it.
 struct Formatted {
@@ -77,6 +79,13 @@ bytes check_dates(const bytes& img, const Formatted& f) {
     return date;
 }
 
+// The disk ID in LSN 0 (dd_dsk), which a new disk draws at random: never 0.
+std::uint16_t own_id(const bytes& img) {
+    const auto id = static_cast<std::uint16_t>(img.size() >= 16 ? be(img.data() + 14, 2) : 0);
+    EXPECT_NE(id, 0) << "a disk ID of 0";
+    return id;
+}
+
 // Index of the first differing byte, for readable failures.
 std::string first_difference(const bytes& got, const bytes& want) {
     if (got.size() != want.size())
@@ -92,7 +101,7 @@ std::string first_difference(const bytes& got, const bytes& want) {
 // A formatted disk of the given geometry, from the layout rules: LSN 0, the
 // bitmap in dd_map / 256 + 1 sectors, the root FD right after it with one
 // segment of 7 data sectors, the rest zero.
-bytes expected_image(int tracks, int spt, int sides, const std::string& name, const bytes& date) {
+bytes expected_image(int tracks, int spt, int sides, const std::string& name, const bytes& date, std::uint16_t id) {
     const int total = tracks * spt * sides;
     const int map = total / 8 + 1;
     const int bitmap_sectors = map / 256 + 1;
@@ -105,8 +114,7 @@ bytes expected_image(int tracks, int spt, int sides, const std::string& name, co
     put_be(s0 + 6, 2, 1);
     put_be(s0 + 8, 3, static_cast<std::uint32_t>(dd_dir));
     s0[13] = 0xFF;
-    s0[14] = 0x01;
-    s0[15] = 0x80;
+    put_be(s0 + 14, 2, id);
     s0[16] = static_cast<unsigned char>(sides + 1);
     put_be(s0 + 17, 2, static_cast<std::uint32_t>(spt));
     std::copy(date.begin(), date.end(), s0 + 26);
@@ -143,9 +151,9 @@ bytes expected_image(int tracks, int spt, int sides, const std::string& name, co
 }
 
 // Formats `disk` with `options`, expects success and an image equal to the
-// layout of that geometry; returns the image.
+// layout of that geometry, with disk ID `id` (-1: any but 0); returns the image.
 bytes format_and_compare(const TempDir& dir, const std::vector<std::string>& options, int tracks, int spt,
-                         int sides, const std::string& name = "CoCo Disk") {
+                         int sides, const std::string& name = "CoCo Disk", int id = -1) {
     std::vector<std::string> args = options;
     args.push_back("disk.dsk");
     std::filesystem::remove(dir / "disk.dsk");
@@ -159,7 +167,8 @@ bytes format_and_compare(const TempDir& dir, const std::vector<std::string>& opt
         return img;
     }
     bytes date = check_dates(img, f);
-    EXPECT_EQ(first_difference(img, expected_image(tracks, spt, sides, name, date)), "");
+    const std::uint16_t want_id = id < 0 ? own_id(img) : static_cast<std::uint16_t>(id);
+    EXPECT_EQ(first_difference(img, expected_image(tracks, spt, sides, name, date, want_id)), "");
     EXPECT_TRUE(dvtest::check_tree(img).empty());
     EXPECT_TRUE(dvtest::list_tree(img).empty());
     return img;
@@ -179,8 +188,9 @@ TEST(DvInitProgram, DefaultImageMatchesTheFormatTableByteForByte) {
 
     bytes want(161280, 0);
     auto put = [&](std::size_t at, const bytes& b) { std::copy(b.begin(), b.end(), want.begin() + static_cast<long>(at)); };
+    // Bytes 14 and 15, the disk's own ID, are compared on their own.
     put(0, {0x00, 0x02, 0x76, 0x12, 0x00, 0x4F, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00,
-            0xFF, 0x01, 0x80, 0x02, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+            0xFF, 0x00, 0x00, 0x02, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
     put(26, date);
     put(31, {0x43, 0x6F, 0x43, 0x6F, 0x20, 0x44, 0x69, 0x73, 0xEB});
     put(63, {0x01, 0x01, 0x00, 0x20, 0x01, 0x00, 0x23, 0x01, 0x00, 0x00, 0x12, 0x00, 0x12, 0x03, 0x08});
@@ -199,6 +209,8 @@ TEST(DvInitProgram, DefaultImageMatchesTheFormatTableByteForByte) {
     put(768 + 29, {0x00, 0x00, 0x02});
     put(768 + 32, {0xAE});
     put(768 + 61, {0x00, 0x00, 0x02});
+    own_id(img);
+    img[14] = img[15] = 0;
     EXPECT_EQ(first_difference(img, want), "");
     EXPECT_TRUE(dvtest::check_tree(img).empty());
     EXPECT_EQ(dvtest::free_units(img), 620);
@@ -360,8 +372,30 @@ TEST(DvInitProgram, TwoDisksGetTheSameGeometryAndName) {
     bytes one = dvtest::read_file(dir / "one.dsk");
     bytes two = dvtest::read_file(dir / "two.dsk");
     ASSERT_EQ(one.size(), 720u * 256u);
-    EXPECT_EQ(first_difference(one, expected_image(40, 18, 1, "Pair", check_dates(one, f))), "");
-    EXPECT_EQ(first_difference(two, expected_image(40, 18, 1, "Pair", check_dates(two, f))), "");
+    EXPECT_EQ(first_difference(one, expected_image(40, 18, 1, "Pair", check_dates(one, f), own_id(one))), "");
+    EXPECT_EQ(first_difference(two, expected_image(40, 18, 1, "Pair", check_dates(two, f), own_id(two))), "");
+}
+
+// OS-9 tells disks apart by their ID alone: dvinit gives every disk one of
+// its own, two of a run too.  Six random IDs with no more than three
+// distinct values would be a chance of about one in 10^13; one ID per run
+// (or one for every run) gives three or one.
+TEST(DvInitProgram, EveryDiskDrawsItsOwnIdNeverZero) {
+    TempDir dir;
+    std::set<std::uint16_t> ids;
+    for (int run = 0; run < 3; ++run) {
+        ASSERT_EQ(run_program("dvinit", {"a.dsk", "b.dsk"}, dir.path()).status, 0);
+        for (const char* disk : {"a.dsk", "b.dsk"}) ids.insert(own_id(read_head(dir / disk, 16)));
+    }
+    EXPECT_GT(ids.size(), 3u);
+}
+
+TEST(DvInitProgram, OptionIGivesTheIdInDecimalOrHex) {
+    TempDir dir;
+    for (const auto& [arg, id] : std::vector<std::pair<std::string, int>>{
+             {"-i1", 1}, {"-i384", 0x0180}, {"-i$0180", 0x0180}, {"-i0x0180", 0x0180}, {"-i$fFfF", 0xFFFF},
+             {"-i0XA5", 0xA5}, {"-i65535", 0xFFFF}, {"-i0180", 180}})
+        format_and_compare(dir, {arg}, 35, 18, 1, "CoCo Disk", id);
 }
 
 TEST(DvInitProgram, DiskNameOfOneToThirtyTwoCharacters) {
@@ -404,7 +438,8 @@ TEST(DvInitProgram, LongerExistingFileKeepsItsBytesPastTheNewImage) {
     bytes img = dvtest::read_file(dir / "disk.dsk");
     ASSERT_EQ(img.size(), 200000u);
     bytes image_part = slice(img, 0, 161280);
-    EXPECT_EQ(first_difference(image_part, expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f))), "");
+    const bytes want = expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f), own_id(img));
+    EXPECT_EQ(first_difference(image_part, want), "");
     EXPECT_EQ(slice(img, 161280, 200000 - 161280), bytes(200000 - 161280, 0x5A));
 }
 
@@ -417,7 +452,7 @@ TEST(DvInitProgram, ShorterExistingFileWithJunkReadsAsZerosInFreeSectors) {
     EXPECT_EQ(f.run.status, 0);
     bytes img = dvtest::read_file(dir / "disk.dsk");
     ASSERT_EQ(img.size(), 161280u);
-    EXPECT_EQ(first_difference(img, expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f))), "");
+    EXPECT_EQ(first_difference(img, expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f), own_id(img))), "");
 }
 
 TEST(DvInitProgram, DirectoryAsDiskIsReportedAndTheNextDiskIsStillMade) {
@@ -430,7 +465,7 @@ TEST(DvInitProgram, DirectoryAsDiskIsReportedAndTheNextDiskIsStillMade) {
     EXPECT_TRUE(std::filesystem::is_empty(dir / "adir"));
     bytes img = dvtest::read_file(dir / "next.dsk");
     ASSERT_EQ(img.size(), 161280u);
-    EXPECT_EQ(first_difference(img, expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f))), "");
+    EXPECT_EQ(first_difference(img, expected_image(35, 18, 1, "CoCo Disk", check_dates(img, f), own_id(img))), "");
 }
 
 // ---- the new image works with the other programs ---------------------------

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "impossible_dates.h"
 #include "test_support.h"
 
 namespace {
@@ -279,6 +280,25 @@ TEST(DvMount, ReadOnlyMountChangesNothing) {
     EXPECT_EQ(sh("DV_LOCK_TIMEOUT=0 " + dvtest::program_path("dvls") + " img.dsk", dir.path()).out, "hello\n");
     EXPECT_EQ(m.unmount(), 0);
     EXPECT_EQ(dvtest::read_file(image), before);
+}
+
+// A file whose date no clock can show has the image file's own time.
+TEST(DvMount, ImpossibleDatesShowTheImagesTime) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    dvtest::ImageBuilder b;
+    dvtest::add_impossibly_dated_files(b);
+    b.save(dir / "img.dsk");
+    const timespec image_time[2] = {{0, UTIME_OMIT}, {1234567890, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "img.dsk").c_str(), image_time, 0), 0);
+    Mount m(dir / "img.dsk", dir / "mnt", {"-r"});
+    ASSERT_TRUE(m.ok());
+    for (std::size_t k = 0; k < std::size(dvtest::kImpossibleDates); ++k) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir / ("mnt/F" + std::to_string(k))).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, 1234567890) << dvtest::kImpossibleDates[k].what;
+    }
+    EXPECT_EQ(m.unmount(), 0);
 }
 
 TEST(DvMount, KilledMidCopyLeavesOnlyLeakedUnits) {
