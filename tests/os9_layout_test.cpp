@@ -144,7 +144,9 @@ TEST(Os9Layout, TightFreeSpaceIsFilledAsOs9FillsIt) {
         }
         ASSERT_EQ(tree.count("NEW"), 1u);
         EXPECT_EQ(static_cast<int>(dvtest::fd_segments(after, tree.at("NEW").fd).size()), c.segments);
-        if (!c.directory) EXPECT_EQ(tree.at("NEW").data, bytes(static_cast<std::size_t>(c.bytes_in), 'z'));
+        if (!c.directory) {
+            EXPECT_EQ(tree.at("NEW").data, bytes(static_cast<std::size_t>(c.bytes_in), 'z'));
+        }
         // The sectors the test marked in use belong to nothing: leaks, and
         // nothing worse.
         EXPECT_TRUE(dvtest::problems_beyond_leaks(after).empty());
