@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
         return ec;
     }
     state.read_only = read_only;
+    state.name = image_name;
 
     // One thread: the library's calls on an image never run side by side.
     std::vector<std::string> fuse_args = {"dvmount", mountpoint, "-s"};

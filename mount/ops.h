@@ -6,6 +6,8 @@
 #include <fuse.h>
 #include <sys/types.h>
 
+#include <string>
+
 #include "os9disk.h"
 
 namespace dv::mount {
@@ -14,6 +16,7 @@ namespace dv::mount {
 // whether it is read-only, and the owner every file is shown with.
 struct mount_state {
     rbf::image_ref image;
+    std::string name;  // the image's file name, as messages give it
     bool read_only = false;
     uid_t uid = 0;
     gid_t gid = 0;
