@@ -49,16 +49,24 @@ int do_check(const std::string& name, bool repair, bool verbose) {
         dv::report_failure("dvcheck", ec, "checking", name);
         return UNCHECKED;
     }
+    std::string boot;  // the boot areas, as the summary names them
+    for (const boot_area& a : r.boot_areas) {
+        const std::string area = std::string(a.track ? "boot track" : "boot area") + ": LSN " +
+                                 std::to_string(a.first) + "-" + std::to_string(a.first + a.count - 1);
+        if (verbose) std::printf("%s: %s\n", name.c_str(), area.c_str());
+        boot += "; " + area;
+    }
+    if (verbose && !r.boot_file.empty()) std::printf("%s: boot file: %s\n", name.c_str(), r.boot_file.c_str());
     int left = 0;
     for (const check_problem& p : r.problems) {
         std::printf("%s:%s (LSN %u): %s%s\n", name.c_str(), p.place.c_str(), p.lsn, p.text.c_str(),
                     p.repaired ? " [repaired]" : "");
         if (!p.repaired) ++left;
     }
-    std::printf("%s: %llu files, %llu directories; %llu units used, %llu free, %llu leaked; %zu problems found, %d repaired\n",
+    std::printf("%s: %llu files, %llu directories; %llu units used, %llu free, %llu leaked%s; %zu problems found, %d repaired\n",
                 name.c_str(), static_cast<unsigned long long>(r.files), static_cast<unsigned long long>(r.directories),
                 static_cast<unsigned long long>(r.units_used), static_cast<unsigned long long>(r.units_free),
-                static_cast<unsigned long long>(r.leaked), r.problems.size(), r.repaired);
+                static_cast<unsigned long long>(r.leaked), boot.c_str(), r.problems.size(), r.repaired);
     if (left) return LEFT;
     return r.repaired ? REPAIRED : CLEAN;
 }

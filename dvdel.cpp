@@ -54,7 +54,9 @@ error_code delete_operand(const std::string& operand, image_ref& held, bool* dir
     if (ec != E_SUCCESS && ec != E_GENERAL) return ec;
     *directory = (ec == E_SUCCESS && st.is_dir);
     if (*directory) return E_FNA;
+    const bool booted = dv::boots(image.get());
     ec = _os9_delete(image, path);
+    dv::tell_boot_lost("dvdel", parts.imgfile, booted, image.get(), "deleted");
     if (ec == E_ISDIR) {
         *directory = true;
         return E_FNA;

@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     // writes.
     state.unknown_date = std::time(nullptr);
     if (struct stat st {}; stat(image_name.c_str(), &st) == 0) state.unknown_date = st.st_mtime;
+    state.name = image_name;
 
     // One thread: the library's calls on an image never run side by side.
     std::vector<std::string> fuse_args = {"dvmount", mountpoint, "-s"};

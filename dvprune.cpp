@@ -108,7 +108,9 @@ error_code do_deldir(char** argv, const std::string& operand, int interaction, i
     options.report = [&](const std::string& pathlist, error_code ec) {
         std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv0, ec, pathlist.c_str());
     };
+    const bool booted = dv::boots(image.get());
     prune_result r = _os9_prune(image, operand, parts.pathlist, options);
+    dv::tell_boot_lost("dvprune", parts.imgfile, booted, image.get(), "deleted");
     return r.quit ? E_SUCCESS : r.error;
 }
 

@@ -25,7 +25,10 @@ error_code rename_operand(const std::string& operand, const std::string& newname
     if (parts.isnative) return _native_rename(parts.imgfile, newname);
     image_ref image;
     if (error_code ec = image_open(parts.imgfile, true, &image)) return ec;
-    return _os9_rename(image, parts.pathlist, newname);
+    const bool booted = dv::boots(image.get());
+    const error_code ec = _os9_rename(image, parts.pathlist, newname);
+    dv::tell_boot_lost("dvrename", parts.imgfile, booted, image.get(), "renamed");
+    return ec;
 }
 
 }  // namespace

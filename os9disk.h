@@ -241,7 +241,41 @@ error_code _os9_set_size(os9_path_id path, std::uint64_t size);
 // could not sync the file).
 error_code image_sync(os9_image& image);
 
-// ---- removing a tree --------------------------------------------------------------
+// ---- the boot file ------------------------------------------------------------
+
+// Where LSN 0 says the boot file lies: dd_bt, the LSN of its first data
+// sector, and dd_bsz, its size in bytes (the file then lies in one
+// segment); with dd_bsz 0, dd_bt is the FD of a boot file in several
+// segments.  A dd_bt of 0: no boot file.  The library writes these two
+// fields and nothing else of LSN 0: a replaced boot file is pointed at, a
+// deleted one or one renamed away from the root's OS9Boot is forgotten
+// (both fields 0), before the old file's units are given back.  A program
+// that tells its user so compares the pointer before and after.
+struct boot_pointer {
+    std::uint32_t lsn = 0;   // dd_bt
+    std::uint32_t size = 0;  // dd_bsz
+    bool boots() const { return lsn != 0; }
+};
+
+// LSN 0's boot pointer: 1 when the image holds less than a sector.
+error_code image_boot_pointer(const os9_image& image, boot_pointer* pointer);
+
+// Whether LSN 0 names the open image file as the boot file.
+bool _os9_is_boot_file(os9_path_id path);
+
+// Points LSN 0 at the open image file by its FD (dd_bsz 0), so that it
+// names the file while its bytes move (cut and written anew).  214 on a
+// path without write access, 1 when the write fell short.
+error_code _os9_boot_hold(os9_path_id path);
+
+// Makes the open image file the boot file: unless one segment holds its
+// bytes already, they are copied into the lowest run of free clusters that
+// holds them all and the FD is switched to it in one write; LSN 0 is then
+// pointed at that run and the size (at the FD for an empty file or one over
+// 65,535 bytes), and only then are the old units given back.  248 when no
+// run is long enough: nothing changed.  214 for a directory or a path
+// without write access.
+error_code _os9_boot_follow(os9_path_id path);
 
 // ---- whole files written in ---------------------------------------------------
 
@@ -258,8 +292,10 @@ struct put_options {
 // Writes the file `in_image` from `source`.  The FD and the bytes come
 // first, unreachable; then the entry appears (or the existing file's entry
 // is pointed at the new FD in one write, and the old file's units are given
-// back).  On any failure the new FD and every unit it took are given back:
-// the image is as it was.  215 for a name the disk cannot hold and 187 for
+// back).  A file that replaces the boot file LSN 0 names is laid in one
+// segment (248 when no run of free units is long enough), and LSN 0 is
+// pointed at it after the entry and before the old file's units go.  On any failure the new FD and every unit it took are
+// given back: the image is as it was.  215 for a name the disk cannot hold and 187 for
 // "." or "..", before anything is written; 218 when the file exists and
 // replace is off, 214 when it is a directory; 248 or 217 when the disk or
 // the segment list is full; the source's own error; 241 when the replaced
@@ -276,8 +312,17 @@ struct check_problem {
     bool repaired = false;
 };
 
+// Sectors that hold the disk's boot code and that no file owns.
+struct boot_area {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+    bool track = false;  // the kernel track (else the sectors reserved before the root's FD)
+};
+
 struct check_result {
     std::vector<check_problem> problems;
+    std::vector<boot_area> boot_areas;  // never counted as leaked
+    std::string boot_file;              // the file LSN 0 names as boot file, "" for none
     std::uint64_t files = 0;
     std::uint64_t directories = 0;
     std::uint64_t units_used = 0;  // marked in use in the bitmap (after a repair: owned)
@@ -298,10 +343,16 @@ struct check_options {
 // (".." and "." first and right, names, no directory reached twice), link
 // counts against the entries, each unit owned once (a second claim is a
 // cross-link) and the bitmap against the ownership (leaked units, owned
-// units marked free, bits past the disk's end).  With repair: a list is cut
+// units marked free, bits past the disk's end), and the boot pointer
+// (dd_bt, dd_bsz) against the file it names.  Boot areas that no file owns
+// are no leak: the sectors a format reserves between the bitmap and the
+// root's FD, and the kernel track (track 34, side 0, 18 sectors) when it
+// begins with "OS"; one marked free is a problem.  With repair: a list is cut
 // before a bad or shared segment, a size cut to its allocation, ".." and
-// "." rewritten, entries whose FD is unusable cleared, link counts set, and
-// the bitmap rebuilt from the ownership last.  0, or the error of opening
+// "." rewritten, entries whose FD is unusable cleared, link counts set, a
+// wrong boot pointer pointed at the root's OS9Boot when one segment holds
+// it (and its size fits dd_bsz) or else cleared, and the bitmap rebuilt
+// from the ownership last (boot areas in use).  0, or the error of opening
 // the image (249: no RBF disk).
 error_code _os9_check(const image_ref& image, const check_options& options, check_result* result);
 

@@ -4,6 +4,7 @@
 // are read and written only through the helpers of rbf/bigendian.h.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -150,8 +151,12 @@ struct disk_geometry {
     std::uint64_t system_area_end() const {
         return SECTOR_SIZE + (std::uint64_t{bitmap_bytes} + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
     }
-    // First sector above the system area.
-    std::uint64_t first_data_unit() const { return (system_area_end() + unit_bytes - 1) / unit_bytes; }
+    // First sector after LSN 0 and the bitmap.
+    std::uint64_t bitmap_end_unit() const { return (system_area_end() + unit_bytes - 1) / unit_bytes; }
+    // First sector above the system area: past the bitmap and past the
+    // sectors a format reserves between it and the root's FD (a Dragon
+    // disk's boot code), which no file is ever given.
+    std::uint64_t first_data_unit() const { return std::max<std::uint64_t>(bitmap_end_unit(), root_fd); }
     // First cluster wholly above the system area: the first that allocation
     // may hand out.
     std::uint64_t first_data_bit() const { return (first_data_unit() + cluster_sectors - 1) / cluster_sectors; }

@@ -6,6 +6,7 @@
 
 #include "misc/errors.h"
 #include "os9conv.h"
+#include "os9disk.h"
 
 #ifndef DV_VERSION
 #error "DV_VERSION comes from the build (the project version)"
@@ -135,6 +136,23 @@ void explain_busy(std::string_view program, int error) {
     if (error != 253) return;
     std::string line(program);
     line += ": the image is in use by another program\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+bool boots(const rbf::os9_image* image) {
+    rbf::boot_pointer b;
+    return image && rbf::image_boot_pointer(*image, &b) == rbf::E_SUCCESS && b.boots();
+}
+
+void tell_boot_lost(std::string_view program, std::string_view image_name, bool booted, const rbf::os9_image* image,
+                    std::string_view how) {
+    if (!booted || boots(image)) return;
+    std::string line(program);
+    line += ": '";
+    line += image_name;
+    line += "' no longer boots: its boot file was ";
+    line += how;
+    line += "\n";
     std::fputs(line.c_str(), stderr);
 }
 

@@ -18,6 +18,10 @@
 #include <string_view>
 #include <vector>
 
+namespace rbf {
+struct os9_image;
+}
+
 namespace dv {
 
 // What an option letter takes: nothing, or the rest of its argument.
@@ -89,6 +93,16 @@ int report_failure(std::string_view program, int error, std::string_view verb, s
 // After a failure line of the older programs' own form (which gives only the
 // number): for an image in use, says so on a line of its own.
 void explain_busy(std::string_view program, int error);
+
+// Whether LSN 0 of the image names a boot file (false when it cannot be
+// read or there is no image).
+bool boots(const rbf::os9_image* image);
+
+// After an operation on an image that booted before it: when LSN 0 names no
+// boot file now, says "<program>: '<image>' no longer boots: its boot file
+// was <how>" on standard error.
+void tell_boot_lost(std::string_view program, std::string_view image_name, bool booted, const rbf::os9_image* image,
+                    std::string_view how);
 
 // Attributes as eight letters "dsewrewr", bit 7 to bit 0, '-' for a clear bit.
 std::string attribute_letters(unsigned char attributes);

@@ -8,11 +8,13 @@
 #include <sys/statvfs.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
 
+#include "misc/frame.h"
 #include "mount/translate.h"
 #include "os9conv.h"
 #include "os9path.h"
@@ -25,10 +27,12 @@ namespace {
 
 mount_state& state() { return *static_cast<mount_state*>(fuse_get_context()->private_data); }
 
-// An open file: its path on the image, and whether its date was set by a write.
+// An open file: its path on the image, whether its date was set by a
+// write, and whether it is the boot file opened to be written.
 struct handle {
     os9_path_id path = nullptr;
     bool dated = false;
+    bool boot = false;
 };
 
 handle* handle_of(const fuse_file_info* fi) {
@@ -36,6 +40,35 @@ handle* handle_of(const fuse_file_info* fi) {
 }
 
 int fail(error_code ec) { return -host_errno(ec); }
+
+// The boot file written through the mount goes on being the boot file: laid
+// in one run, LSN 0 pointed at it.  Where no run is long enough, LSN 0
+// names its FD, and the user is told.
+void boot_follows(os9_path_id path) {
+    if (_os9_boot_follow(path) != E_FULL) return;
+    _os9_boot_hold(path);
+    std::fprintf(stderr, "dvmount: '%s' may no longer boot: its boot file lies in several segments\n",
+                 state().name.c_str());
+}
+
+// Whether `in` is the file LSN 0 names as boot file.
+bool is_boot_path(const std::string& in) {
+    os9_path_id p = nullptr;
+    if (_os9_open(&p, state().image, in, MODE_READ) != E_SUCCESS) return false;
+    const bool boot = _os9_is_boot_file(p);
+    _os9_close(p);
+    return boot;
+}
+
+// Makes `in` the boot file (laid in one run, LSN 0 pointed at it): 248 when
+// no run is long enough, 214 when it cannot be written.
+error_code make_boot_file(const std::string& in) {
+    os9_path_id p = nullptr;
+    if (error_code ec = _os9_open(&p, state().image, in, MODE_WRITE)) return ec;
+    error_code ec = _os9_boot_follow(p);
+    if (error_code closed = _os9_close(p); !ec) ec = closed;
+    return ec;
+}
 
 // The last component of an in-image path, as a new name must be.
 int new_name_fault(const std::string& path) {
@@ -131,7 +164,21 @@ int op_open(const char* path, fuse_file_info* fi) {
         }
         return fail(ec);
     }
-    return keep_handle(p, fi);
+    // Written, the boot file goes on being the boot file (op_release).
+    const bool boot = (mode & MODE_WRITE) && _os9_is_boot_file(p);
+    // The kernel leaves O_TRUNC to the open; the boot file's bytes move,
+    // so LSN 0 names it by its FD meanwhile.
+    if ((fi->flags & O_TRUNC) && (mode & MODE_WRITE)) {
+        error_code ec = boot ? _os9_boot_hold(p) : E_SUCCESS;
+        if (!ec) ec = _os9_set_size(p, 0);
+        if (ec) {
+            _os9_close(p);
+            return fail(ec);
+        }
+    }
+    if (int kept = keep_handle(p, fi)) return kept;
+    handle_of(fi)->boot = boot;
+    return 0;
 }
 
 int op_create(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -184,6 +231,7 @@ int op_write(const char*, const char* buf, size_t size, off_t off, fuse_file_inf
 int op_release(const char*, fuse_file_info* fi) {
     handle* h = handle_of(fi);
     if (!h) return 0;
+    if (h->boot && _os9_is_boot_file(h->path)) boot_follows(h->path);
     // Closing trims the file's allocation and writes the map back.
     const error_code ec = _os9_close(h->path);
     delete h;
@@ -206,7 +254,10 @@ int op_mkdir(const char* path, mode_t mode) {
 int op_unlink(const char* path) {
     const std::string in = in_image(path);
     if (int host = lookup_fault(in)) return -host;
-    return fail(_os9_delete(state().image, in));
+    const bool booted = dv::boots(state().image.get());
+    const error_code ec = _os9_delete(state().image, in);
+    dv::tell_boot_lost("dvmount", state().name, booted, state().image.get(), "deleted");
+    return fail(ec);
 }
 
 int op_rmdir(const char* path) {
@@ -237,14 +288,33 @@ int op_rename(const char* from, const char* to, unsigned int flags) {
         if (there.is_dir && !moving.is_dir) return -EISDIR;
         if (!there.is_dir && moving.is_dir) return -ENOTDIR;
     }
+    // A file put in place of the boot file is made the boot file first
+    // (laid in one run, LSN 0 pointed at it), so that the old one goes
+    // unnamed; no run long enough refuses the rename.
+    const bool over_boot = exists && there.fd_lsn != moving.fd_lsn && !moving.is_dir && is_boot_path(dst);
+    if (over_boot) {
+        const error_code ec = make_boot_file(src);
+        if (ec == E_FULL) return -ENOSPC;
+    }
+    const bool booted = dv::boots(state().image.get());
     const error_code ec = _os9_move(state().image, src, dst, (flags & RENAME_NOREPLACE) == 0);
+    if (ec && over_boot) make_boot_file(dst);  // the old one is still there: LSN 0 names it again
+    dv::tell_boot_lost("dvmount", state().name, booted, state().image.get(), over_boot ? "replaced" : "renamed");
     if (ec == E_CEF && exists && there.is_dir) return -ENOTEMPTY;
     return fail(ec);
 }
 
 int op_truncate(const char* path, off_t size, fuse_file_info* fi) {
     if (size < 0) return -EINVAL;
-    if (handle* h = handle_of(fi)) return fail(_os9_set_size(h->path, static_cast<std::uint64_t>(size)));
+    // The boot file's bytes move: LSN 0 names it by its FD meanwhile, and
+    // it is laid in one run again when its writer is done.
+    if (handle* h = handle_of(fi)) {
+        if (_os9_is_boot_file(h->path)) {
+            h->boot = true;
+            if (error_code ec = _os9_boot_hold(h->path)) return fail(ec);
+        }
+        return fail(_os9_set_size(h->path, static_cast<std::uint64_t>(size)));
+    }
     const std::string in = in_image(path);
     if (int host = lookup_fault(in)) return -host;
     os9_path_id p = nullptr;
@@ -253,7 +323,10 @@ int op_truncate(const char* path, off_t size, fuse_file_info* fi) {
         if (ec == E_FNA && _os9_stat_path(state().image, in, &s) == E_SUCCESS && s.is_dir) return -EISDIR;
         return fail(ec);
     }
-    error_code ec = _os9_set_size(p, static_cast<std::uint64_t>(size));
+    const bool boot = _os9_is_boot_file(p);
+    error_code ec = boot ? _os9_boot_hold(p) : E_SUCCESS;
+    if (!ec) ec = _os9_set_size(p, static_cast<std::uint64_t>(size));
+    if (boot) boot_follows(p);
     if (error_code closed = _os9_close(p); !ec) ec = closed;
     return fail(ec);
 }

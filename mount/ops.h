@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <string>
 
 #include "os9disk.h"
 
@@ -18,6 +19,7 @@ namespace dv::mount {
 // time when it was mounted).
 struct mount_state {
     rbf::image_ref image;
+    std::string name;  // the image's file name, as messages give it
     bool read_only = false;
     uid_t uid = 0;
     gid_t gid = 0;

@@ -81,6 +81,18 @@ bool system_bit(const _pd& p, std::int64_t bit) {
            bit == static_cast<std::int64_t>(p.geo.unit_bit(p.geo.root_fd));
 }
 
+std::int64_t lowest_free_run(_pd& p, std::int64_t clusters) {
+    if (clusters <= 0) return -1;
+    const std::span<u_char> bitmap = alloc_bitmap(p);
+    const std::int64_t limit = alloc_limit(p);
+    std::int64_t count = 0;
+    for (std::int64_t k = search_start(p); k < limit; ++k) {
+        count = _os9_ckbit(bitmap, static_cast<int>(k)) || system_bit(p, k) ? 0 : count + 1;
+        if (count == clusters) return k - clusters + 1;
+    }
+    return -1;
+}
+
 void map_changed(_pd& p, std::int64_t first, std::int64_t count) {  // bits
     if (p.israw || !p.img || count <= 0 || first < 0) return;
     allocation_map& m = p.img->map;

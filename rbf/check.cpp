@@ -6,6 +6,7 @@
 // their safety, and the bitmap is rebuilt last from the final ownership.
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -22,12 +23,20 @@ namespace {
 
 constexpr std::int32_t NOBODY = -1;
 constexpr std::int32_t SYSTEM = 0;  // LSN 0 is never an FD
+constexpr std::int32_t BOOT = -2;   // a boot area: owned by no file, never leaked
+
+// The CoCo kernel track: track 34, side 0, its first bytes "OS".
+constexpr std::int64_t KERNEL_TRACK = 34;
+constexpr std::int64_t KERNEL_SECTORS = 18;
 
 struct fd_info {
     std::string place;  // the first pathlist that reached it
     int entries = 0;    // entries naming it (not "." and "..")
     u_char links = 0;
     bool dir = false;
+    std::uint32_t first_data = 0;  // its first segment's LSN
+    std::uint32_t size = 0;
+    bool one_run = false;          // the first segment holds all its bytes
 };
 
 // A name as a pathlist can hold it: the letters of a new name, or at least
@@ -230,6 +239,7 @@ struct walker {
     }
 
     std::vector<todo> stack;
+    std::set<std::int64_t> boot_free;  // first sectors of boot clusters marked free
 
     // A plain file whose second entry is "." naming itself was a directory.
     bool looks_like_directory(std::uint32_t lsn, const fd_stats& fd) {
@@ -261,6 +271,11 @@ struct walker {
             bool fd_dirty = false;
             claim(t.place, t.lsn, fd, &fd_dirty);
             if (fd_dirty) store(t.lsn, fd);
+            if (auto it = fds.find(t.lsn); it != fds.end()) {
+                it->second.first_data = get_be24(fd.fd_seg[0].lsn);
+                it->second.size = static_cast<std::uint32_t>(fd_size(fd));
+                it->second.one_run = in_one_run(fd);
+            }
             if (dir) visit_dir(t, fd);
             else if (t.lsn == root) problem(t.place, t.lsn, "the root is not a directory");
             else if (looks_like_directory(t.lsn, fd)) problem(t.place, t.lsn, "a directory without its directory bit");
@@ -282,6 +297,35 @@ struct walker {
                 }
             }
         }
+    }
+
+    // Sectors no file owns that are the disk's boot code: those a format
+    // reserves between the bitmap and the root's FD (a Dragon disk's), and
+    // the CoCo kernel track when it begins with "OS".  They are never leaked.
+    void find_boot_areas() {
+        const std::int64_t c = p.geo.cluster_sectors;
+        const std::int64_t reserved = (static_cast<std::int64_t>(p.geo.bitmap_end_unit()) + c - 1) / c * c;
+        const std::int64_t root_cluster = p.geo.root_fd / c * c;
+        if (reserved < root_cluster) own_boot(reserved, root_cluster - reserved, false);
+        const auto* lsn0 = reinterpret_cast<const lsn0_sect*>(p.lsn0.data());
+        const std::int64_t sides = (lsn0->dd_fmt & 1) ? 2 : 1;
+        const std::int64_t track = KERNEL_TRACK * sides * lsn0->dd_tks;
+        if (lsn0->dd_tks == 0 || track < static_cast<std::int64_t>(p.geo.first_data_unit()) ||
+            track + KERNEL_SECTORS > disk_units(p))
+            return;
+        for (std::int64_t u = track; u < track + KERNEL_SECTORS; ++u)
+            if (owner[static_cast<std::size_t>(u)] != NOBODY) return;
+        char mark[2] = {};
+        if (image_read(*p.img, static_cast<std::uint64_t>(unit_offset(p, track)), mark, 2) != 2 || mark[0] != 'O' ||
+            mark[1] != 'S')
+            return;
+        own_boot(track, KERNEL_SECTORS, true);
+    }
+
+    void own_boot(std::int64_t first, std::int64_t count, bool track) {
+        for (std::int64_t u = first; u < first + count; ++u)
+            if (owner[static_cast<std::size_t>(u)] == NOBODY) owner[static_cast<std::size_t>(u)] = BOOT;
+        result.boot_areas.push_back(boot_area{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count), track});
     }
 
     // The bitmap against the ownership, cluster by cluster: a cluster is in
@@ -311,9 +355,19 @@ struct walker {
             }
             if (!used(b) && who != NOBODY) {
                 ++dangerous;
-                problem(owner_name(who), static_cast<std::uint32_t>(b * c),
-                        "cluster " + std::to_string(b) + " is in use but marked free", options.repair);
+                if (who == BOOT) boot_free.insert(b * c);
+                else
+                    problem(owner_name(who), static_cast<std::uint32_t>(b * c),
+                            "cluster " + std::to_string(b) + " is in use but marked free", options.repair);
             }
+        }
+        for (const boot_area& a : result.boot_areas) {
+            const auto in = boot_free.lower_bound(a.first / c * c);
+            if (in == boot_free.end() || *in >= a.first + a.count) continue;
+            problem("/", a.first, std::string(a.track ? "the kernel track" : "the boot area") + " (LSN " +
+                                      std::to_string(a.first) + "-" + std::to_string(a.first + a.count - 1) +
+                                      ") is marked free",
+                    options.repair);
         }
         result.leaked = static_cast<std::uint64_t>(leaked);
         if (leaked)
@@ -336,6 +390,37 @@ struct walker {
         image_put(p, SECTOR_SIZE, bits.data(), bits.size());
         result.leaked = 0;
     }
+
+    // dd_bt and dd_bsz name a file: its first data sector and its size, the
+    // file in one segment; or with dd_bsz 0, its FD.  A repair points them
+    // at the root's OS9Boot when it lies so, else clears them.
+    void check_boot_pointer() {
+        const boot_pointer b = boot_pointer_in(*p.img);
+        if (b.lsn == 0 && b.size == 0) return;
+        const fd_info* file = nullptr;
+        for (const auto& [lsn, info] : fds)
+            if (!info.dir && b.lsn != 0 && (b.size == 0 ? lsn == b.lsn : info.first_data == b.lsn)) file = &info;
+        std::string fault;
+        if (!file) fault = b.size ? "names no file's first data sector" : "names no file's FD";
+        else if (b.size && !file->one_run) fault = "names " + file->place + ", which is not in one segment";
+        else if (b.size && b.size != file->size)
+            fault = "gives " + std::to_string(b.size) + " bytes, " + file->place + " holds " + std::to_string(file->size);
+        if (fault.empty()) {
+            result.boot_file = file->place;
+            return;
+        }
+        std::string text = "the boot pointer (dd_bt " + std::to_string(b.lsn) + ", dd_bsz " + std::to_string(b.size) +
+                           ") " + fault;
+        if (!options.repair) return problem("/", b.lsn, text);
+        boot_pointer to;
+        const fd_info* boot = nullptr;
+        for (const auto& [lsn, info] : fds)
+            if (!info.dir && info.place.starts_with('/') && is_boot_name(info.place.substr(1))) boot = &info;
+        if (boot && boot->one_run && boot->size > 0 && boot->size <= 0xFFFF) to = boot_pointer{boot->first_data, boot->size};
+        if (store_boot_pointer(p, to) != E_SUCCESS) return problem("/", b.lsn, text);
+        problem("/", b.lsn, text + (to.boots() ? "; pointed at " + boot->place : "; cleared"), true);
+        if (to.boots()) result.boot_file = boot->place;
+    }
 };
 
 }  // namespace
@@ -346,13 +431,15 @@ error_code _os9_check(const image_ref& image, const check_options& options, chec
     // A raw path: the root is looked at, not trusted to be a directory.
     if (error_code ec = open_on_image(&p, image, "@", options.repair ? MODE_READ | MODE_WRITE : MODE_READ, true))
         return ec;
-    walker w{*p, options, *result, {}, {}, false, {}};
+    walker w{*p, options, *result, {}, {}, false, {}, {}};
     w.owner.assign(disk_units(*p), NOBODY);
-    for (std::int64_t u = 0; u < static_cast<std::int64_t>(p->geo.first_data_unit()) && u < disk_units(*p); ++u)
+    for (std::int64_t u = 0; u < static_cast<std::int64_t>(p->geo.bitmap_end_unit()) && u < disk_units(*p); ++u)
         w.owner[static_cast<std::size_t>(u)] = SYSTEM;
     w.walk();
     w.check_links();
+    w.find_boot_areas();
     w.check_bitmap();
+    w.check_boot_pointer();
     p->bitmap_loaded = false;  // the raw copy is not written back: the check wrote what it meant to
     _os9_close(p);
     if (w.changed) image_forget(*image);

@@ -57,6 +57,8 @@ error_code free_unlinked(_pd& dir, std::uint32_t lsn, const fd_stats& fd) {
     // The units come from the FD itself, so a file that cannot be opened
     // for reading gives back its units all the same; a unit that another
     // file claims too stays theirs.
+    // LSN 0 forgets a boot file before its units can be handed out again.
+    if (error_code ec = forget_boot_file(dir, lsn, fd)) return ec;
     const std::vector<unit_run> runs = claimed_runs(dir, lsn, fd);
     claims_drop_fd(dir, lsn);
     // The cleared bits reach the disk with the directory's next write-back

@@ -21,7 +21,7 @@ error_code decode_geometry(const u_char* s0, disk_geometry* g) {
     // is not LSN 0 at all (text, another file system).
     if (d.bitmap_bytes > (bits_needed + 7) / 8 + SECTOR_SIZE) return E_BTYP;
     // The root's FD lies on the disk, above LSN 0 and the bitmap.
-    if (d.root_fd >= d.total_units || d.root_fd < d.first_data_unit()) return E_BTYP;
+    if (d.root_fd >= d.total_units || d.root_fd < d.bitmap_end_unit()) return E_BTYP;
     // A disk all the same, but with clusters that are not 1, 2, 4, ... 32768
     // sectors as OS-9 allows: not one to use.
     if (d.cluster_sectors > 32768 || (d.cluster_sectors & (d.cluster_sectors - 1)) != 0) return E_GENERAL;

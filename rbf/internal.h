@@ -108,11 +108,17 @@ void note_first_clear(_pd& p, std::int64_t bit);
 // Bits (clusters) that allocation may consider: the disk's clusters, as far
 // as alloc_bitmap holds them.
 std::int64_t alloc_limit(_pd& p);
-// LSN 0, the bitmap's units and the root's FD: never allocated, freed or
-// written as a file's data, whatever a damaged FD or bitmap says.
+// LSN 0, the bitmap's units, the sectors reserved between them and the
+// root's FD (a Dragon disk's boot code) and the root's FD: never
+// allocated, freed or written as a file's data, whatever a damaged FD or
+// bitmap says.
 bool system_unit(const _pd& p, std::int64_t lsn);
-// A cluster holding a system sector (LSN 0, the bitmap, the root's FD).
+// A cluster holding a system sector (LSN 0, the bitmap, the reserved
+// sectors, the root's FD).
 bool system_bit(const _pd& p, std::int64_t bit);
+// The lowest run of `clusters` free clusters above the system area, as a
+// bit number (nothing is taken); -1 when there is none.
+std::int64_t lowest_free_run(_pd& p, std::int64_t clusters);
 // Notes that bits (clusters) first .. first + count - 1 of the map changed.
 void map_changed(_pd& p, std::int64_t first, std::int64_t count);
 // Sets the clusters of sectors first .. first + count - 1 in the map.
@@ -124,6 +130,35 @@ void give_units(_pd& p, std::int64_t first, std::int64_t count);
 // (the map is then read afresh when next used).  Raw paths write theirs at
 // close.
 error_code bitmap_sync(_pd& p);
+
+// ---- the boot file (rbf/boot.cpp) ---------------------------------------------
+
+// LSN 0's dd_bt and dd_bsz as the image holds them now (0, 0 when it
+// cannot be read).
+boot_pointer boot_pointer_in(const os9_image& img);
+// Whether `b` names the file whose FD, at `lsn`, is `fd`: its first data
+// sector, or with a size of 0 its FD.
+bool names_boot_file(const boot_pointer& b, std::int64_t lsn, const fd_stats& fd);
+// Whether the first segment of `fd` holds all its bytes.
+bool in_one_run(const fd_stats& fd);
+// How LSN 0 names the file: its first data sector and its size when one
+// segment holds it and the size fits dd_bsz, else its FD.
+boot_pointer pointer_to(std::int64_t lsn, const fd_stats& fd);
+// Writes dd_bt and dd_bsz: LSN 0 read, the five bytes changed, the sector
+// written back in one write (nothing when they say so already).  The only
+// write of LSN 0.
+error_code store_boot_pointer(_pd& p, const boot_pointer& b);
+// Takes the lowest run of free clusters holding `bytes` and marks it in
+// use on the disk: *first, *sectors (0, 0 for no bytes).  248 when no run
+// is long enough or one segment could not count it.
+error_code take_one_run(_pd& p, std::int64_t bytes, std::int64_t* first, std::int64_t* sectors);
+// "OS9Boot" in any letter case: the root's boot file.
+bool is_boot_name(const std::string& name);
+// The file at `lsn` is going: LSN 0 no longer names it, if it did.
+error_code forget_boot_file(_pd& p, std::int64_t lsn, const fd_stats& fd);
+// The file at `lsn` now has the entry `name` in the directory at `dir_lsn`:
+// anywhere but the root's OS9Boot, LSN 0 no longer names it.
+error_code boot_file_moved(_pd& p, std::int64_t lsn, std::uint32_t dir_lsn, const std::string& name);
 
 // ---- FD sectors ------------------------------------------------------------
 

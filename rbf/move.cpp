@@ -155,10 +155,15 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
     if (error_code ec = find_entry(*s.to, dst.name, &taken)) return ec;
     // The same entry (a change of letter case), or another entry of the
     // same file: only the name changes, or nothing.
+    // A boot file that leaves the root's OS9Boot is forgotten once its
+    // new entry is written.
+    const auto moved = [&](error_code ec) {
+        return ec ? ec : boot_file_moved(*s.raw, old.lsn, to_dir, dst.name);
+    };
     if (taken.pos >= 0 && taken.lsn == old.lsn) {
         if (!same_dir || taken.pos != old.pos) return E_SUCCESS;
         const fd_dentry e = entry_for(dst.name, old.lsn);
-        return dir_put(*s.to, old.pos, e.name, NAME_FIELD);
+        return moved(dir_put(*s.to, old.pos, e.name, NAME_FIELD));
     }
     if (taken.pos >= 0) {
         if (!replace) return E_CEF;
@@ -177,7 +182,7 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
     if (taken.pos < 0 && same_dir) {
         // A new name in the same directory: the name bytes of the entry, in one write.
         const fd_dentry e = entry_for(dst.name, old.lsn);
-        return dir_put(*s.to, old.pos, e.name, NAME_FIELD);
+        return moved(dir_put(*s.to, old.pos, e.name, NAME_FIELD));
     }
     // While two entries may name the file, its link count says one more:
     // killed between the writes, the file has two sound names or a count
@@ -202,6 +207,7 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
     if (moving.is_dir && !same_dir) {
         if (error_code ec = set_parent(*s.raw, old.lsn, to_dir)) return ec;
     }
+    if (error_code ec = moved(E_SUCCESS)) return ec;
     if (taken.pos >= 0) return release_fd(*s.to, taken.lsn);
     return E_SUCCESS;
 }

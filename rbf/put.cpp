@@ -3,7 +3,9 @@
 // written (or the old file's entry pointed at it) in one write, and only
 // then are the old file's units given back.  A failure or a crash at any
 // point leaves the image as it was, at worst with units in use that
-// nothing claims.
+// nothing claims.  The boot file's successor is laid in one run and LSN 0
+// pointed at it between the entry's write and the old file's release.
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -38,6 +40,19 @@ error_code fill_file(const image_ref& image, std::int64_t lsn, const byte_source
     }
     if (error_code closed = _os9_close(file); !ec) ec = closed;
     return ec;
+}
+
+// The source's bytes whole, for a file laid in one run: its size first.
+// 248 past `most` bytes (the disk's size).
+error_code read_whole(const byte_source& source, std::uint64_t most, std::vector<u_char>* whole) {
+    std::vector<u_char> buf(CHUNK);
+    for (;;) {
+        std::size_t got = 0;
+        if (error_code ec = source(buf.data(), buf.size(), &got)) return ec;
+        if (got == 0) return E_SUCCESS;
+        if (whole->size() + got > most) return E_FULL;
+        whole->insert(whole->end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(got));
+    }
 }
 
 }  // namespace
@@ -93,7 +108,33 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
         if (old_lsn == parent->geo.root_fd) return done(E_FNA);
     }
 
+    // The boot file LSN 0 names gives way: the new one is laid in one run,
+    // taken before the FD, and LSN 0 follows it.
+    bool boot = false;
+    if (old_pos >= 0) {
+        fd_stats old_fd;
+        boot = fd_load(*parent, old_lsn, old_fd) == E_SUCCESS &&
+               names_boot_file(boot_pointer_in(*parent->img), old_lsn, old_fd);
+    }
+    std::vector<u_char> whole;
+    byte_source from = source;
+    std::int64_t run = 0, run_sectors = 0;
+    if (boot) {
+        if ((ec = read_whole(source, static_cast<std::uint64_t>(disk_bytes(*parent)), &whole)) != E_SUCCESS)
+            return done(ec);
+        if ((ec = take_one_run(*parent, static_cast<std::int64_t>(whole.size()), &run, &run_sectors)) != E_SUCCESS)
+            return done(ec);
+        from = [&whole, at = std::size_t{0}](u_char* buf, std::size_t size, std::size_t* got) mutable {
+            *got = std::min(size, whole.size() - at);
+            std::copy_n(whole.data() + at, *got, buf);
+            at += *got;
+            return E_SUCCESS;
+        };
+    }
+
     fd_stats fd{};
+    put_be24(fd.fd_seg[0].lsn, static_cast<std::uint32_t>(run));
+    put_be16(fd.fd_seg[0].num, static_cast<std::uint32_t>(run_sectors));
     // Readable and writable while it is filled; its own attributes at the end.
     fd.fd_att = static_cast<u_char>((options.attributes & ~ATT_DIR) | ATT_READ | ATT_WRITE);
     const std::time_t now = std::time(nullptr);
@@ -103,12 +144,16 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     std::memcpy(fd.fd_creat, today, 3);
     fd.fd_lnk = 1;
     std::int64_t lsn = 0;
-    if ((ec = new_fd(*parent, fd, &lsn)) != E_SUCCESS) return done(ec);
+    if ((ec = new_fd(*parent, fd, &lsn)) != E_SUCCESS) {
+        give_units(*parent, run, run_sectors);
+        bitmap_sync(*parent);
+        return done(ec);
+    }
     auto give_back = [&](error_code failure) {
         abandon_fd(*parent, lsn);
         return done(failure);
     };
-    if ((ec = fill_file(image, lsn, source)) != E_SUCCESS) return give_back(ec);
+    if ((ec = fill_file(image, lsn, from)) != E_SUCCESS) return give_back(ec);
     const u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
     if (att != fd.fd_att) {
         if ((ec = fd_load(*parent, lsn, fd)) != E_SUCCESS) return give_back(ec);
@@ -132,6 +177,12 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     if (ec != E_SUCCESS) {
         index_drop(*parent);
         return give_back(ec);
+    }
+    if (boot) {
+        // Should LSN 0 not follow, the old file stays where it still names
+        // it: unreachable, its units leaked, never freed under it.
+        if ((ec = fd_load(*parent, lsn, fd)) != E_SUCCESS) return done(ec);
+        if ((ec = store_boot_pointer(*parent, pointer_to(lsn, fd))) != E_SUCCESS) return done(ec);
     }
     return done(release_fd(*parent, old_lsn));
 }

@@ -22,6 +22,7 @@ bool dot_name(const std::string& name) { return name == "." || name == ".."; }
 // Where the entry to rename lies, and whether another entry has the new name.
 struct lookup {
     std::int64_t old_pos = -1;  // the first live entry of the old name
+    std::uint32_t old_lsn = 0;  // the FD it names
     std::int64_t new_first = -1;
     int new_count = 0;          // live entries of the new name, the old one included
     bool clash() const { return new_count > 1 || (new_count == 1 && new_first != old_pos); }
@@ -35,7 +36,10 @@ error_code find_entries(_pd& dir, const std::string& name, const std::string& ne
     error_code ec = dir_scan(dir, 0, [&](const fd_dentry& e, std::int64_t pos) {
         // A piece of an entry at the end of the directory is no entry.
         if (e.name[0] == 0 || pos + DIRENT_SIZE > size) return false;
-        if (found->old_pos < 0 && NameFieldEquals(e.name, NAME_FIELD, name)) found->old_pos = pos;
+        if (found->old_pos < 0 && NameFieldEquals(e.name, NAME_FIELD, name)) {
+            found->old_pos = pos;
+            found->old_lsn = get_be24(e.lsn);
+        }
         if (NameFieldEquals(e.name, NAME_FIELD, newname) && found->new_count++ == 0) found->new_first = pos;
         return false;
     }, &where);
@@ -74,6 +78,7 @@ error_code _os9_rename(const image_ref& image, const std::string& in_image, cons
     if (ec == E_SUCCESS && found.old_pos < 0) ec = E_PNNF;
     if (ec == E_SUCCESS && found.clash()) ec = E_CEF;
     if (ec == E_SUCCESS) ec = store_name(*dir, found.old_pos, newname);
+    if (ec == E_SUCCESS) ec = boot_file_moved(*dir, found.old_lsn, static_cast<std::uint32_t>(dir->pl_fd_lsn), newname);
     if (error_code closed = _os9_close(dir); !ec) ec = closed;
     return ec;
 }

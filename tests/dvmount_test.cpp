@@ -203,6 +203,43 @@ TEST(DvMount, DiskFullCopyFailsWithEnospcAndLeavesASoundImage) {
     EXPECT_EQ(dvtest::run_program("dvcheck", {"img.dsk"}, dir.path()).status, 0);
 }
 
+// The boot file written over by cp (cut by the open, then written in pieces
+// where the free units are broken; a shorter one too) and by a rename over
+// it is laid in one run with LSN 0 pointing at it; deleted, LSN 0 forgets it.
+TEST(DvMount, BootFileFollowsCopiesAndRenamesOverItAndGoesWithItsDelete) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    dvtest::ImageBuilder b(630);
+    b.add_file(b.root(), "OS9Boot", pattern(3000, 7));  // FD 10, data from LSN 11
+    dvtest::put_be(b.image().data() + 21, 3, 11);  // dd_bt
+    dvtest::put_be(b.image().data() + 24, 2, 3000);  // dd_bsz
+    dvtest::seglist holes;  // free runs of 8 between units a file holds
+    for (int u = 60; u < 400; u += 9) holes.emplace_back(u, 1);
+    b.add_file(b.root(), "HOLES", dvtest::bytes{}, 0x1B, holes);
+    b.save(dir / "img.dsk");
+    dvtest::write_file(dir / "9000", pattern(9000, 8));
+    dvtest::write_file(dir / "2000", pattern(2000, 9));
+    for (const char* step : {"cp 9000 mnt/OS9Boot", "cp 2000 mnt/OS9Boot", "cp 9000 mnt/t && mv mnt/t mnt/OS9Boot",
+                             "rm mnt/OS9Boot"}) {
+        {
+            Mount m(dir / "img.dsk", dir / "mnt");
+            ASSERT_TRUE(m.ok());
+            EXPECT_EQ(sh(step, dir.path()).status, 0) << step;
+            EXPECT_EQ(m.unmount(), 0);
+        }
+        const dvtest::bytes img = dvtest::read_file(dir / "img.dsk");
+        EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{}) << step;
+        const auto tree = dvtest::list_tree(img);
+        const dvtest::TreeNode none;  // deleted: LSN 0 names nothing
+        const dvtest::TreeNode& node = tree.count("OS9Boot") ? tree.at("OS9Boot") : none;
+        const dvtest::seglist segs = node.fd ? dvtest::fd_segments(img, node.fd) : dvtest::seglist{{0, 0}};
+        ASSERT_EQ(segs.size(), 1u) << step;
+        EXPECT_EQ(node.data, node.fd ? dvtest::read_file(dir / std::to_string(node.size)) : dvtest::bytes{}) << step;
+        EXPECT_EQ(dvtest::be(img.data() + 21, 3), static_cast<std::uint32_t>(segs[0].first)) << step;
+        EXPECT_EQ(dvtest::be(img.data() + 24, 2), node.size) << step;
+    }
+}
+
 TEST(DvMount, ErrorsAreTheHostsErrors) {
     SKIP_WITHOUT_FUSE();
     dvtest::TempDir dir;
