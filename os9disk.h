@@ -155,11 +155,12 @@ error_code _os9_format(os9_path_id path, const format_params& params);
 // ---- names and attributes ---------------------------------------------------
 
 // Gives the file or directory `in_image` the name `newname` in its own
-// directory.  Only the 28 name bytes of its entry change, in one write (the
+// directory.  Only the 29 name bytes of its entry change, in one write (the
 // name stored with bit 7 on its last character, the rest of the field
 // zeroed).  187 when either name is "." or "..", 215 for a raw path, an
 // empty last component or a new name that a creation would refuse (empty,
-// over 28 characters, other than letters, digits, '_' and '.'), 216 when
+// over 29 characters, a character other than letters, digits, '_', '.',
+// '$' and '-', or a '-' first), 216 when
 // the entry is missing, 218 when another entry of the directory has the new
 // name in any letter case (the entry's own name in another case is no
 // clash), errors of opening the directory for writing (214 when it is not

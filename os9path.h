@@ -100,7 +100,8 @@ error_code _os9_close(os9_path_id path);
 // or the error of a directory read.
 error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename);
 
-// 0 when every character is a letter, digit, '_' or '.', else 1.
+// 0 when every character is a letter, digit, '_', '.' or '$', or a '-'
+// other than the first, else 1 (the characters of an OS-9 name).
 error_code _os9_ok_filename(const std::string& filename);
 
 // Bytes that the segment list of `fd_sector` holds.

@@ -47,7 +47,8 @@ inline constexpr u_char ATT_NEWDIR = 0xBF;
 inline constexpr int SECTOR_SIZE = 256;
 inline constexpr int SEGMENT_COUNT = 48;   // entries in an FD's segment list
 inline constexpr int DIRENT_SIZE = 32;
-inline constexpr int NAME_FIELD = 28;      // bytes of a directory entry's name
+inline constexpr int NAME_FIELD = 29;      // bytes of a directory entry's name, the longest name
+inline constexpr int DIRENT_LSN = 29;      // offset of the entry's FD sector number
 
 // Identification sector, LSN 0 (the first 100 bytes of the sector).
 struct lsn0_sect {
@@ -111,10 +112,11 @@ struct fd_stats {
 };
 using Fd_stats = fd_stats*;
 
-// Directory entry.
+// Directory entry: a name of 1 to 29 characters, bit 7 set on its last
+// one; a shorter name has a zero byte after it (a name of 29 ends at the
+// FD's LSN).
 struct fd_dentry {
     u_char name[NAME_FIELD];
-    u_char res;
     u_char lsn[3];
 };
 using Fd_dentry = fd_dentry*;
@@ -123,6 +125,7 @@ static_assert(sizeof(lsn0_sect) == 100);
 static_assert(sizeof(fd_seg) == 5);
 static_assert(sizeof(fd_stats) == 256);
 static_assert(sizeof(fd_dentry) == 32);
+static_assert(offsetof(fd_dentry, lsn) == DIRENT_LSN);
 static_assert(offsetof(lsn0_sect, dd_nam) == 31);
 static_assert(offsetof(lsn0_sect, pd_sas) == 77);
 static_assert(offsetof(fd_stats, fd_siz) == 9);

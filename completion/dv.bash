@@ -44,12 +44,16 @@ _dv_image_names() {
         part=${inside##*/}
     fi
     local listing=$image
-    [[ -n $dir ]] && listing="$image:$dir"
     local lead=${cur%"$part"}
+    # A '$' of a name stands on the line as "\$", so that the shell keeps it.
+    dir=${dir//\\\$/\$}
+    part=${part//\\\$/\$}
+    [[ -n $dir ]] && listing="$image:$dir"
     local att name
     while read -r att _ _ _ _ _ name; do
         [[ -z $name || $name == *'[damaged]'* ]] && continue
         [[ ${name,,} == "${part,,}"* ]] || continue
+        name=${name//\$/\\\$}
         if [[ $att == d* ]]; then
             COMPREPLY+=("$lead$name/")
         else

@@ -104,8 +104,11 @@ void check_conversions(const std::string& s) {
 
     // Names.
     bool ok = true;
-    for (unsigned char c : s)
-        ok = ok && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.');
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        ok = ok && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                    c == '.' || c == '$' || (c == '-' && i > 0));
+    }
     DV_CHECK(rbf::_os9_ok_filename(s) == (ok ? 0 : 1), "_os9_ok_filename");
 
     std::size_t width = std::min<std::size_t>(s.size(), 32);

@@ -34,7 +34,8 @@ namespace {
 const char* const kDirs[] = {"", "DIR/", "DIR/sub/", "D2/", "A/", "missing/", "DIR/sub/deep/", "./", "d2/SUB/"};
 const char* const kNames[] = {"A",    "B",     "C",     "DIR",  "D2",   "sub", "file", "FILE",
                               "f.txt", "x_1",  "deep",  ".",    "..",   "",    "a b",
-                              "name_that_is_28_chars_long__", "name_that_is_29_chars_long___"};
+                              "name_that_is_28_chars_long__", "name_that_is_29_chars_long___",
+                              "name_that_is_30_chars_long____", "my-file", "$SYS", "-x"};
 const int kAtts[] = {0x1B, 0x03, 0x01, 0x02, 0x00, 0xBF, 0x3F, 0x83};
 
 template <class T, std::size_t N>

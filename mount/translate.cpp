@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "os9conv.h"
+#include "os9path.h"
 
 namespace dv::mount {
 
@@ -21,10 +22,6 @@ constexpr mapping kErrors[] = {
     {rbf::E_ISDIR, EISDIR},   {rbf::E_BUSY, EBUSY},
 };
 
-bool name_char(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
-}
-
 }  // namespace
 
 int host_errno(rbf::error_code ec) {
@@ -35,9 +32,7 @@ int host_errno(rbf::error_code ec) {
 
 int name_fault(const std::string& name) {
     if (name.size() > rbf::NAME_FIELD) return ENAMETOOLONG;
-    if (name.empty() || name == "." || name == "..") return EINVAL;
-    for (unsigned char c : name)
-        if (!name_char(c)) return EINVAL;
+    if (name.empty() || name == "." || name == ".." || rbf::_os9_ok_filename(name)) return EINVAL;
     return 0;
 }
 
@@ -48,8 +43,10 @@ int lookup_fault(const std::string& in_image) {
         if (end == std::string::npos) end = in_image.size();
         const std::string piece = in_image.substr(start, end - start);
         if (piece.size() > rbf::NAME_FIELD) return ENAMETOOLONG;
+        // A name on the disk is looked up whatever its characters (the
+        // rules of a new name do not apply); none holds a byte with bit 7.
         for (unsigned char c : piece)
-            if (!name_char(c)) return ENOENT;
+            if (c & 0x80) return ENOENT;
         start = end + 1;
     }
     return 0;

@@ -20,13 +20,13 @@ namespace dv::mount {
 int host_errno(rbf::error_code ec);
 
 // Whether `name` can name a new file or directory on the disk: 0, EINVAL
-// (empty, "." or "..", a character other than a letter, digit, '_' or '.')
-// or ENAMETOOLONG (over 28 characters).
+// (empty, "." or "..", a character other than a letter, digit, '_', '.',
+// '$' or '-', or a '-' first) or ENAMETOOLONG (over 29 characters).
 int name_fault(const std::string& name);
 
 // Whether a path the host looks up can be on the disk: 0, ENAMETOOLONG
-// when a component is over 28 characters, ENOENT when one holds a
-// character no name on the disk has.
+// when a component is over 29 characters, ENOENT when one holds a
+// character no name on the disk has (a byte with bit 7 set).
 int lookup_fault(const std::string& in_image);
 
 // The path inside the image for a path the host gives ("/A/b" -> "A/b",

@@ -352,9 +352,10 @@ error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename
 }
 
 error_code _os9_ok_filename(const std::string& filename) {
-    for (unsigned char c : filename) {
+    for (std::size_t i = 0; i < filename.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(filename[i]);
         bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-                  c == '.';
+                  c == '.' || c == '$' || (c == '-' && i > 0);
         if (!ok) return 1;
     }
     return 0;

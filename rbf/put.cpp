@@ -168,7 +168,7 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     // The old entry now names the new file; the old file goes after.
     u_char field[3];
     put_be24(field, static_cast<std::uint32_t>(lsn));
-    parent->filepos = old_pos + NAME_FIELD + 1;
+    parent->filepos = old_pos + DIRENT_LSN;
     int size = 3;
     // The names stay as they are: the directory's index stays true.
     parent->img->indexes.writing = static_cast<std::uint32_t>(parent->pl_fd_lsn);

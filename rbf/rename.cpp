@@ -47,8 +47,8 @@ error_code find_entries(_pd& dir, const std::string& name, const std::string& ne
 }
 
 // Writes the name field of the entry at `pos`: the name, bit 7 on its last
-// character, zeros after it; one write, since 28 bytes of an entry never
-// straddle two units.
+// character, zeros after it up to the FD's LSN; one write, since the 29
+// bytes of an entry's name never straddle two units.
 error_code store_name(_pd& dir, std::int64_t pos, const std::string& newname) {
     fd_stats fd;
     if (error_code ec = fd_load(dir, dir.pl_fd_lsn, fd)) return ec;

@@ -16,6 +16,9 @@ cd "$WORK"
 printf 'x\n' > note.txt
 "$BIN/dvcopy" note.txt disk.dsk:DOCS/Readme
 "$BIN/dvcopy" note.txt disk.dsk:DOCS/report
+"$BIN/dvnewdir" 'disk.dsk:DOCS/NOTES/D$'
+"$BIN/dvcopy" note.txt 'disk.dsk:DOCS/NOTES/$new-1'
+"$BIN/dvcopy" note.txt 'disk.dsk:DOCS/NOTES/D$/x'
 mkdir hostdir
 touch host.txt
 
@@ -68,6 +71,10 @@ check "dvtype disk.dsk:docs/re"            "docs/Readme docs/report"
 check "dvtype disk.dsk:DOCS/REA"           "DOCS/Readme"
 check "dvcopy note.txt disk.dsk:DOCS/N"    "DOCS/NOTES/"
 check "dvdel disk.dsk:NOPE/"               ""
+# A '$' is offered as "\$", which the shell keeps, and read so when typed.
+check 'dvtype disk.dsk:DOCS/NOTES/'        'DOCS/NOTES/D\$/ DOCS/NOTES/\$new-1'
+check 'dvtype disk.dsk:DOCS/NOTES/\$n'     'DOCS/NOTES/\$new-1'
+check 'dvtype disk.dsk:DOCS/NOTES/D\$/'    'DOCS/NOTES/D\$/x'
 check "dvls nothere.dsk:"                  ""
 check "dvcopy host"                        "host.txt hostdir"
 check "dvcheck disk.dsk:"                  ""

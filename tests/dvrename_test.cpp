@@ -22,7 +22,7 @@ TEST(DvRenameProgram, CasesTable) {
         {{"x.dsk:DIR/f", L28}, 0, {"DIR", "DIR/" + L28, "notes", "Other"}},
         {{"x.dsk:BAD", "b2"}, 0, {"DIR", "DIR/f", "notes", "Other"}},
         {{"x.dsk:notes", "OTHER"}, 218, {}}, {{"x.dsk:DIR/..", "up"}, 187, {}}, {{"x.dsk:notes", ".."}, 187, {}},
-        {{"x.dsk:notes", "a b"}, 215, {}}, {{"x.dsk:notes", L28 + "L"}, 215, {}}, {{"x.dsk:@", "n"}, 215, {}},
+        {{"x.dsk:notes", "a b"}, 215, {}}, {{"x.dsk:notes", L28 + "LL"}, 215, {}}, {{"x.dsk:@", "n"}, 215, {}},
         {{"x.dsk:none", "n"}, 216, {}}, {{"x.dsk:notes"}, 1, {}},
     };
     for (const auto& [args, status, names] : cases) {

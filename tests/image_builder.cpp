@@ -1,5 +1,6 @@
 #include "image_builder.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -23,6 +24,14 @@ bytes os9_name(const std::string& name) {
     bytes b(name.begin(), name.end());
     if (!b.empty()) b.back() |= 0x80;
     return b;
+}
+
+bytes os9_entry(const std::string& name, int lsn) {
+    bytes e(32, 0);
+    const bytes nm = os9_name(name);
+    std::copy(nm.begin(), nm.begin() + static_cast<long>(std::min<std::size_t>(nm.size(), 29)), e.begin());
+    put_be(e.data() + 29, 3, static_cast<std::uint32_t>(lsn));
+    return e;
 }
 
 bytes read_file(const std::string& path) {
@@ -195,13 +204,7 @@ void ImageBuilder::add_raw_entry(int dir, const bytes& raw32) {
     write_data(dir, at, raw32);
 }
 
-void ImageBuilder::add_entry(int dir, const std::string& name, int lsn) {
-    bytes e(32, 0);
-    bytes nm = os9_name(name);
-    std::copy(nm.begin(), nm.end(), e.begin());
-    put_be(e.data() + 29, 3, static_cast<std::uint32_t>(lsn));
-    add_raw_entry(dir, e);
-}
+void ImageBuilder::add_entry(int dir, const std::string& name, int lsn) { add_raw_entry(dir, os9_entry(name, lsn)); }
 
 int ImageBuilder::add_file(int dir, const std::string& name, const bytes& data, unsigned char att,
                            const seglist& segs) {

@@ -83,6 +83,9 @@ void put_be(unsigned char* p, int width, std::uint32_t v);
 
 // Name stored on disk with bit 7 on its last character.
 bytes os9_name(const std::string& name);
+// A directory entry as OS-9 writes it: the name (up to 29 characters, bit 7
+// on its last), zeros after it, the FD's LSN in bytes 29-31.
+bytes os9_entry(const std::string& name, int lsn);
 
 // Reads a host file whole / writes one.
 bytes read_file(const std::string& path);

@@ -102,7 +102,7 @@ TEST(Move, CasesTable) {
         {"notes", "A/..", false, 187, {}},
         {"..", "x", false, 187, {}},
         {"notes", "a b", false, 215, {}},
-        {"notes", std::string(29, 'n'), false, 215, {}},
+        {"notes", std::string(30, 'n'), false, 215, {}},
         {"notes", "", false, 215, {}},
         {"notes@", "x", false, 215, {}},
         {"none", "x", false, 216, {}},

@@ -325,22 +325,26 @@ TEST(Open, TwentyEightCharacterNameIsFoundAndLongerNeverMatches) {
     EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name28 + "N", 1), rbf::E_PNNF);
 }
 
-TEST(Open, NameFillingTheWholeFieldEndsThereWhateverTheNextByteHolds) {
-    // 28 characters, none with bit 7, and a non-zero byte after the field.
-    ImageBuilder b;
-    int fd = b.make_fd(0x1B, {}, 0);
-    bytes e(32, 0);
-    for (int i = 0; i < 28; ++i) e[static_cast<std::size_t>(i)] = static_cast<unsigned char>('a' + i % 26);
-    e[28] = 'Z';
-    dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(fd));
-    b.add_raw_entry(b.root(), e);
-    MemImage mem(b.image());
-    const std::string name(e.begin(), e.begin() + 28);
-    Path p;
-    ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 1), 0);
-    EXPECT_EQ(p->pl_fd_lsn, fd);
-    Path q;
-    EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name + "Z", 1), rbf::E_PNNF);
+TEST(Open, NameFillingTheWholeFieldEndsAtTheLsnWithOrWithoutBit7) {
+    // 29 characters up to the FD's LSN: byte 28 is the name's last, bit 7
+    // set as OS-9 writes it, or clear (the field ends there all the same).
+    for (const unsigned char last : {static_cast<unsigned char>('Z' | 0x80), static_cast<unsigned char>('Z')}) {
+        ImageBuilder b;
+        int fd = b.make_fd(0x1B, {}, 0);
+        bytes e(32, 0);
+        for (int i = 0; i < 28; ++i) e[static_cast<std::size_t>(i)] = static_cast<unsigned char>('a' + i % 26);
+        e[28] = last;
+        dvtest::put_be(e.data() + 29, 3, static_cast<std::uint32_t>(fd));
+        b.add_raw_entry(b.root(), e);
+        MemImage mem(b.image());
+        const std::string name = std::string(e.begin(), e.begin() + 28) + "Z";
+        Path p;
+        ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 1), 0);
+        EXPECT_EQ(p->pl_fd_lsn, fd);
+        Path q, r;
+        EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name.substr(0, 28), 1), rbf::E_PNNF);
+        EXPECT_EQ(rbf::_os9_open(r.out(), mem.image(), name + "Z", 1), rbf::E_PNNF);
+    }
 }
 
 TEST(Open, IntermediateComponentIsReadAsADirectoryWhateverItIs) {
@@ -1030,14 +1034,15 @@ TEST(FileExists, ReadErrorOfTheDirectoryIsReturned) {
 
 // ---- _os9_ok_filename -----------------------------------------------------------------------
 
-TEST(OkFilename, LettersDigitsUnderscoreAndDotOnly) {
+TEST(OkFilename, LettersDigitsUnderscoreDotDollarAndDashAfterTheFirst) {
     EXPECT_EQ(rbf::_os9_ok_filename(""), 0);
     EXPECT_EQ(rbf::_os9_ok_filename("abcXYZ"), 0);
     EXPECT_EQ(rbf::_os9_ok_filename("file_1.txt"), 0);
     EXPECT_EQ(rbf::_os9_ok_filename("0123456789"), 0);
     EXPECT_EQ(rbf::_os9_ok_filename(".."), 0);
     EXPECT_EQ(rbf::_os9_ok_filename(std::string(40, 'a')), 0);  // length is not its business
-    for (const char* bad : {"a-b", "a b", " ", "-", "a/b", "a:b", "tab\t", "x@", "\x80", "caf\xc3\xa9", "~"}) {
+    for (const char* good : {"a-b", "x-", "$", "$SYS", "a$b-c", ".-"}) EXPECT_EQ(rbf::_os9_ok_filename(good), 0) << good;
+    for (const char* bad : {"-", "-a", "--", "a b", " ", "a/b", "a:b", "tab\t", "x@", "\x80", "caf\xc3\xa9", "~"}) {
         EXPECT_EQ(rbf::_os9_ok_filename(bad), 1) << bad;
     }
 }

@@ -71,7 +71,7 @@ void walk(const Disk& d, std::map<std::string, TreeNode>* tree) {
 
 std::string entry_name(const unsigned char* e) {
     std::string n;
-    for (int i = 0; i < 28 && e[i]; ++i) {
+    for (int i = 0; i < 29 && e[i]; ++i) {
         n.push_back(static_cast<char>(e[i] & 0x7F));
         if (e[i] & 0x80) break;
     }

@@ -32,7 +32,7 @@ std::vector<std::string> problems_beyond_leaks(const bytes& img);
 std::map<std::string, TreeNode> list_tree(const bytes& img);
 
 // Name of a directory entry as the disk stores it: up to a zero byte or the
-// character with bit 7 (cleared here), at most 28.
+// character with bit 7 (cleared here), at most 29.
 std::string entry_name(const unsigned char* e);
 
 // Number of clear bits among the disk's clusters (sectors when dd_bit is 1).
