@@ -33,20 +33,6 @@ namespace rbf {
 // paths opened on the image check LSN 0.
 error_code image_open(const std::string& name, bool write, image_ref* image);
 
-// An image of these bytes in memory, writable; writes past the end grow it.
-image_ref image_in_memory(std::vector<u_char> bytes);
-
-// From now on a memory image takes `count` more writes, then refuses every
-// write, as a host disk that fails (EIO) or fills up (ENOSPC) would, with
-// `host_errno` (negative count: no limit).  For tests of how calls report
-// writes that did not happen.
-void image_limit_writes(os9_image& image, long count, int host_errno = 5);
-
-// From now on a memory image refuses, with `host_errno`, every write that
-// reaches past byte `limit` (as a full host disk refuses writes into the
-// holes of a sparse image, or a file-size limit does), and takes the others.
-void image_refuse_beyond(os9_image& image, std::uint64_t limit, int host_errno);
-
 // The bytes of the image as they are now (a memory image's buffer, or the
 // whole host file).
 std::vector<u_char> image_contents(const os9_image& image);

@@ -46,8 +46,7 @@ struct _pd {
     std::int64_t filepos = 0;  // position in the file (raw: in the image)
     host_stream fd;            // host file stream (host files only)
     image_ref img;             // the image (image paths only)
-    std::array<u_char, SECTOR_SIZE> lsn0{};  // copy of LSN 0
-    disk_geometry geo;         // LSN 0 decoded at open
+    disk_geometry geo;         // the volume's geometry (LSN 0 decoded once per volume)
     std::vector<u_char> bitmap;        // copy of the allocation bitmap (raw paths: read at
                                        // open; others: when first needed)
     int israw = 0;             // pathlist ended in '@'

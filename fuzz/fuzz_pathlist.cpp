@@ -12,6 +12,7 @@
 #include "image_builder.h"
 #include "os9conv.h"
 #include "os9disk.h"
+#include "rbf/memory_device.h"
 #include "os9path.h"
 #include "os9sys.h"
 

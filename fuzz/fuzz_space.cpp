@@ -8,6 +8,7 @@
 #include "fuzz_util.h"
 #include "os9conv.h"
 #include "os9disk.h"
+#include "rbf/memory_device.h"
 #include "os9path.h"
 
 using namespace dvfuzz;

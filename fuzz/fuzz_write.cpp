@@ -16,6 +16,7 @@
 #include "fuzz_util.h"
 #include "os9conv.h"
 #include "os9disk.h"
+#include "rbf/memory_device.h"
 #include "os9path.h"
 #include "prune_walk.h"
 #include "tree_check.h"

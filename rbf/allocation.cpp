@@ -109,11 +109,29 @@ void map_changed(_pd& p, std::int64_t first, std::int64_t count) {  // bits
     }
 }
 
+void note_taken(_pd& p, std::int64_t first_bit, std::int64_t count) {
+    if (p.israw || !p.img || !p.img->map.loaded || count <= 0 || first_bit < 0) return;
+    allocation_map& m = p.img->map;
+    if (m.taken.size() < m.bits.size()) m.taken.resize(m.bits.size(), 0);
+    _os9_allbit(m.taken, static_cast<int>(first_bit), static_cast<int>(count));
+}
+
+bool all_taken(const _pd& p, std::int64_t first, std::int64_t count) {
+    if (p.israw || !p.img || !p.img->map.loaded || count <= 0 || first < 0) return false;
+    const allocation_map& m = p.img->map;
+    const auto [from, to] = bits_of(p, first, count);
+    for (std::int64_t b = from; b < to; ++b)
+        if (static_cast<std::size_t>(b / 8) >= m.taken.size() || !(m.taken[static_cast<std::size_t>(b / 8)] & (0x80 >> (b % 8))))
+            return false;
+    return true;
+}
+
 void take_units(_pd& p, std::int64_t first, std::int64_t count) {
     if (count <= 0) return;
     const auto [from, to] = bits_of(p, first, count);
     _os9_allbit(alloc_bitmap(p), static_cast<int>(from), static_cast<int>(to - from));
     map_changed(p, from, to - from);
+    note_taken(p, from, to - from);
 }
 
 void give_units(_pd& p, std::int64_t first, std::int64_t count) {
@@ -129,6 +147,7 @@ void give_units(_pd& p, std::int64_t first, std::int64_t count) {
         while (stop < to && !system_bit(p, stop)) ++stop;
         _os9_delbit(bits, static_cast<int>(at), static_cast<int>(stop - at));
         map_changed(p, at, stop - at);
+        if (!p.israw && p.img && !p.img->map.taken.empty()) _os9_delbit(p.img->map.taken, static_cast<int>(at), static_cast<int>(stop - at));
         if (!p.israw && p.img) p.img->map.full_below = std::min(p.img->map.full_below, at);
         at = stop;
     }

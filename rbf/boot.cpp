@@ -110,7 +110,6 @@ error_code store_boot_pointer(_pd& p, const boot_pointer& b) {
     put_be24(lsn0->dd_bt, b.lsn);
     put_be16(lsn0->dd_bsz, b.size);
     if (image_write(*p.img, 0, s0, SECTOR_SIZE) != SECTOR_SIZE) return write_error(*p.img);
-    std::copy_n(s0 + BT_AT, 5, p.lsn0.begin() + BT_AT);
     return E_SUCCESS;
 }
 

@@ -307,7 +307,10 @@ struct walker {
         const std::int64_t reserved = (static_cast<std::int64_t>(p.geo.bitmap_end_unit()) + c - 1) / c * c;
         const std::int64_t root_cluster = p.geo.root_fd / c * c;
         if (reserved < root_cluster) own_boot(reserved, root_cluster - reserved, false);
-        const auto* lsn0 = reinterpret_cast<const lsn0_sect*>(p.lsn0.data());
+        const disk_geometry* geometry = nullptr;
+        const u_char* sector0 = nullptr;
+        if (volume_geometry(*p.img, &geometry, &sector0) != E_SUCCESS) return;
+        const auto* lsn0 = reinterpret_cast<const lsn0_sect*>(sector0);
         const std::int64_t sides = (lsn0->dd_fmt & 1) ? 2 : 1;
         const std::int64_t track = KERNEL_TRACK * sides * lsn0->dd_tks;
         if (lsn0->dd_tks == 0 || track < static_cast<std::int64_t>(p.geo.first_data_unit()) ||

@@ -118,6 +118,14 @@ void claims_drop_fd(_pd& p, std::int64_t lsn) {
 
 std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {
     if (!p.img) return 0;
+    // Units this process took itself (a file it just made or trimmed) go
+    // back as they came: nobody else can claim them, and the tree is not
+    // walked to learn it.
+    if (!p.img->claims &&
+        std::all_of(runs.begin(), runs.end(), [&](const unit_run& r) { return r.second <= 0 || all_taken(p, r.first, r.second); })) {
+        for (const auto& [first, count] : runs) give_units(p, first, count);
+        return 0;
+    }
     if (!p.img->claims) p.img->claims = gather(p);
     const unit_claims& c = *p.img->claims;
     const auto total = static_cast<std::int64_t>(c.count.size());

@@ -37,6 +37,7 @@ error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn) {
     if (bit < 0) return E_FULL;
     note_first_clear(parent, bit + 1);  // taken now
     map_changed(parent, bit, 1);
+    note_taken(parent, bit, 1);
     const std::int64_t at = bit * parent.geo.cluster_sectors;
     fd_stats laid = fd;
     const std::int64_t rest =

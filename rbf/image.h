@@ -1,22 +1,21 @@
-// The one layer through which the library reaches an image's bytes: a host
-// file read and written with pread / pwrite, or a buffer in memory.  No
-// mapping: a file that shrinks while open reads short instead of faulting,
-// and a full host disk fails a write instead of killing the process.
-//
-// A host file keeps the blocks this process last read in a small cache:
-// every write of the process goes through here and updates them, so the
-// paths of one image see each other's writes; another process's writes to
-// the same file meanwhile are not seen (writers take turns on an image).
+// The volume: one per image a process holds, shared by every path on it.
+// It holds the device that reaches the image's bytes (rbf/device.h), LSN 0
+// decoded once, the writers' allocation map, the claims and the directory
+// indexes: everything the library caches about the disk.  Every read and
+// write of the library goes through it, so the caches above the device learn
+// of each write here, and nothing below calls up.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include <array>
+
 #include "os9disk.h"
+#include "rbf/device.h"
 #include "rbf/dir_index.h"
 
 namespace rbf {
@@ -35,32 +34,23 @@ struct allocation_map {
     // Every bit below this one is set: searches for free clusters start
     // here instead of at the system area, so filling a disk stays linear.
     std::int64_t full_below = 0;
+    // The clusters this process took since it loaded the map (a bit each):
+    // they were free, so no other file claims them, and giving them back
+    // needs no walk of the tree to learn who else does.
+    std::vector<u_char> taken;
 };
 
 struct os9_image {
-    bool memory = false;
-    std::vector<u_char> mem;   // memory images
-    int fd = -1;               // host file images
-    bool rw = false;
-    std::pair<std::uint64_t, std::uint64_t> key{};  // device and inode
-    struct cached_block {
-        std::vector<u_char> bytes;  // the block as far as the file holds it
-        std::uint64_t used = 0;     // when it was last used, for eviction
-    };
-    mutable std::unordered_map<std::uint64_t, cached_block> blocks;  // by block number
-    mutable std::uint64_t clock = 0;
-    // The host file's size as this process last learnt it (-1: ask the
-    // host); only the lock holder's own writes change it meanwhile.
-    mutable std::int64_t known_size = -1;
+    std::unique_ptr<device> dev;
+    std::pair<std::uint64_t, std::uint64_t> key{};  // host file identity (device, inode)
+    // LSN 0 and its geometry, read and decoded once: valid until a write
+    // reaches LSN 0 or the volume forgets what it knows.
+    bool geometry_known = false;
+    error_code geometry_error = E_SUCCESS;
+    std::array<u_char, SECTOR_SIZE> lsn0{};
+    disk_geometry geometry;
     // Bumped by every write, so that a path's read-ahead knows it is stale.
     std::uint64_t generation = 0;
-    // Writes still taken before every write fails (memory images; negative:
-    // no limit).
-    long writes_left = -1;
-    int refusal = 5;  // errno of those refused writes (EIO)
-    std::uint64_t refuse_beyond = UINT64_MAX;  // memory images: writes past it refused
-    // errno of the last write the host refused (0: none yet).
-    int last_errno = 0;
     allocation_map map;
     bool map_writing = false;  // the write in progress is the map's own
     // Which file claims which unit, built when a writer first frees units.
@@ -68,11 +58,20 @@ struct os9_image {
     // Names of directories this process is filling (rbf/dir_index.h).
     dir_indexes indexes;
 
+    bool rw() const { return dev && dev->writable(); }
+
     os9_image() = default;
     os9_image(const os9_image&) = delete;
     os9_image& operator=(const os9_image&) = delete;
     ~os9_image();
 };
+
+// A volume on `dev` (not one the process could join by name).
+image_ref image_on_device(std::unique_ptr<device> dev);
+
+// LSN 0 of the volume, decoded: 1 when the image holds less than a sector,
+// 249 as decode_geometry.  Read once while nothing writes LSN 0.
+error_code volume_geometry(os9_image& img, const disk_geometry** geometry, const u_char** lsn0 = nullptr);
 
 // Writes the allocation map's changes not yet on the disk (frees wait for
 // the next write-back): 0, or the error of the write.
@@ -86,11 +85,6 @@ void image_forget(os9_image& img);
 // The error of the last write the image refused: 248 when the host had no
 // room for it (no space, quota, file-size limit), else 1.
 error_code write_error(const os9_image& img);
-
-// Takes flock's shared or exclusive lock on the open file, waiting for a
-// busy one up to DV_LOCK_TIMEOUT seconds (default 10; 0: no wait): 253 when
-// it stays busy.  A file system without locks is used unlocked.
-error_code lock_file(int fd, bool exclusive);
 
 // Lets go of the image's lock while the caller holds no path on it (a
 // question to the user, another program run meanwhile), and takes it again:

@@ -123,6 +123,12 @@ std::int64_t lowest_free_run(_pd& p, std::int64_t clusters);
 void map_changed(_pd& p, std::int64_t first, std::int64_t count);
 // Sets the clusters of sectors first .. first + count - 1 in the map.
 void take_units(_pd& p, std::int64_t first, std::int64_t count);
+// Notes in the map's journal that this process took bits (clusters)
+// first_bit .. first_bit + count - 1.
+void note_taken(_pd& p, std::int64_t first_bit, std::int64_t count);
+// True when every cluster of sectors first .. first + count - 1 was taken by
+// this process since it loaded the map: no other file claims them.
+bool all_taken(const _pd& p, std::int64_t first, std::int64_t count);
 // Clears the clusters of sectors first .. first + count - 1 in the map,
 // those holding system sectors excepted.
 void give_units(_pd& p, std::int64_t first, std::int64_t count);

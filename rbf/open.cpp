@@ -35,10 +35,13 @@ int term_pd(os9_path_id path) {
     return E_SUCCESS;
 }
 
-// LSN 0 must be whole and describe a disk.
+// LSN 0 must be whole and describe a disk: the volume's geometry, decoded
+// once for every path on it.
 int init_lsn0(os9_path_id path) {
-    if (image_read(*path->img, 0, path->lsn0.data(), SECTOR_SIZE) != SECTOR_SIZE) return E_GENERAL;
-    return decode_geometry(path->lsn0.data(), &path->geo);
+    const disk_geometry* geometry = nullptr;
+    if (error_code ec = volume_geometry(*path->img, &geometry)) return ec;
+    path->geo = *geometry;
+    return E_SUCCESS;
 }
 
 int init_bitmap(os9_path_id path) {
@@ -232,7 +235,7 @@ error_code open_on_image(os9_path_id* out, const image_ref& image, const std::st
     path->writable = (mode & MODE_WRITE) != 0;
     // A path that would write needs an image opened for writing, as a host
     // file that cannot be opened for writing is not found for a writer.
-    error_code ec = path->writable && !image->rw ? E_PNNF : E_SUCCESS;
+    error_code ec = path->writable && !image->rw() ? E_PNNF : E_SUCCESS;
     if (ec == E_SUCCESS) ec = init_lsn0(path);
     if (ec == E_SUCCESS) ec = init_bitmap(path);
     if (ec == E_SUCCESS && !raw) {

@@ -28,10 +28,10 @@ TEST(BigDirectory, GrowsPastWhatFortyEightSasSegmentsHold) {
         ASSERT_EQ(rbf::_os9_write(p, data.data(), &size), 0) << k;
         ASSERT_EQ(rbf::_os9_close(p), 0) << k;
     }
-    const auto tree = dvtest::list_tree(img->mem);
+    const auto tree = dvtest::list_tree(rbf::image_contents(*img));
     EXPECT_EQ(tree.size(), static_cast<std::size_t>(kFiles + 1));
-    EXPECT_LT(dvtest::fd_segments(img->mem, tree.at("D").fd).size(), 40u);
-    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+    EXPECT_LT(dvtest::fd_segments(rbf::image_contents(*img), tree.at("D").fd).size(), 40u);
+    EXPECT_EQ(dvtest::check_tree(rbf::image_contents(*img)), std::vector<std::string>{});
 }
 
 // Fifty thousand entries in one directory: made, listed, checked and pruned
@@ -49,13 +49,13 @@ TEST(BigDirectory, FiftyThousandEntriesAreMadeListedAndPruned) {
     }
     rbf::os9_path_id p = nullptr;
     EXPECT_EQ(rbf::_os9_create(&p, img, "D/f777", rbf::MODE_WRITE, 0x1B), rbf::E_CEF);
-    EXPECT_EQ(dvtest::list_tree(img->mem).size(), static_cast<std::size_t>(kFiles + 1));
-    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+    EXPECT_EQ(dvtest::list_tree(rbf::image_contents(*img)).size(), static_cast<std::size_t>(kFiles + 1));
+    EXPECT_EQ(dvtest::check_tree(rbf::image_contents(*img)), std::vector<std::string>{});
     const rbf::prune_result r = rbf::_os9_prune(img, "x:D", "D", rbf::prune_options{});
     EXPECT_EQ(r.error, 0);
-    EXPECT_TRUE(dvtest::list_tree(img->mem).empty());
-    EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
-    EXPECT_EQ(dvtest::free_units(img->mem), dvtest::free_units(empty.image()));
+    EXPECT_TRUE(dvtest::list_tree(rbf::image_contents(*img)).empty());
+    EXPECT_EQ(dvtest::check_tree(rbf::image_contents(*img)), std::vector<std::string>{});
+    EXPECT_EQ(dvtest::free_units(rbf::image_contents(*img)), dvtest::free_units(empty.image()));
 }
 
 }  // namespace

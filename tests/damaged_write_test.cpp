@@ -66,7 +66,7 @@ TEST(DamagedWrite, SystemUnitsAndSharedUnitsSurviveEveryWriter) {
         const bytes before = b.image();
         rbf::image_ref img = rbf::image_in_memory(before);
         EXPECT_EQ(c.run(img), c.status) << c.what;
-        const bytes& after = img->mem;
+        const bytes& after = rbf::image_contents(*img);
         // The root's FD is still the root's, and it, KEEP's FD and KEEP's
         // units are in use.
         EXPECT_EQ(bytes(after.begin() + b.root() * 256 + 16, after.begin() + b.root() * 256 + 21),
@@ -83,8 +83,8 @@ TEST(DamagedWrite, SystemUnitsAndSharedUnitsSurviveEveryWriter) {
         EXPECT_EQ(tree.at("KEEP").data, kKeep) << c.what;
         // A later writer does not overwrite anything of theirs either.
         EXPECT_EQ(rbf::_os9_makdir(img, "LATER"), 0) << c.what;
-        EXPECT_EQ(dvtest::list_tree(img->mem).at("KEEP").data, kKeep) << c.what;
-        EXPECT_TRUE(dvtest::list_tree(img->mem).count("LATER")) << c.what;
+        EXPECT_EQ(dvtest::list_tree(rbf::image_contents(*img)).at("KEEP").data, kKeep) << c.what;
+        EXPECT_TRUE(dvtest::list_tree(rbf::image_contents(*img)).count("LATER")) << c.what;
     }
 }
 

@@ -50,7 +50,7 @@ TEST(Move, StoppedAfterAnyWriteTheFileKeepsANameAndEnoughLinks) {
         rbf::image_ref img = rbf::image_in_memory(start);
         rbf::image_limit_writes(*img, stop);
         const rbf::error_code ec = rbf::_os9_move(img, "A/f", "B/moved", false);
-        const auto tree = dvtest::list_tree(img->mem);
+        const auto tree = dvtest::list_tree(rbf::image_contents(*img));
         int names = 0;
         for (const auto& [path, node] : tree)
             if (path == "A/f" || path == "B/moved") {
@@ -58,7 +58,7 @@ TEST(Move, StoppedAfterAnyWriteTheFileKeepsANameAndEnoughLinks) {
                 EXPECT_EQ(std::string(node.data.begin(), node.data.end()), "in a") << stop;
             }
         EXPECT_GE(names, 1) << "stopped after " << stop << " writes";
-        for (const std::string& problem : dvtest::problems_beyond_leaks(img->mem)) {
+        for (const std::string& problem : dvtest::problems_beyond_leaks(rbf::image_contents(*img))) {
             int links = 0, entries = 0;
             const auto at = problem.find("link count ");
             ASSERT_NE(at, std::string::npos) << problem;
@@ -66,8 +66,8 @@ TEST(Move, StoppedAfterAnyWriteTheFileKeepsANameAndEnoughLinks) {
             EXPECT_GT(links, entries) << problem;
         }
         if (ec == 0) {
-            EXPECT_EQ(names_of(img->mem), with(kSample, {"A/f"}, {"B/moved"}));
-            EXPECT_EQ(dvtest::check_tree(img->mem), std::vector<std::string>{});
+            EXPECT_EQ(names_of(rbf::image_contents(*img)), with(kSample, {"A/f"}, {"B/moved"}));
+            EXPECT_EQ(dvtest::check_tree(rbf::image_contents(*img)), std::vector<std::string>{});
             break;
         }
         ASSERT_LT(stop, 50);

@@ -14,6 +14,7 @@
 
 #include "image_builder.h"
 #include "os9disk.h"
+#include "rbf/memory_device.h"
 #include "os9path.h"
 #include "run_program.h"
 #include "tree_check.h"

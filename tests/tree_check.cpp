@@ -1,6 +1,7 @@
 #include "tree_check.h"
 
 #include "os9disk.h"
+#include "rbf/memory_device.h"
 
 #include <algorithm>
 #include <functional>

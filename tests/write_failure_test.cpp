@@ -85,7 +85,7 @@ TEST(WriteFailure, StoppingAfterAnyWriteLeavesAtWorstLeakedUnits) {
             rbf::image_ref img = rbf::image_in_memory(sample());
             rbf::image_limit_writes(*img, n);
             op.run(img);
-            EXPECT_EQ(dvtest::problems_beyond_leaks(img->mem), std::vector<std::string>{})
+            EXPECT_EQ(dvtest::problems_beyond_leaks(rbf::image_contents(*img)), std::vector<std::string>{})
                 << op.what << ": stopped after " << n << " of " << writes << " writes";
         }
     }
@@ -104,8 +104,8 @@ TEST(WriteFailure, NoRoomIsReported248AndTheImageIsLeftAsItWas) {
         rbf::image_ref img = rbf::image_in_memory(before);
         rbf::image_refuse_beyond(*img, first_free, 28 /* ENOSPC */);
         EXPECT_EQ(op.run(img), 248) << what;
-        const auto differs = std::mismatch(before.begin(), before.end(), img->mem.begin(), img->mem.end());
-        EXPECT_EQ(img->mem, before) << what << ": first difference at byte " << (differs.first - before.begin());
+        const auto differs = std::mismatch(before.begin(), before.end(), rbf::image_contents(*img).begin(), rbf::image_contents(*img).end());
+        EXPECT_EQ(rbf::image_contents(*img), before) << what << ": first difference at byte " << (differs.first - before.begin());
     }
 }
 
