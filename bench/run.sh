@@ -376,6 +376,35 @@ else
     echo "   (the peer of these two rows is dvcopy, section f.)"
 fi
 
+# ---- k. one-file operations on a full disk -------------------------------------
+echo
+echo "== k. one small file copied in or replaced: on a disk of $MANY_FILES files and on an empty one"
+head -c "$PRUNE_FILE_BYTES" text.txt >one.txt
+cp --sparse=always empty.dsk few.dsk
+"$MKIMAGE" files few.dsk:DIR 2000 "$PRUNE_FILE_BYTES"
+"$DVCOPY" one.txt many.dsk:ONE
+"$DVCOPY" one.txt empty.dsk:ONE
+# Host reads and writes of one operation, as the host counts them.
+if command -v strace >/dev/null 2>&1; then
+    for op in "few.dsk:DIR/NEW" "many.dsk:ONE" "empty.dsk:ONE"; do
+        cp --sparse=always "${op%%:*}" probe.dsk
+        strace -c -e trace=pread64,pwrite64 -o calls.txt "$DVCOPY" -o one.txt "probe.dsk:${op#*:}"
+        reads=$(awk '$NF == "pread64" {print $4}' calls.txt)
+        writes=$(awk '$NF == "pwrite64" {print $4}' calls.txt)
+        echo "   dvcopy -o one.txt ${op}: ${reads:-0} host reads, ${writes:-0} host writes"
+    done
+    rm -f probe.dsk calls.txt
+else
+    echo "   (strace not found: host reads and writes not counted)"
+fi
+k_many=$(time_cmd "" "$DVCOPY" -o one.txt many.dsk:ONE)
+show "dvcopy -o one.txt many.dsk:ONE" "$k_many"
+k_empty=$(time_cmd "" "$DVCOPY" -o one.txt empty.dsk:ONE)
+show "dvcopy -o one.txt empty.dsk:ONE" "$k_empty"
+verdict "replace on $MANY_FILES files" "$(median "$k_many")" "$(median "$k_empty")" ratio 2
+echo "   (the peer of this row is the same replace on an empty disk)"
+rm -f one.txt few.dsk
+
 # ---- summary ------------------------------------------------------------
 echo
 echo "== summary (milliseconds, median of $RUNS runs; ratio = ours / peer)"

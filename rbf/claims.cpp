@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_set>
 
 #include "rbf/internal.h"
 
@@ -10,55 +9,62 @@ namespace rbf::detail {
 
 namespace {
 
-void add_runs(unit_claims& c, std::uint32_t lsn, const std::vector<unit_run>& runs, int delta) {
+void add_runs(unit_claims& c, const std::vector<unit_run>& runs, int delta) {
     for (const auto& [first, count] : runs)
-        for (std::int64_t u = first; u < first + count && u < static_cast<std::int64_t>(c.count.size()); ++u) {
+        for (std::int64_t u = std::max<std::int64_t>(first, 0); u < first + count && u < static_cast<std::int64_t>(c.count.size()); ++u) {
             u_char& n = c.count[static_cast<std::size_t>(u)];
             if (n == 255) continue;  // many: never counted down again
             if (delta > 0) ++n;
             else if (n > 0) --n;
         }
-    if (delta > 0) {
-        auto& kept = c.runs[lsn];
-        kept.clear();
-        for (const auto& [first, count] : runs)
-            kept.emplace_back(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count));
+}
+
+// Counts the units of the FD at `lsn` (its own, its sane segments) once.
+void count_fd(_pd& p, unit_claims& c, std::uint32_t lsn, const fd_stats& fd) {
+    auto add = [&](std::int64_t first, std::int64_t n) {
+        for (std::int64_t u = first; u < first + n; ++u)
+            if (u_char& k = c.count[static_cast<std::size_t>(u)]; k < 255) ++k;
+    };
+    c.counted[lsn] = 1;
+    add(lsn, 1);
+    for (int k = 0; k < SEGMENT_COUNT; ++k) {
+        const std::int64_t first = get_be24(fd.fd_seg[k].lsn);
+        if (first == 0) break;
+        const std::int64_t n = get_be16(fd.fd_seg[k].num);
+        if (n > 0 && units_sane(p, first, n)) add(first, n);
     }
 }
 
-std::vector<unit_run> known_runs(const unit_claims& c, std::uint32_t lsn) {
-    std::vector<unit_run> runs;
-    if (auto it = c.runs.find(lsn); it != c.runs.end())
-        for (const auto& [first, count] : it->second) runs.emplace_back(first, count);
-    return runs;
-}
-
-// Every FD reachable from the root, each once, with what it claims.  The
-// walk reads each directory as far as its size and its segments go; an
-// entry pointing off the disk is passed over.
+// Every FD reachable from the root, each once, with what it claims: one
+// walk, the directories read as far as their size and their segments go,
+// an entry pointing off the disk passed over.  The counts double as the
+// loop guard: an FD counted already is not entered again.
 std::unique_ptr<unit_claims> gather(_pd& p) {
     auto c = std::make_unique<unit_claims>();
     c->count.assign(disk_units(p), 0);
-    std::unordered_set<std::uint32_t> seen;
+    c->counted.assign(disk_units(p), 0);
     std::vector<std::uint32_t> todo{p.geo.root_fd};
-    std::vector<u_char> chunk(64 * DIRENT_SIZE);
+    std::vector<u_char> chunk(64 * 1024);
+    fd_stats fd;
+    if (!units_sane(p, p.geo.root_fd, 1) || fd_load(p, p.geo.root_fd, fd) != E_SUCCESS) return c;
+    count_fd(p, *c, p.geo.root_fd, fd);
     while (!todo.empty()) {
-        const std::uint32_t lsn = todo.back();
+        const std::uint32_t dir = todo.back();
         todo.pop_back();
-        if (!seen.insert(lsn).second) continue;
-        fd_stats fd;
-        if (fd_load(p, lsn, fd) != E_SUCCESS) continue;
-        add_runs(*c, lsn, claimed_runs(p, lsn, fd), +1);
-        if (!(fd.fd_att & ATT_DIR)) continue;
-        const std::int64_t size = fd_size(fd);
+        if (fd_load(p, dir, fd) != E_SUCCESS) continue;
+        const fd_stats dir_fd = fd;
+        const std::int64_t size = fd_size(dir_fd);
         for (std::int64_t pos = 0; pos < size;) {
             std::int64_t got = 0;
             const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
-            if (file_transfer(p, fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
+            if (file_transfer(p, dir_fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
             for (std::int64_t off = 0; off + DIRENT_SIZE <= got; off += DIRENT_SIZE) {
                 const auto* e = reinterpret_cast<const fd_dentry*>(chunk.data() + off);
                 const std::uint32_t child = get_be24(e->lsn);
-                if (e->name[0] != 0 && units_sane(p, child, 1) && !seen.count(child)) todo.push_back(child);
+                if (e->name[0] == 0 || !units_sane(p, child, 1) || c->counted[child]) continue;
+                if (fd_load(p, child, fd) != E_SUCCESS) continue;
+                count_fd(p, *c, child, fd);
+                if (fd.fd_att & ATT_DIR) todo.push_back(child);
             }
             pos += got;
         }
@@ -79,11 +85,15 @@ std::vector<unit_run> claimed_runs(const _pd& p, std::int64_t lsn, const fd_stat
     return runs;
 }
 
-void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats& fd) {
-    if (!p.img || !p.img->claims) return;
+bool claims_count_fd(const _pd& p, std::int64_t lsn) {
+    return p.img && p.img->claims && lsn >= 0 && static_cast<std::size_t>(lsn) < p.img->claims->counted.size() &&
+           p.img->claims->counted[static_cast<std::size_t>(lsn)];
+}
+
+void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats* was_fd, const fd_stats& fd) {
+    if (!p.img || !p.img->claims || lsn < 0 || static_cast<std::size_t>(lsn) >= p.img->claims->counted.size()) return;
     unit_claims& c = *p.img->claims;
-    const auto key = static_cast<std::uint32_t>(lsn);
-    const std::vector<unit_run> was = known_runs(c, key);
+    const std::vector<unit_run> was = was_fd ? claimed_runs(p, lsn, *was_fd) : std::vector<unit_run>{};
     const std::vector<unit_run> now = claimed_runs(p, lsn, fd);
     // Most writes of an FD change its size or date, or lengthen its last
     // segment: only the units whose claim changes are counted again, so a
@@ -101,19 +111,18 @@ void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats& fd) {
         if (k < was.size()) gone.push_back(was[k]);
         if (k < now.size()) added.push_back(now[k]);
     }
-    add_runs(c, key, gone, -1);
-    add_runs(c, key, added, +1);
-    auto& kept = c.runs[key];
-    kept.clear();
-    for (const auto& [first, count] : now) kept.emplace_back(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count));
+    add_runs(c, gone, -1);
+    add_runs(c, added, +1);
+    c.counted[static_cast<std::size_t>(lsn)] = 1;
 }
 
 void claims_drop_fd(_pd& p, std::int64_t lsn) {
-    if (!p.img || !p.img->claims) return;
+    if (!claims_count_fd(p, lsn)) return;
     unit_claims& c = *p.img->claims;
-    const auto key = static_cast<std::uint32_t>(lsn);
-    add_runs(c, key, known_runs(c, key), -1);
-    c.runs.erase(key);
+    // The FD on the disk still says what it claims: it is counted from it.
+    fd_stats fd;
+    if (fd_load(p, lsn, fd) == E_SUCCESS) add_runs(c, claimed_runs(p, lsn, fd), -1);
+    c.counted[static_cast<std::size_t>(lsn)] = 0;
 }
 
 std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {

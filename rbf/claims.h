@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,9 +15,8 @@
 namespace rbf {
 
 struct unit_claims {
-    std::vector<u_char> count;  // claims on each unit; 255 means many and stays
-    // The runs each known FD claims: its own unit and its segments.
-    std::unordered_map<std::uint32_t, std::vector<std::pair<std::uint32_t, std::uint32_t>>> runs;
+    std::vector<u_char> count;    // claims on each unit; 255 means many and stays
+    std::vector<u_char> counted;  // per unit: 1 when an FD there is counted
 };
 
 namespace detail {
@@ -29,8 +27,12 @@ using unit_run = std::pair<std::int64_t, std::int64_t>;  // first unit, count
 // lies on the disk above the system units.
 std::vector<unit_run> claimed_runs(const _pd& p, std::int64_t lsn, const fd_stats& fd);
 
-// The FD at `lsn` was written: from now on it claims what it says.
-void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats& fd);
+// The FD at `lsn` was written: from now on it claims what `now` says, no
+// longer what `was` said (null: it was not counted before).
+void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats* was, const fd_stats& now);
+
+// True when the FD at `lsn` is counted in the claims.
+bool claims_count_fd(const _pd& p, std::int64_t lsn);
 
 // The FD at `lsn` is going: it claims nothing any more.
 void claims_drop_fd(_pd& p, std::int64_t lsn);

@@ -126,13 +126,16 @@ private:
     const cached_block& block_of(std::uint64_t number) {
         auto it = blocks_.find(number);
         if (it == blocks_.end()) {
+            cached_block fresh;
             if (blocks_.size() >= MAX_BLOCKS) {
                 auto oldest = blocks_.begin();
                 for (auto b = blocks_.begin(); b != blocks_.end(); ++b)
                     if (b->second.used < oldest->second.used) oldest = b;
+                // Its buffer is reused: a fresh one would be cleared first,
+                // a cost as large as the read's own.
+                fresh.bytes = std::move(oldest->second.bytes);
                 blocks_.erase(oldest);
             }
-            cached_block fresh;
             fresh.bytes.resize(BLOCK);
             fresh.bytes.resize(pread_all(fd_, fresh.bytes.data(), BLOCK, number * BLOCK));
             it = blocks_.emplace(number, std::move(fresh)).first;

@@ -15,6 +15,7 @@ public:
     explicit memory_disk(std::vector<u_char> bytes) : mem_(std::move(bytes)) {}
 
     std::size_t read(std::uint64_t off, void* buf, std::size_t n) override {
+        if (n == SECTOR_SIZE) ++sector_reads_;
         if (n == 0 || off >= mem_.size()) return 0;
         const auto avail = static_cast<std::size_t>(std::min<std::uint64_t>(n, mem_.size() - off));
         std::memcpy(buf, mem_.data() + off, avail);
@@ -37,6 +38,7 @@ public:
     int last_errno() const override { return last_errno_; }
     std::vector<u_char> contents() override { return mem_; }
 
+    std::uint64_t sector_reads() const { return sector_reads_; }
     void limit_writes(long count, int host_errno) {
         writes_left_ = count;
         refusal_ = host_errno;
@@ -48,6 +50,7 @@ public:
 
 private:
     std::vector<u_char> mem_;
+    std::uint64_t sector_reads_ = 0;
     int last_errno_ = 0;
     long writes_left_ = -1;  // writes still taken before every write fails (negative: no limit)
     int refusal_ = 5;        // errno of those refused writes (EIO)
@@ -57,6 +60,11 @@ private:
 memory_disk* memory_of(os9_image& image) { return dynamic_cast<memory_disk*>(image.dev.get()); }
 
 }  // namespace
+
+std::uint64_t image_sector_reads(os9_image& image) {
+    const memory_disk* m = memory_of(image);
+    return m ? m->sector_reads() : 0;
+}
 
 image_ref image_in_memory(std::vector<u_char> bytes) {
     return image_on_device(std::make_unique<memory_disk>(std::move(bytes)));

@@ -24,4 +24,9 @@ void image_limit_writes(os9_image& image, long count, int host_errno = 5);
 // holes of a sparse image, or a file-size limit does), and takes the others.
 void image_refuse_beyond(os9_image& image, std::uint64_t limit, int host_errno);
 
+// Reads of exactly one sector the memory image was asked for so far (an FD
+// is read so; directories and data in larger pieces): for tests of what an
+// operation costs.
+std::uint64_t image_sector_reads(os9_image& image);
+
 }  // namespace rbf

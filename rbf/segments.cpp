@@ -41,10 +41,13 @@ error_code fd_store(_pd& p, std::int64_t lsn, const fd_stats& fd, int count) {
     // Only the root's own path writes the root's FD.
     if (lsn == p.geo.root_fd && p.pl_fd_lsn != static_cast<int>(lsn)) return E_FNA;
     std::size_t n = static_cast<std::size_t>(std::clamp(count, 0, SECTOR_SIZE));
+    // What a counted FD claimed until now is what the disk says of it.
+    fd_stats was;
+    const bool counted = claims_count_fd(p, lsn) && fd_load(p, lsn, was) == E_SUCCESS;
     if (error_code ec = image_put(p, unit_offset(p, lsn), &fd, n)) return ec;
     if (p.img->claims) {
         fd_stats now;
-        if (fd_load(p, lsn, now) == E_SUCCESS) claims_note_fd(p, lsn, now);
+        if (fd_load(p, lsn, now) == E_SUCCESS) claims_note_fd(p, lsn, counted ? &was : nullptr, now);
     }
     return E_SUCCESS;
 }
