@@ -25,7 +25,7 @@ void count_fd(_pd& p, unit_claims& c, std::uint32_t lsn, const fd_stats& fd) {
         for (std::int64_t u = first; u < first + n; ++u)
             if (u_char& k = c.count[static_cast<std::size_t>(u)]; k < 255) ++k;
     };
-    c.counted[lsn] = 1;
+    c.counted[lsn] = true;
     add(lsn, 1);
     for (int k = 0; k < SEGMENT_COUNT; ++k) {
         const std::int64_t first = get_be24(fd.fd_seg[k].lsn);
@@ -42,7 +42,7 @@ void count_fd(_pd& p, unit_claims& c, std::uint32_t lsn, const fd_stats& fd) {
 std::unique_ptr<unit_claims> gather(_pd& p) {
     auto c = std::make_unique<unit_claims>();
     c->count.assign(disk_units(p), 0);
-    c->counted.assign(disk_units(p), 0);
+    c->counted.assign(disk_units(p), false);
     std::vector<std::uint32_t> todo{p.geo.root_fd};
     std::vector<u_char> chunk(64 * 1024);
     fd_stats fd;
@@ -113,7 +113,7 @@ void claims_note_fd(_pd& p, std::int64_t lsn, const fd_stats* was_fd, const fd_s
     }
     add_runs(c, gone, -1);
     add_runs(c, added, +1);
-    c.counted[static_cast<std::size_t>(lsn)] = 1;
+    c.counted[static_cast<std::size_t>(lsn)] = true;
 }
 
 void claims_drop_fd(_pd& p, std::int64_t lsn) {
@@ -122,7 +122,7 @@ void claims_drop_fd(_pd& p, std::int64_t lsn) {
     // The FD on the disk still says what it claims: it is counted from it.
     fd_stats fd;
     if (fd_load(p, lsn, fd) == E_SUCCESS) add_runs(c, claimed_runs(p, lsn, fd), -1);
-    c.counted[static_cast<std::size_t>(lsn)] = 0;
+    c.counted[static_cast<std::size_t>(lsn)] = false;
 }
 
 std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {

@@ -16,7 +16,7 @@ namespace rbf {
 
 struct unit_claims {
     std::vector<u_char> count;    // claims on each unit; 255 means many and stays
-    std::vector<u_char> counted;  // per unit: 1 when an FD there is counted
+    std::vector<bool> counted;    // per unit: true when an FD there is counted
 };
 
 namespace detail {
