@@ -41,6 +41,12 @@ std::vector<u_char> image_contents(const os9_image& image);
 // sector, 249 as decode_geometry.
 error_code image_geometry(const os9_image& image, disk_geometry* geometry);
 
+// Writes back what the process holds back of the image (allocation map
+// changes wait for a write-back: frees, mostly) and has the host put the
+// image file on its disk.  0, or the error of the write (1 when the host
+// could not sync the file).
+error_code image_sync(os9_image& image);
+
 // ---- directories --------------------------------------------------------------
 
 // Opens the file whose FD is at `fd_lsn` with the access check of an open
@@ -222,12 +228,6 @@ error_code _os9_write_at(os9_path_id path, std::uint64_t pos, const void* buffer
 // directory, 214 for a path without write access, 248 past 4 GiB.
 error_code _os9_set_size(os9_path_id path, std::uint64_t size);
 
-// Writes back what the process holds back of the image (allocation map
-// changes wait for a write-back: frees, mostly) and has the host put the
-// image file on its disk.  0, or the error of the write (1 when the host
-// could not sync the file).
-error_code image_sync(os9_image& image);
-
 // ---- the boot file ------------------------------------------------------------
 
 // Where LSN 0 says the boot file lies: dd_bt, the LSN of its first data
@@ -342,6 +342,8 @@ struct check_options {
 // from the ownership last (boot areas in use).  0, or the error of opening
 // the image (249: no RBF disk).
 error_code _os9_check(const image_ref& image, const check_options& options, check_result* result);
+
+// ---- removing a tree --------------------------------------------------------------
 
 // Answer to the question asked before a directory is emptied.
 enum class prune_answer { go, quit };
