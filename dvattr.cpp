@@ -8,6 +8,7 @@
 #include "misc/frame.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -53,16 +54,18 @@ error_code read_words(const std::vector<const char*>& words, u_char* set, u_char
 
 // Shows (no words) or changes the attributes of `operand`; *att gets them.
 error_code attributes(const std::string& operand, u_char set, u_char clear, bool change, u_char* att) {
-    _pd parts;
-    if (error_code ec = validate_pathlist(&parts, operand)) return ec;
+    pathlist pl;
+    if (error_code ec = parse_pathlist(operand, &pl)) return ec;
     // Host files have permissions of their own, not these attributes.
-    if (parts.isnative) return E_BPNAM;
-    if (!parts.pathlist.empty() && parts.pathlist.back() == '@') return E_BPNAM;
+    if (pl.host || pl.raw) return E_BPNAM;
     image_ref image;
-    if (error_code ec = image_open(parts.imgfile, change, &image)) return ec;
-    if (change) return _os9_set_attributes(image, parts.pathlist, set, clear, att);
+    if (error_code ec = image_open(pl.image, change, &image)) return ec;
+    // "image:" is the root; "FILE/" names no directory.
+    const std::string path = pl.path();
     os9_stat st;
-    if (error_code ec = _os9_stat_path(image, parts.pathlist, &st)) return ec;
+    if (error_code ec = _os9_stat_path(image, path, &st)) return ec;
+    if (error_code ec = dir_only_check(pl, st.is_dir)) return ec;
+    if (change) return _os9_set_attributes(image, path, set, clear, att);
     *att = st.attributes;
     return E_SUCCESS;
 }

@@ -8,6 +8,7 @@
 #include "misc/frame.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -31,10 +32,22 @@ constexpr int REPAIRED = 1;
 constexpr int LEFT = 4;
 constexpr int UNCHECKED = 8;
 
-int do_check(const std::string& name, bool repair, bool verbose) {
+// The image an operand names: a host file, "image:" (its root) or
+// "image:.@" (all of it); a name inside it is no image (215).
+error_code image_of(const std::string& operand, std::string* file) {
+    pathlist pl;
+    if (error_code ec = parse_pathlist(operand, &pl)) return ec;
+    *file = pl.image;
+    if (pl.host || pl.raw) return E_SUCCESS;
+    return pl.names.empty() || (pl.names.size() == 1 && pl.names[0] == ".") ? E_SUCCESS : E_BPNAM;
+}
+
+int do_check(const std::string& operand, bool repair, bool verbose) {
     image_ref image;
-    if (error_code ec = image_open(name, repair, &image)) {
-        dv::report_failure("dvcheck", ec, "checking", name);
+    std::string name;
+    error_code bad = image_of(operand, &name);
+    if (error_code ec = bad ? bad : image_open(name, repair, &image)) {
+        dv::report_failure("dvcheck", ec, "checking", operand);
         dv::explain_busy("dvcheck", ec);
         return UNCHECKED;
     }
@@ -46,7 +59,7 @@ int do_check(const std::string& name, bool repair, bool verbose) {
         };
     check_result r;
     if (error_code ec = _os9_check(image, o, &r)) {
-        dv::report_failure("dvcheck", ec, "checking", name);
+        dv::report_failure("dvcheck", ec, "checking", operand);
         return UNCHECKED;
     }
     std::string boot;  // the boot areas, as the summary names them

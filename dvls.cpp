@@ -11,6 +11,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -148,14 +149,17 @@ std::string pathlist_of(const std::string& operand, const std::string& rel) {
 
 // Lists one operand; returns the first failure's number (0 when none).
 int list_operand(const std::string& operand, const settings& how) {
-    _pd parts;
-    if (error_code ec = validate_pathlist(&parts, operand)) return dv::report_failure("dvls", ec, "opening", operand);
-    // Without a colon the operand names the root of an image.
-    const std::string in_image = parts.isnative ? std::string() : parts.pathlist;
+    pathlist pl;
+    if (error_code ec = parse_pathlist(operand, &pl)) return dv::report_failure("dvls", ec, "opening", operand);
+    // Without a colon, or with nothing after it, the operand names the
+    // root of an image; "DIR/" is DIR, and names no file.
+    std::string in_image = pl.raw ? pl.in_image : pl.path();
+    if (in_image == ".") in_image.clear();
     image_ref image;
-    if (error_code ec = image_open(parts.imgfile, false, &image)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = image_open(pl.image, false, &image)) return dv::report_failure("dvls", ec, "opening", operand);
     os9_stat top;
     if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", operand);
 
     std::vector<row> rows;
     int first_failure = 0;
@@ -168,7 +172,7 @@ int list_operand(const std::string& operand, const settings& how) {
         std::size_t slash = in_image.find_last_of('/');
         std::string name = slash == std::string::npos ? in_image : in_image.substr(slash + 1);
         rows.push_back(row{name, name, in_image, top.fd_lsn, false, top});
-        print_rows(rows, how, parts.imgfile);
+        print_rows(rows, how, pl.image);
         return 0;
     }
 
@@ -217,7 +221,7 @@ int list_operand(const std::string& operand, const settings& how) {
                 stack.push_back(level{sub, rel, sub_in_image});  // `at` is not used past this point
         }
     }
-    print_rows(rows, how, parts.imgfile);
+    print_rows(rows, how, pl.image);
     return first_failure;
 }
 

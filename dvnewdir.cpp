@@ -1,6 +1,7 @@
 // dvnewdir: makes directories in disk images (or on the host).
 #include <cstdio>
 
+#include "misc/endpoint.h"
 #include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
@@ -20,15 +21,17 @@ const dv::Program program{.name = "dvnewdir", .help = helpMessage, .help_without
 
 // Makes one directory; the image stays held in `held` for the next operand,
 // so one naming the same image goes on with what the library knows of it.
-error_code do_makdir(const char* p, image_ref& held) {
-    _pd parts;
-    if (validate_pathlist(&parts, p) == E_SUCCESS && !parts.isnative) {
-        image_ref image;
-        error_code ec = image_open(parts.imgfile, true, &image);
-        if (ec == E_BUSY) return ec;
-        if (ec == E_SUCCESS) held = std::move(image);
-    }
-    return _os9_makdir(p);
+error_code do_makdir(const char* p, dv::image_table& held) {
+    dv::endpoint e;
+    error_code ec = dv::endpoint_of(held, p, true, &e);
+    if (ec == E_BUSY) return ec;
+    // A host directory, and an image that cannot be opened, as the
+    // pathlist call makes them.
+    if (ec != E_SUCCESS || e.on_host()) return _os9_makdir(p);
+    // "NEW/" makes NEW; "FILE/" names no directory.
+    dv::facts f;
+    if (!e.pl.raw && dv::look(e, &f) == E_SUCCESS && dv::fits_trailing_slash(e, f)) return E_FNA;
+    return e.pl.raw ? _os9_makdir(p) : dv::make_directory(e.path.empty() ? dv::endpoint{e.image, e.pl, ".", p} : e);
 }
 
 }  // namespace
@@ -36,11 +39,11 @@ error_code do_makdir(const char* p, image_ref& held) {
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    image_ref held;
+    dv::image_table held;
     for (const char* p : line.operands) {
         error_code ec = do_makdir(p, held);
         if (ec != E_SUCCESS) {
-            std::fprintf(stderr, "%s: error %d creating '%s'\n", argv[0], ec, p);
+            dv::report_number(argv[0], ec, "creating", p);
             dv::explain_busy(argv[0], ec);
             return ec;
         }

@@ -13,6 +13,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -90,13 +91,13 @@ prune_answer ask(const std::string& path) {
 // Deletes the tree of one operand; 0 also when the user quit.
 error_code do_deldir(char** argv, const std::string& operand, int interaction, image_ref& held) {
     const char* argv0 = argv[0];
-    _pd parts;
-    if (error_code ec = validate_pathlist(&parts, operand)) return ec;
+    pathlist pl;
+    if (error_code ec = parse_pathlist(operand, &pl)) return ec;
     image_ref image;
     // A missing image fails after the question, as a missing directory
     // does; one that is busy or no file at all, at once.
-    if (!parts.isnative) {
-        error_code ec = image_open(parts.imgfile, true, &image);
+    if (!pl.host) {
+        error_code ec = image_open(pl.image, true, &image);
         if (ec != E_SUCCESS && ec != E_PNNF) return ec;
         // Held until the next operand: one naming the same image goes on
         // with what the library learnt of it.
@@ -106,11 +107,17 @@ error_code do_deldir(char** argv, const std::string& operand, int interaction, i
     if (!interaction) options.ask = ask;
     // Every entry that stays is told, each on a line of its own.
     options.report = [&](const std::string& pathlist, error_code ec) {
-        std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv0, ec, pathlist.c_str());
+        dv::report_number(argv0, ec, "deleting", pathlist);
     };
+    // "image:" is the root, "DIR/" the directory DIR; a file so named is none.
+    const std::string in_image = pl.host || pl.raw ? pl.in_image : pl.path();
+    if (image && pl.dir_only && !pl.raw) {
+        os9_stat st;
+        if (_os9_stat_path(image, in_image, &st) == E_SUCCESS && !st.is_dir) return E_FNA;
+    }
     const bool booted = dv::boots(image.get());
-    prune_result r = _os9_prune(image, operand, parts.pathlist, options);
-    dv::tell_boot_lost("dvprune", parts.imgfile, booted, image.get(), "deleted");
+    prune_result r = _os9_prune(image, operand, in_image, options);
+    dv::tell_boot_lost("dvprune", pl.image, booted, image.get(), "deleted");
     return r.quit ? E_SUCCESS : r.error;
 }
 
@@ -124,7 +131,7 @@ int main(int argc, char** argv) {
     for (const char* operand : line.operands) {
         int r = do_deldir(argv, operand, interaction, held);
         if (r != E_SUCCESS) {
-            std::fprintf(stderr, "%s: error %d deleting '%s'\n", argv[0], r, operand);
+            dv::report_number(argv[0], r, "deleting", operand);
             dv::explain_busy(argv[0], r);
             return r;
         }

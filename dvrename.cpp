@@ -2,6 +2,7 @@
 // name in its own directory.
 #include <string>
 
+#include "misc/endpoint.h"
 #include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
@@ -20,14 +21,17 @@ const char* const helpMessage[] = {
 const dv::Program program{.name = "dvrename", .help = helpMessage, .help_without_operands = true};
 
 error_code rename_operand(const std::string& operand, const std::string& newname) {
-    _pd parts;
-    if (error_code ec = validate_pathlist(&parts, operand)) return ec;
-    if (parts.isnative) return _native_rename(parts.imgfile, newname);
-    image_ref image;
-    if (error_code ec = image_open(parts.imgfile, true, &image)) return ec;
-    const bool booted = dv::boots(image.get());
-    const error_code ec = _os9_rename(image, parts.pathlist, newname);
-    dv::tell_boot_lost("dvrename", parts.imgfile, booted, image.get(), "renamed");
+    dv::image_table images;
+    dv::endpoint e;
+    if (error_code ec = dv::endpoint_of(images, operand, true, &e)) return ec;
+    if (e.on_host()) return _native_rename(e.pl.image, newname);
+    // "image:" is the root, which has no name in a directory (as "image:.").
+    dv::facts f;
+    if (!e.pl.raw && dv::look(e, &f) == E_SUCCESS)
+        if (error_code ec = dv::fits_trailing_slash(e, f)) return ec;
+    const bool booted = dv::boots(e.image.get());
+    const error_code ec = dv::rename_to(e, newname);
+    dv::tell_boot_lost("dvrename", e.pl.image, booted, e.image.get(), "renamed");
     return ec;
 }
 

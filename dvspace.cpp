@@ -7,6 +7,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -23,13 +24,15 @@ const char* const helpMessage[] = {
 constexpr std::size_t PATHLIST_BUFFER = 256;
 
 int do_free(char** argv, const char* p) {
+    // The whole image, whatever the operand names inside it.
+    pathlist pl;
     std::string os9pathlist = p;
-    if (os9pathlist.find(':') == std::string::npos) os9pathlist += ":.";
+    if (parse_pathlist(os9pathlist, &pl) == E_SUCCESS && pl.host) os9pathlist += ":.";
     os9pathlist += "@";
     os9_path_id path = nullptr;
     error_code ec = os9pathlist.size() >= PATHLIST_BUFFER ? E_BPNAM : _os9_open(&path, os9pathlist, MODE_READ);
     if (ec != E_SUCCESS) {
-        std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
+        dv::report_number(argv[0], ec, "opening", os9pathlist);
         dv::explain_busy(argv[0], ec);
         std::exit(ec);
     }
@@ -41,7 +44,7 @@ int do_free(char** argv, const char* p) {
     os9_usage usage;
     ec = _os9_usage(path, &usage);
     if (ec != E_SUCCESS) {
-        std::fprintf(stderr, "%s: error %d opening '%s'\n", argv[0], ec, os9pathlist.c_str());
+        dv::report_number(argv[0], ec, "opening", os9pathlist);
         std::exit(ec);
     }
     // The bitmap counts clusters; the report counts sectors of 256 bytes.

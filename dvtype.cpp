@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
         ec = E_FNA;
     }
     if (ec != E_SUCCESS) {
-        std::printf("Error %d opening %s\n", ec, p);
+        dv::report_on_output(ec, "opening", p);
         dv::explain_busy(argv[0], ec);
         return ec;
     }

@@ -45,8 +45,10 @@ void check_validate(const std::string& s) {
     DV_CHECK((ec == rbf::E_BPNAM) == bad && (ec == 0 || ec == rbf::E_BPNAM), "validate_pathlist result");
     if (bad) return;
     DV_CHECK(pd.imgfile == p[0], "image piece");
-    DV_CHECK(pd.isnative == (p.size() == 1 ? 1 : 0), "host file flag");
-    if (p.size() > 1) DV_CHECK(pd.pathlist == p[1], "in-image piece");
+    // A colon after the image's name makes it an image path ("image:" its root).
+    const bool colon_after = s.find(':', s.find_first_not_of(':')) != std::string::npos;
+    DV_CHECK(pd.isnative == (colon_after ? 0 : 1), "host file flag");
+    DV_CHECK(pd.pathlist == (p.size() > 1 ? p[1] : std::string()), "in-image piece");
 }
 
 // The parent split and the walk of `in_image`, a path inside the fixed image

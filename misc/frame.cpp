@@ -132,6 +132,19 @@ int report_failure(std::string_view program, int error, std::string_view verb, s
     return error;
 }
 
+int report_number(std::string_view program, int error, std::string_view verb, std::string_view operand) {
+    std::string s(program);
+    s += ": error " + std::to_string(error) + " " + std::string(verb) + " '" + std::string(operand) + "'\n";
+    std::fputs(s.c_str(), stderr);
+    return error;
+}
+
+int report_on_output(int error, std::string_view verb, std::string_view operand) {
+    std::string s = "Error " + std::to_string(error) + " " + std::string(verb) + " " + std::string(operand) + "\n";
+    std::fputs(s.c_str(), stdout);
+    return error;
+}
+
 void explain_busy(std::string_view program, int error) {
     if (error != 253) return;
     std::string line(program);

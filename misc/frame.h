@@ -90,6 +90,13 @@ std::string failure_line(std::string_view program, int error, std::string_view v
 // status of such a failure.
 int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand);
 
+// The older programs' own failure lines, which give only the number:
+// "<program>: error <n> <verb> '<operand>'\n" on standard error, and
+// dvtype's "Error <n> <verb> <operand>\n" on standard output.  Both return
+// `error`.
+int report_number(std::string_view program, int error, std::string_view verb, std::string_view operand);
+int report_on_output(int error, std::string_view verb, std::string_view operand);
+
 // After a failure line of the older programs' own form (which gives only the
 // number): for an image in use, says so on a line of its own.
 void explain_busy(std::string_view program, int error);

@@ -14,6 +14,7 @@
 #include "rbf/image.h"
 #include "rbf/dir_index.h"
 #include "rbf/internal.h"
+#include "rbf/pathlist.h"
 
 namespace rbf {
 
@@ -200,27 +201,17 @@ error_code target_of(const image_ref& image, const std::string& in_image, target
     return E_SUCCESS;
 }
 
-error_code target_of_pathlist(const std::string& pathlist, target* t) {
-    if (pathlist.size() > MAX_PARENT_PATHLIST) return E_BPNAM;
-    std::size_t colon = pathlist.find(':');
-    if (colon == std::string::npos) return E_BPNAM;
-    std::size_t slash = pathlist.rfind('/');
-    std::size_t name_at = (slash != std::string::npos && slash > colon) ? slash + 1 : colon + 1;
-    t->name = pathlist.substr(name_at);
-    if (t->name.size() > MAX_FILENAME) return E_BPNAM;
-    _pd whole;
-    _pd parent;
-    if (validate_pathlist(&whole, pathlist) || validate_pathlist(&parent, pathlist.substr(0, name_at) + ".") ||
-        parent.isnative)
-        return E_BPNAM;
-    t->whole = whole.pathlist;
-    t->raw = pathlist.back() == '@';
-    t->parent_dot = parent.pathlist;
+error_code target_of_pathlist(const std::string& text, target* t) {
+    if (text.size() > MAX_PARENT_PATHLIST) return E_BPNAM;
+    pathlist pl;
+    if (parse_pathlist(text, &pl) || pl.host) return E_BPNAM;
+    // "image:" is the root, as "image:.".
+    if (error_code ec = target_of(nullptr, pl.in_image.empty() ? std::string(".") : pl.in_image, t)) return ec;
     // A file that cannot be written is opened to read (the parent's open
     // for writing then fails as it would have); a busy one is busy.
-    error_code ec = image_open(parent.imgfile, true, &t->image);
+    error_code ec = image_open(pl.image, true, &t->image);
     if (ec == E_SUCCESS || ec == E_BUSY) return ec;
-    return image_open(parent.imgfile, false, &t->image);
+    return image_open(pl.image, false, &t->image);
 }
 
 error_code open_on_image(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
@@ -258,31 +249,25 @@ error_code open_on_image(os9_path_id* out, const image_ref& image, const std::st
 
 }  // namespace detail
 
-int validate_pathlist(os9_path_id path, const std::string& pathlist) {
-    std::vector<std::string> pieces = split_pieces(pathlist, ':');
-    if (pieces.empty()) return E_BPNAM;
-    if (pieces[0].size() > MAX_PIECE) return E_BPNAM;
-    path->imgfile = pieces[0];
-    if (pieces.size() > 1) {
-        if (pieces[1].size() > MAX_PIECE) return E_BPNAM;
-        path->pathlist = pieces[1];
-    } else {
-        path->isnative = 1;
-    }
+int validate_pathlist(os9_path_id path, const std::string& text) {
+    pathlist pl;
+    if (error_code ec = parse_pathlist(text, &pl)) return ec;
+    path->imgfile = pl.image;
+    path->pathlist = pl.in_image;
+    path->isnative = pl.host ? 1 : 0;
     return E_SUCCESS;
 }
 
-error_code _os9_open(os9_path_id* out, const std::string& pathlist, int mode) {
+error_code _os9_open(os9_path_id* out, const std::string& text, int mode) {
     *out = nullptr;
-    _pd parts;
-    if (error_code ec = validate_pathlist(&parts, pathlist)) return ec;
-    const bool raw = !pathlist.empty() && pathlist.back() == '@';
-    if (parts.isnative) {
+    pathlist pl;
+    if (error_code ec = parse_pathlist(text, &pl)) return ec;
+    if (pl.host) {
         os9_path_id path = nullptr;
         if (init_pd(&path, mode)) return E_GENERAL;
-        path->imgfile = parts.imgfile;
+        path->imgfile = pl.image;
         path->isnative = 1;
-        path->israw = raw;
+        path->israw = pl.raw;
         path->writable = (mode & MODE_WRITE) != 0;
         if (error_code ec = open_host_file(path, mode)) {
             term_pd(path);
@@ -292,10 +277,18 @@ error_code _os9_open(os9_path_id* out, const std::string& pathlist, int mode) {
         return E_SUCCESS;
     }
     image_ref image;
-    if (error_code ec = image_open(parts.imgfile, (mode & MODE_WRITE) != 0, &image)) return ec;
-    error_code ec = open_on_image(out, image, parts.pathlist, mode, raw);
-    if (ec == E_SUCCESS) (*out)->imgfile = parts.imgfile;
-    return ec;
+    if (error_code ec = image_open(pl.image, (mode & MODE_WRITE) != 0, &image)) return ec;
+    error_code ec = open_on_image(out, image, pl.in_image, mode, pl.raw);
+    if (ec != E_SUCCESS) return ec;
+    (*out)->imgfile = pl.image;
+    // "DIR/" names a directory: a file opened by it is refused (a
+    // directory opened without MODE_DIR is refused already).
+    if (dir_only_check(pl, (mode & MODE_DIR) != 0)) {
+        _os9_close(*out);
+        *out = nullptr;
+        return E_FNA;
+    }
+    return E_SUCCESS;
 }
 
 error_code _os9_open(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode) {
@@ -306,18 +299,14 @@ error_code _os9_open_fd(os9_path_id* out, const image_ref& image, std::uint32_t 
     return open_on_image(out, image, std::string(), mode, false, fd_lsn);
 }
 
-error_code _os9_open_parent_directory(os9_path_id* path, const std::string& pathlist, int mode,
+error_code _os9_open_parent_directory(os9_path_id* path, const std::string& text, int mode,
                                       std::string& filename) {
     *path = nullptr;
     filename.clear();
-    if (pathlist.size() > MAX_PARENT_PATHLIST) return E_BPNAM;
-    std::size_t colon = pathlist.find(':');
-    if (colon == std::string::npos) return E_BPNAM;
-    std::size_t slash = pathlist.rfind('/');
-    std::size_t name_at = (slash != std::string::npos && slash > colon) ? slash + 1 : colon + 1;
-    filename = pathlist.substr(name_at);
-    if (filename.size() > MAX_FILENAME) return E_BPNAM;
-    return _os9_open(path, pathlist.substr(0, name_at) + ".", mode);
+    target t;
+    if (error_code ec = target_of_pathlist(text, &t)) return ec;
+    filename = t.name;
+    return open_on_image(path, t.image, t.parent_dot, mode, false);
 }
 
 error_code _os9_open_parent_directory(os9_path_id* path, const image_ref& image, const std::string& in_image,

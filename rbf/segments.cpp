@@ -177,17 +177,4 @@ void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap) {
     }
 }
 
-std::vector<std::string> split_pieces(const std::string& s, char sep) {
-    std::vector<std::string> pieces;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        while (i < s.size() && s[i] == sep) ++i;
-        std::size_t j = i;
-        while (j < s.size() && s[j] != sep) ++j;
-        if (j > i) pieces.push_back(s.substr(i, j - i));
-        i = j;
-    }
-    return pieces;
-}
-
 }  // namespace rbf::detail

@@ -22,7 +22,7 @@ TEST(DvDelProgram, CasesTable) {
         {{"x.dsk:DIR", "x.dsk:NR", "x.dsk:BAD"}, dir("x.dsk:DIR") + dir("x.dsk:NR"), 214, all},
         {{"x.dsk:a", "x.dsk:none", "x.dsk:DIR/..", "x.dsk:b", "x.dsk:BAD"},
          fail(216, "x.dsk:none") + fail(187, "x.dsk:DIR/.."), 216, {"DIR", "DIR/f", "NR", "NR/g"}},
-        {{"x.dsk:DIR/", "x.dsk:@", "x.dsk:BAD"}, fail(215, "x.dsk:DIR/") + fail(215, "x.dsk:@"), 215, all},
+        {{"x.dsk:DIR/", "x.dsk:@", "x.dsk:BAD"}, dir("x.dsk:DIR/") + fail(215, "x.dsk:@"), 214, all},
         {{"h.txt", "sub", "x.dsk:BAD"}, dir("sub"), 214, all},
     };
     for (const auto& [args, err, status, names] : cases) {

@@ -1,0 +1,52 @@
+// A pathlist read once into what it names: the host file (an image or a
+// plain host file) and the names inside the image.  Every call and program
+// reads pathlists here, so each form means the same everywhere:
+//
+//   disk.dsk:DIR/file   the file DIR/file inside the image disk.dsk
+//   disk.dsk:           the image's root directory (as disk.dsk:.)
+//   disk.dsk:DIR/       DIR, which must be a directory (214 on a file)
+//   disk.dsk:.@         the whole image as one byte stream
+//   notes.txt           a plain host file (no colon)
+//
+// A run of ':' counts as one separator and ':' at the start is ignored; a
+// third piece is ignored.  Inside the image a run of '/' counts as one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "os9types.h"
+
+namespace rbf {
+
+struct pathlist {
+    std::string text;                // as given
+    std::string image;               // the host file: the image, or the host file itself
+    std::string in_image;            // the second piece as given ("" for the root)
+    std::vector<std::string> names;  // the names inside the image, root first (none: the root)
+    bool host = false;               // no colon: a plain host file
+    bool raw = false;                // ends in '@': the whole image (or '@' in a host name)
+    bool dir_only = false;           // the in-image part ends in '/': a directory is meant
+
+    bool root() const { return !host && names.empty(); }
+    // The in-image path the calls take: the names joined by '/', "." for
+    // the root.
+    std::string path() const;
+    // The path of the parent ("" for the root's entries) and the last name.
+    std::string parent() const;
+    std::string last() const { return names.empty() ? std::string() : names.back(); }
+    // An image path that names an entry (not the root, ".", ".." or raw).
+    bool names_entry() const;
+};
+
+// Reads `text`: 215 for no piece (empty, or only colons) or a piece longer
+// than MAX_PIECE (511) characters; else 0 and *out.
+error_code parse_pathlist(const std::string& text, pathlist* out);
+
+// Whether the target is fit for a pathlist that ends in '/': 214 when it
+// is not a directory, else 0.
+inline error_code dir_only_check(const pathlist& pl, bool is_dir) {
+    return pl.dir_only && !pl.raw && !is_dir ? 214 : 0;
+}
+
+}  // namespace rbf

@@ -1,0 +1,128 @@
+// Every program reads a pathlist the same way: "image:" is the root,
+// "DIR/" is DIR and "FILE/" is refused with 214, "image:.@" is the raw
+// whole image and "image::x" is x.  Each row runs one program on a fresh
+// image holding DIR (with f1) and FILE.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <tuple>
+
+#include "test_support.h"
+
+namespace {
+
+struct Row {
+    std::vector<std::string> args;  // "H" is a host directory made for the row
+    int status;
+    std::string key;  // a part of standard output or error ("" when both are empty)
+};
+
+}  // namespace
+
+TEST(PathlistTable, EveryProgramReadsEveryFormAlike) {
+    const Row rows[] = {
+        // image: -- the root, as image:.
+        {{"dvls", "d.dsk:"}, 0, "DIR\nFILE\n"},
+        {{"dvcopy", "-r", "d.dsk:", "H"}, 0, ""},
+        {{"dvcopy", "h.txt", "d.dsk:"}, 0, ""},
+        {{"dvdel", "d.dsk:"}, 187, "error 187 (illegal argument) deleting 'd.dsk:'"},
+        {{"dvrename", "d.dsk:", "NEW"}, 187, "error 187"},
+        {{"dvattr", "d.dsk:"}, 0, "d-ewrewr"},
+        {{"dvnewdir", "d.dsk:"}, 218, "error 218 creating 'd.dsk:'"},
+        {{"dvprune", "-q", "d.dsk:"}, 187, "error 187 deleting 'd.dsk:'"},
+        {{"dvtype", "d.dsk:"}, 214, "Error 214 opening d.dsk:"},
+        {{"dvspace", "d.dsk:"}, 0, "Capacity"},
+        {{"dvcheck", "d.dsk:"}, 0, "0 problems found"},
+        // image:DIR/ -- the directory DIR
+        {{"dvls", "d.dsk:DIR/"}, 0, "f1\n"},
+        {{"dvcopy", "-r", "d.dsk:DIR/", "H"}, 0, ""},
+        {{"dvcopy", "h.txt", "d.dsk:DIR/"}, 0, ""},
+        {{"dvdel", "d.dsk:DIR/"}, 214, "is a directory: dvprune"},
+        {{"dvrename", "d.dsk:DIR/", "NEW"}, 0, ""},
+        {{"dvattr", "d.dsk:DIR/"}, 0, "d-ewrewr"},
+        {{"dvnewdir", "d.dsk:DIR/"}, 218, "error 218"},
+        {{"dvnewdir", "d.dsk:NEW/"}, 0, ""},
+        {{"dvprune", "-q", "d.dsk:DIR/"}, 0, ""},
+        {{"dvtype", "d.dsk:DIR/"}, 214, "Error 214"},
+        {{"dvspace", "d.dsk:DIR/"}, 0, "Capacity"},
+        {{"dvcheck", "d.dsk:DIR/"}, 8, "error 215 (bad pathname) checking 'd.dsk:DIR/'"},
+        {{"dvcopy", "h.txt", "d.dsk:NODIR/"}, 216, "error 216 (pathname not found) copying to 'd.dsk:NODIR/'"},
+        // image:FILE/ -- not a directory
+        {{"dvls", "d.dsk:FILE/"}, 214, "error 214 (file not accessible) opening 'd.dsk:FILE/'"},
+        {{"dvcopy", "d.dsk:FILE/", "H"}, 214, "copying 'd.dsk:FILE/'"},
+        {{"dvcopy", "h.txt", "d.dsk:FILE/"}, 214, "copying to 'd.dsk:FILE/'"},
+        {{"dvdel", "d.dsk:FILE/"}, 214, "deleting 'd.dsk:FILE/'"},
+        {{"dvdel", "d.dsk:DIR/f1/"}, 214, "deleting 'd.dsk:DIR/f1/'"},
+        {{"dvrename", "d.dsk:FILE/", "NEW"}, 214, "renaming 'd.dsk:FILE/'"},
+        {{"dvattr", "d.dsk:FILE/", "e"}, 214, "changing 'd.dsk:FILE/'"},
+        {{"dvnewdir", "d.dsk:FILE/"}, 214, "error 214 creating"},
+        {{"dvprune", "-q", "d.dsk:FILE/"}, 214, "error 214 deleting"},
+        {{"dvtype", "d.dsk:FILE/"}, 214, "Error 214"},
+        {{"dvspace", "d.dsk:FILE/"}, 0, "Capacity"},
+        {{"dvcheck", "d.dsk:FILE/"}, 8, "error 215"},
+        // image:.@ -- the raw whole image, as before
+        {{"dvls", "d.dsk:.@"}, 216, "error 216"},
+        {{"dvcopy", "d.dsk:.@", "H"}, 216, "error 216"},
+        {{"dvcopy", "h.txt", "d.dsk:.@"}, 215, "error 215"},
+        {{"dvdel", "d.dsk:.@"}, 215, "error 215"},
+        {{"dvrename", "d.dsk:.@", "NEW"}, 215, "error 215"},
+        {{"dvattr", "d.dsk:.@"}, 215, "error 215"},
+        {{"dvnewdir", "d.dsk:.@"}, 215, "error 215"},
+        {{"dvprune", "-q", "d.dsk:.@"}, 215, "error 215"},
+        {{"dvtype", "d.dsk:.@"}, 214, "Error 214"},
+        {{"dvspace", "d.dsk:.@"}, 0, "Capacity"},
+        {{"dvcheck", "d.dsk:.@"}, 0, "0 problems found"},
+        // image::x -- a run of colons is one separator
+        {{"dvls", "d.dsk::DIR"}, 0, "f1\n"},
+        {{"dvcopy", "-r", "d.dsk::DIR", "H"}, 0, ""},
+        {{"dvcopy", "h.txt", "d.dsk::DIR"}, 0, ""},
+        {{"dvdel", "d.dsk::FILE"}, 0, ""},
+        {{"dvrename", "d.dsk::DIR", "NEW"}, 0, ""},
+        {{"dvattr", "d.dsk::DIR"}, 0, "d-ewrewr"},
+        {{"dvnewdir", "d.dsk::NEW"}, 0, ""},
+        {{"dvprune", "-q", "d.dsk::DIR"}, 0, ""},
+        {{"dvtype", "d.dsk::FILE"}, 0, "hi\n"},
+        {{"dvspace", "d.dsk::DIR"}, 0, "Capacity"},
+        {{"dvcheck", "d.dsk::DIR"}, 8, "error 215"},
+    };
+    for (const Row& row : rows) {
+        std::string line;
+        for (const std::string& a : row.args) line += a + " ";
+        SCOPED_TRACE(line);
+        dvtest::TempDir dir;
+        dvtest::ImageBuilder b;
+        b.add_file(b.add_dir(b.root(), "DIR"), "f1", std::string("one\r"));
+        b.add_file(b.root(), "FILE", std::string("hi\r"));
+        b.save(dir / "d.dsk");
+        dvtest::write_file(dir / "h.txt", dvtest::bytes{'h', '\n'});
+        std::filesystem::create_directory(dir / "H");
+        std::vector<std::string> args(row.args.begin() + 1, row.args.end());
+        const dvtest::Run r = dvtest::run_program(row.args[0], args, dir.path());
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (row.key.empty())
+            EXPECT_EQ(r.out + r.err, "");
+        else
+            EXPECT_NE((r.out + r.err).find(row.key), std::string::npos) << r.out << r.err;
+    }
+}
+
+// What the rows that succeed quietly did to the tree.
+TEST(PathlistTable, TrailingSlashAndDoubleColonReachTheNamedDirectory) {
+    const std::tuple<std::vector<std::string>, std::string> cases[] = {
+        {{"dvcopy", "h.txt", "d.dsk:DIR/"}, "h.txt"},   // into DIR, keeping its name
+        {{"dvcopy", "h.txt", "d.dsk::DIR"}, "h.txt"},
+        {{"dvnewdir", "d.dsk:DIR/NEW/"}, "NEW"},
+    };
+    for (const auto& [run, name] : cases) {
+        SCOPED_TRACE(run[1]);
+        dvtest::TempDir dir;
+        dvtest::ImageBuilder b;
+        b.add_dir(b.root(), "DIR");
+        b.save(dir / "d.dsk");
+        dvtest::write_file(dir / "h.txt", dvtest::bytes{'h', '\n'});
+        ASSERT_EQ(dvtest::run_program(run[0], {run.begin() + 1, run.end()}, dir.path()).status, 0);
+        const dvtest::Run ls = dvtest::run_program("dvls", {"d.dsk:DIR"}, dir.path());
+        EXPECT_EQ(ls.out, name + "\n");
+        EXPECT_EQ(dvtest::run_program("dvls", {"d.dsk:"}, dir.path()).out, "DIR\n");
+    }
+}
