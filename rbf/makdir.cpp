@@ -20,25 +20,6 @@ error_code makdir_in(const image_ref& image, const std::string& in_image) {
     return make_directory(t);
 }
 
-// A pathlist with nothing after its colon names a host file (the whole
-// pathlist): its parent is the image's root, through the "." entry, and
-// the host file receives the new directory's ".." and "." entries.
-error_code makdir_host_file(const target& t, const std::string& pathlist) {
-    os9_path_id parent_path = nullptr;
-    if (error_code ec = open_on_image(&parent_path, t.image, t.parent_dot, MODE_DIR | MODE_WRITE, false)) return ec;
-    int parentLSN = parent_path->pl_fd_lsn;
-    _os9_close(parent_path);
-
-    os9_path_id dir_path = nullptr;
-    if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
-    fd_dentry entries[2] = {entry_for("..", parentLSN), entry_for(".", dir_path->pl_fd_lsn)};
-    int size = sizeof entries;
-    error_code ec = _os9_write(dir_path, entries, &size);
-    if (ec == E_SUCCESS && size != static_cast<int>(sizeof entries)) ec = E_GENERAL;
-    error_code closed = _os9_close(dir_path);
-    return ec ? ec : closed;
-}
-
 }  // namespace
 
 error_code _native_makdir(const std::string& pathlist) {
@@ -50,7 +31,9 @@ error_code _os9_makdir(const std::string& pathlist) {
     target t;
     if (error_code ec = target_of_pathlist(pathlist, &t)) return ec;
     _pd whole;
-    if (validate_pathlist(&whole, pathlist) == E_SUCCESS && whole.isnative) return makdir_host_file(t, pathlist);
+    // Nothing after the colon is the image's root, which exists (it once
+    // made a host file of that name holding a directory's two entries).
+    if (validate_pathlist(&whole, pathlist) == E_SUCCESS && whole.isnative) return E_CEF;
     // The in-image path as the pathlist names it, with its parent's "." as
     // the parent lookups of the pathlist calls take it.
     return makdir_in(t.image, t.parent_dot.substr(0, t.parent_dot.size() - 1) + t.name);

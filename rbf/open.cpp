@@ -254,7 +254,7 @@ int validate_pathlist(os9_path_id path, const std::string& text) {
     if (error_code ec = parse_pathlist(text, &pl)) return ec;
     path->imgfile = pl.image;
     path->pathlist = pl.in_image;
-    path->isnative = pl.host ? 1 : 0;
+    path->isnative = pl.host_file() ? 1 : 0;
     return E_SUCCESS;
 }
 
@@ -262,7 +262,7 @@ error_code _os9_open(os9_path_id* out, const std::string& text, int mode) {
     *out = nullptr;
     pathlist pl;
     if (error_code ec = parse_pathlist(text, &pl)) return ec;
-    if (pl.host) {
+    if (pl.host_file()) {
         os9_path_id path = nullptr;
         if (init_pd(&path, mode)) return E_GENERAL;
         path->imgfile = pl.image;

@@ -29,6 +29,10 @@ struct pathlist {
     bool dir_only = false;           // the in-image part ends in '/': a directory is meant
 
     bool root() const { return !host && names.empty(); }
+    // As the path calls on a pathlist read it: nothing after the colon is
+    // the host file itself, as it has always been for them (a program that
+    // takes a directory reads it as the root instead).
+    bool host_file() const { return host || in_image.empty(); }
     // The in-image path the calls take: the names joined by '/', "." for
     // the root.
     std::string path() const;

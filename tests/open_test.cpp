@@ -67,7 +67,7 @@ TEST(ValidatePathlist, NoPieceIsABadPathname) {
 }
 
 TEST(ValidatePathlist, OnePieceIsAHostFile) {
-    for (const char* pl : {"disk.dsk", "::disk.dsk"}) {
+    for (const char* pl : {"disk.dsk", "disk.dsk:", "::disk.dsk", ":disk.dsk::"}) {
         rbf::_pd pd;
         ASSERT_EQ(rbf::validate_pathlist(&pd, pl), 0) << pl;
         EXPECT_EQ(pd.isnative, 1) << pl;
@@ -88,8 +88,6 @@ TEST(ValidatePathlist, TwoOrMorePiecesNameImageAndPathAndIgnoreTheRest) {
         {":a:b:", "a", "b"},
         {"x.dsk:/", "x.dsk", "/"},
         {"x.dsk:.@", "x.dsk", ".@"},
-        {"disk.dsk:", "disk.dsk", ""},  // nothing after the colon: the image's root
-        {":disk.dsk::", "disk.dsk", ""},
     };
     for (const Case& c : cases) {
         rbf::_pd pd;
@@ -133,18 +131,21 @@ TEST(Open, EmptyOrColonOnlyPathlistIs215AndHoldsNothing) {
     }
 }
 
-TEST(Open, ImageNameWithLoneColonIsTheRoot) {
+TEST(Open, ImageNameWithLoneColonOpensTheHostFile) {
     Disk d;
     dvtest::TempDir tmp;
     const std::string file = tmp / "disk.dsk";
     d.b.save(file);
     Path p;
-    // The root is a directory: a file open is refused, a directory open finds it.
-    EXPECT_EQ(rbf::_os9_open(p.out(), file + ":", 1), 214);
-    ASSERT_EQ(rbf::_os9_open(p.out(), file + ":", 0x81), 0);
-    EXPECT_EQ(p->isnative, 0);
+    ASSERT_EQ(rbf::_os9_open(p.out(), file + ":", 1), 0);
+    EXPECT_EQ(p->isnative, 1);
     EXPECT_EQ(p->imgfile, file);
-    EXPECT_EQ(p->pl_fd_lsn, d.b.root());
+    // It reads the host file's own bytes: LSN 0 of the image.
+    unsigned char buf[256];
+    int n = 256;
+    ASSERT_EQ(rbf::_os9_read(p.p, buf, &n), 0);
+    ASSERT_EQ(n, 256);
+    EXPECT_EQ(0, std::memcmp(buf, d.b.image().data(), 256));
 }
 
 TEST(Open, FindsTheFileOnHostImageAndInMemory) {
