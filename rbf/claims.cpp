@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <memory>
-#include <unordered_set>
 
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf::detail {
 
@@ -39,30 +38,13 @@ std::vector<unit_run> known_runs(const unit_claims& c, std::uint32_t lsn) {
 std::unique_ptr<unit_claims> gather(_pd& p) {
     auto c = std::make_unique<unit_claims>();
     c->count.assign(disk_units(p), 0);
-    std::unordered_set<std::uint32_t> seen;
-    std::vector<std::uint32_t> todo{p.geo.root_fd};
-    std::vector<u_char> chunk(64 * DIRENT_SIZE);
-    while (!todo.empty()) {
-        const std::uint32_t lsn = todo.back();
-        todo.pop_back();
-        if (!seen.insert(lsn).second) continue;
-        fd_stats fd;
-        if (fd_load(p, lsn, fd) != E_SUCCESS) continue;
-        add_runs(*c, lsn, claimed_runs(p, lsn, fd), +1);
-        if (!(fd.fd_att & ATT_DIR)) continue;
-        const std::int64_t size = fd_size(fd);
-        for (std::int64_t pos = 0; pos < size;) {
-            std::int64_t got = 0;
-            const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
-            if (file_transfer(p, fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
-            for (std::int64_t off = 0; off + DIRENT_SIZE <= got; off += DIRENT_SIZE) {
-                const auto* e = reinterpret_cast<const fd_dentry*>(chunk.data() + off);
-                const std::uint32_t child = get_be24(e->lsn);
-                if (e->name[0] != 0 && units_sane(p, child, 1) && !seen.count(child)) todo.push_back(child);
-            }
-            pos += got;
-        }
-    }
+    walk_tree(p, p.geo.root_fd, 0, [&](const walk_node& node, fd_stats& fd) {
+        if (fd_load(p, node.lsn, fd) != E_SUCCESS) return walk_next::skip;
+        add_runs(*c, node.lsn, claimed_runs(p, node.lsn, fd), +1);
+        return (fd.fd_att & ATT_DIR) ? walk_next::descend : walk_next::skip;
+    }, [&](const walk_node&, const fd_dentry& e, std::int64_t, bool, std::size_t*) {
+        return units_sane(p, get_be24(e.lsn), 1) ? walk_next::descend : walk_next::skip;
+    });
     return c;
 }
 

@@ -10,7 +10,7 @@
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/claims.h"
-#include "rbf/dir_index.h"
+#include "rbf/directory.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -19,21 +19,10 @@ using namespace detail;
 
 namespace detail {
 
-error_code clear_entry(_pd& dir, std::int64_t pos) {
-    // Only the entry's first byte changes; the rest stays on the disk.
-    const u_char free_mark = 0;
-    const std::int64_t was = dir.filepos;  // the caller's place in the directory stays
-    dir.filepos = pos;
-    int size = 1;
-    error_code ec = _os9_write(&dir, &free_mark, &size);
-    dir.filepos = was;
-    return ec;
-}
-
 error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
     // The entry goes first, then the FD's link; units are freed last, so
     // that nothing on the disk points at a unit once it is free.
-    if (error_code ec = clear_entry(dir, pos)) return ec;
+    if (error_code ec = dir_clear(dir, pos)) return ec;
     return release_fd(dir, lsn);
 }
 
@@ -205,31 +194,13 @@ error_code delete_in(const target& t) {
         return E_ISDIR;
     }
     // The entry, found through the directory's index when there is one
-    // (many files deleted from one directory), else by a scan.
-    std::int64_t where = 0;
-    std::int64_t from = 0;
-    const dir_index* index = index_if_known(*parent);
-    if (index) {
-        const auto it = index->names.find(folded_name(filename));
-        from = it == index->names.end() ? index->size : it->second;
-    }
-    fd_dentry match{};
-    error_code ec = dir_scan(*parent, from, [&](const fd_dentry& e, std::int64_t) {
-        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, filename)) return false;
-        match = e;
-        return true;
-    }, &where);
+    // (many files deleted from one directory), else by a scan; the index
+    // follows the entry's clearing.
+    dir_lookup found;
     error_code result = E_SUCCESS;
-    if (ec == E_SUCCESS) {
-        // The index follows its own clearing of the entry.
-        parent->img->indexes.writing = index ? static_cast<std::uint32_t>(parent->pl_fd_lsn) : 0;
-        result = clear_entry(*parent, where);
-        parent->img->indexes.writing = 0;
-        if (index) {
-            if (result) index_drop(*parent);
-            else index_removed(*parent, filename, where);
-        }
-        if (!result) result = release_fd(*parent, get_be24(match.lsn));
+    if (dir_find(*parent, filename, index_use::if_known, &found) == E_SUCCESS && found.found()) {
+        result = dir_clear(*parent, found.pos, &filename);
+        if (!result) result = release_fd(*parent, found.lsn);
     }
     error_code closed = _os9_close(parent);
     return result ? result : closed;

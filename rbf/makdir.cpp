@@ -6,7 +6,7 @@
 
 #include "os9conv.h"
 #include "os9path.h"
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf {
 
@@ -31,10 +31,7 @@ error_code makdir_host_file(const target& t, const std::string& pathlist) {
 
     os9_path_id dir_path = nullptr;
     if (error_code ec = _os9_create(&dir_path, pathlist, MODE_DIR | MODE_WRITE, ATT_NEWDIR)) return ec;
-    fd_dentry entries[2] = {entry_for("..", parentLSN), entry_for(".", dir_path->pl_fd_lsn)};
-    int size = sizeof entries;
-    error_code ec = _os9_write(dir_path, entries, &size);
-    if (ec == E_SUCCESS && size != static_cast<int>(sizeof entries)) ec = E_GENERAL;
+    error_code ec = dir_write_dots(dir_path, parentLSN, dir_path->pl_fd_lsn);
     error_code closed = _os9_close(dir_path);
     return ec ? ec : closed;
 }
