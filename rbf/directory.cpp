@@ -137,15 +137,19 @@ error_code dir_write_dots(os9_path_id dir, std::int64_t parent, std::int64_t sel
     return ec;
 }
 
+int dir_read_first(_pd& p, const fd_stats& fd, fd_dentry* e, int n) {
+    const std::int64_t want = std::min<std::int64_t>(std::int64_t{n} * DIRENT_SIZE, std::max<std::int64_t>(fd_size(fd), 0));
+    std::int64_t got = 0;
+    if (want <= 0 || file_transfer(p, fd, 0, reinterpret_cast<u_char*>(e), want, false, false, &got) != E_SUCCESS)
+        return 0;
+    return static_cast<int>(got / DIRENT_SIZE);
+}
+
 error_code dir_read_parent(_pd& p, std::uint32_t lsn, std::uint32_t* parent) {
     fd_stats fd;
     if (error_code ec = fd_load(p, lsn, fd)) return ec;
     fd_dentry e{};
-    std::int64_t done = 0;
-    if (fd_size(fd) < DIRENT_SIZE ||
-        file_transfer(p, fd, 0, reinterpret_cast<u_char*>(&e), DIRENT_SIZE, false, false, &done) ||
-        done != DIRENT_SIZE)
-        return E_GENERAL;
+    if (dir_read_first(p, fd, &e, 1) < 1) return E_GENERAL;
     *parent = get_be24(e.lsn);
     return E_SUCCESS;
 }

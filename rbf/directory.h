@@ -68,6 +68,11 @@ error_code dir_set_name(_pd& dir, std::int64_t pos, const std::string& name);
 // entries at the position of the path open on it, in one write.
 error_code dir_write_dots(os9_path_id dir, std::int64_t parent, std::int64_t self);
 
+// Reads the first `n` entries of the directory whose FD is `fd` (its ".."
+// and "." for n = 2) into e[]: how many were whole within its size and
+// segments.
+int dir_read_first(_pd& p, const fd_stats& fd, fd_dentry* e, int n);
+
 // The FD sector the ".." entry of the directory at `lsn` names (through any
 // path of the image: no access rights of the directory are asked).
 error_code dir_read_parent(_pd& p, std::uint32_t lsn, std::uint32_t* parent);
