@@ -133,34 +133,7 @@ void release_fds(_pd& dir, std::vector<entry_clear>& entries) {
 }  // namespace
 
 void clear_entries(_pd& dir, std::vector<entry_clear>& entries) {
-    std::sort(entries.begin(), entries.end(), [](const entry_clear& a, const entry_clear& b) { return a.pos < b.pos; });
-    fd_stats fd;
-    const error_code loaded = fd_load(dir, dir.pl_fd_lsn, fd);
-    const segment_list list = segments_of(dir, fd);
-    std::vector<u_char> region;
-    for (std::size_t i = 0; i < entries.size();) {
-        const std::int64_t first = entries[i].pos;
-        int k = 0;
-        while (k < list.count && list.seg[k].end <= first) ++k;
-        const segment* s = k < list.count && first >= list.seg[k].start ? &list.seg[k] : nullptr;
-        // As a write through the path would: nothing written outside the
-        // directory's sane segments, nor over the root's FD.
-        if (loaded || !dir.writable || !s || !units_sane(dir, s->lsn, s->units) ||
-            (s->lsn <= dir.geo.root_fd && dir.geo.root_fd < s->lsn + s->units)) {
-            entries[i++].result = loaded ? loaded : E_GENERAL;
-            continue;
-        }
-        // The entries of this segment within one stretch, cleared in one write
-        // (the bytes between them written as they are).
-        std::size_t j = i + 1;
-        while (j < entries.size() && entries[j].pos < s->end && entries[j].pos - first < MOST_CLEARED_BYTES) ++j;
-        const std::int64_t length = entries[j - 1].pos - first + 1;
-        const auto off = static_cast<std::uint64_t>(unit_offset(dir, s->lsn) + (first - s->start));
-        const error_code ec = rewrite_region(dir, off, static_cast<std::size_t>(length), region, [&](std::vector<u_char>& bytes) {
-            for (std::size_t e = i; e < j; ++e) bytes[static_cast<std::size_t>(entries[e].pos - first)] = 0;
-        });
-        for (; i < j; ++i) entries[i].result = ec;
-    }
+    dir_clear_batch(dir, entries);
     // Only entries gone from the disk release their FDs.
     release_fds(dir, entries);
 }

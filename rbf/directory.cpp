@@ -2,6 +2,7 @@
 // iteration of the public call (see rbf/directory.h).
 #include "rbf/directory.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "os9conv.h"
@@ -101,6 +102,43 @@ error_code dir_add(_pd& dir, const std::string& name, std::int64_t lsn, std::int
 error_code dir_clear(_pd& dir, std::int64_t pos, const std::string* name) {
     const u_char free_mark = 0;
     return entry_write(dir, pos, &free_mark, 1, name != nullptr, [&] { index_removed(dir, *name, pos); });
+}
+
+void dir_clear_batch(_pd& dir, std::vector<entry_clear>& entries) {
+    std::sort(entries.begin(), entries.end(), [](const entry_clear& a, const entry_clear& b) { return a.pos < b.pos; });
+    fd_stats fd;
+    const error_code loaded = fd_load(dir, dir.pl_fd_lsn, fd);
+    const segment_list list = segments_of(dir, fd);
+    std::vector<u_char> region;
+    for (std::size_t i = 0; i < entries.size();) {
+        const std::int64_t first = entries[i].pos;
+        int k = 0;
+        while (k < list.count && list.seg[k].end <= first) ++k;
+        const segment* s = k < list.count && first >= list.seg[k].start ? &list.seg[k] : nullptr;
+        // As a write through the path would: nothing written outside the
+        // directory's sane segments, nor over the root's FD.
+        if (loaded || !dir.writable || !s || !units_sane(dir, s->lsn, s->units) ||
+            (s->lsn <= dir.geo.root_fd && dir.geo.root_fd < s->lsn + s->units)) {
+            entries[i++].result = loaded ? loaded : E_GENERAL;
+            continue;
+        }
+        // The entries of this segment within one stretch, cleared in one write
+        // (the bytes between them written as they are).
+        std::size_t j = i + 1;
+        while (j < entries.size() && entries[j].pos < s->end && entries[j].pos - first < MOST_CLEARED_BYTES) ++j;
+        region.resize(static_cast<std::size_t>(entries[j - 1].pos - first + 1));
+        const auto off = static_cast<std::uint64_t>(unit_offset(dir, s->lsn) + (first - s->start));
+        error_code ec = E_SUCCESS;
+        if (image_read(*dir.img, off, region.data(), region.size()) != region.size()) {
+            ec = E_GENERAL;
+        } else {
+            for (std::size_t e = i; e < j; ++e) region[static_cast<std::size_t>(entries[e].pos - first)] = 0;
+            if (image_write(*dir.img, off, region.data(), region.size()) != region.size()) ec = write_error(*dir.img);
+        }
+        for (; i < j; ++i) entries[i].result = ec;
+    }
+    // The writes went past the index: it learns the names afresh.
+    index_drop(dir);
 }
 
 error_code dir_set_fd(_pd& dir, std::int64_t pos, std::int64_t lsn) {

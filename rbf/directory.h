@@ -50,6 +50,11 @@ error_code dir_add(_pd& dir, const std::string& name, std::int64_t lsn, std::int
 // it, the index is dropped.
 error_code dir_clear(_pd& dir, std::int64_t pos, const std::string* name = nullptr);
 
+// Clears the entries (their first bytes) with few writes: neighbouring ones
+// of a segment in one write, the bytes between written as they are; each
+// gets the result of its write.  The index of the directory is dropped.
+void dir_clear_batch(_pd& dir, std::vector<entry_clear>& entries);
+
 // Points the entry at byte `pos` at the FD at `lsn`, its name kept: one
 // write of the three bytes.
 error_code dir_set_fd(_pd& dir, std::int64_t pos, std::int64_t lsn);
