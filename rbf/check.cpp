@@ -13,7 +13,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf {
 
@@ -142,21 +142,6 @@ struct walker {
         *fd_dirty = true;
     }
 
-    // The directory's bytes as far as its size and its segments go.
-    std::vector<u_char> dir_bytes(const fd_stats& fd) {
-        std::vector<u_char> bytes;
-        const std::int64_t size = fd_size(fd);
-        std::vector<u_char> chunk(64 * 1024);
-        for (std::int64_t pos = 0; pos < size;) {
-            std::int64_t got = 0;
-            const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
-            if (file_transfer(p, fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
-            bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
-            pos += got;
-        }
-        return bytes;
-    }
-
     void write_dir_bytes(std::uint32_t lsn, const fd_stats& fd, std::int64_t pos, const void* bytes, std::int64_t n) {
         std::int64_t done = 0;
         p.pl_fd_lsn = static_cast<int>(lsn);
@@ -168,118 +153,116 @@ struct walker {
         fd_store(p, lsn, fd);
     }
 
-    struct todo {
-        std::uint32_t lsn;
-        std::uint32_t parent;
-        std::string place;
-    };
+    // The pathlists that first reached each FD the walk goes to, by the
+    // walk's tag.
+    std::vector<std::string> places;
+    fd_stats dir_fd{};  // the directory whose entries are read, as repaired
+    std::set<std::int64_t> boot_free;  // first sectors of boot clusters marked free
 
-    void visit_dir(const todo& t, fd_stats& fd) {
-        std::vector<u_char> data = dir_bytes(fd);
+    // ".." and "." first, naming the parent and the directory itself.
+    void check_dots(const walk_node& t, const std::string& place, const fd_stats& fd) {
         if (fd_size(fd) % DIRENT_SIZE != 0)
-            problem(t.place, t.lsn, "directory size " + std::to_string(fd_size(fd)) + " is not a multiple of 32");
-        // ".." and "." first, naming the parent and the directory itself.
+            problem(place, t.lsn, "directory size " + std::to_string(fd_size(fd)) + " is not a multiple of 32");
+        fd_dentry have[2];
+        const int read = dir_read_first(p, fd, have, 2);
         const fd_dentry want[2] = {entry_for("..", t.parent), entry_for(".", t.lsn)};
         for (int k = 0; k < 2; ++k) {
-            const std::size_t off = static_cast<std::size_t>(k) * DIRENT_SIZE;
-            bool right = false;
-            if (data.size() >= off + DIRENT_SIZE) {
-                const auto* have = reinterpret_cast<const fd_dentry*>(data.data() + off);
-                right = NameFromField(have->name, NAME_FIELD) == (k ? "." : "..") &&
-                        get_be24(have->lsn) == get_be24(want[k].lsn);
-            }
+            const bool right = k < read && NameFromField(have[k].name, NAME_FIELD) == (k ? "." : "..") &&
+                               get_be24(have[k].lsn) == get_be24(want[k].lsn);
             const bool room = std::int64_t{(k + 1) * DIRENT_SIZE} <= fd_size(fd);
             if (!right) {
-                problem(t.place, t.lsn, std::string("entry ") + std::to_string(k) + " is not '" + (k ? "." : "..") + "'",
+                problem(place, t.lsn, std::string("entry ") + std::to_string(k) + " is not '" + (k ? "." : "..") + "'",
                         options.repair && room);
-                if (options.repair && room) write_dir_bytes(t.lsn, fd, static_cast<std::int64_t>(off), &want[k], DIRENT_SIZE);
+                if (options.repair && room) write_dir_bytes(t.lsn, fd, std::int64_t{k} * DIRENT_SIZE, &want[k], DIRENT_SIZE);
             }
-        }
-        for (std::size_t off = 2 * DIRENT_SIZE; off + DIRENT_SIZE <= data.size(); off += DIRENT_SIZE) {
-            const auto* e = reinterpret_cast<const fd_dentry*>(data.data() + off);
-            if (e->name[0] == 0) continue;
-            const std::string name = NameFromField(e->name, NAME_FIELD);
-            const std::string place = child_place(t.place, name_valid(name) ? name : "?");
-            const std::uint32_t child = get_be24(e->lsn);
-            auto clear_entry = [&](const std::string& why) {
-                problem(place, child, why + (options.repair ? "; the entry is cleared" : ""), options.repair);
-                if (options.repair) {
-                    const u_char zero = 0;
-                    write_dir_bytes(t.lsn, fd, static_cast<std::int64_t>(off), &zero, 1);
-                }
-            };
-            if (!name_valid(name)) problem(place, child, "the name is not one a pathlist can hold");
-            fd_stats cfd;
-            if (name == "." || name == ".." || child == p.geo.root_fd) {
-                clear_entry("an entry leads back to the root or names '.' or '..' again");
-                continue;
-            }
-            if (!units_sane(p, child, 1) || fd_load(p, child, cfd) != E_SUCCESS) {
-                clear_entry("the entry's FD " + std::to_string(child) + " lies outside the disk");
-                continue;
-            }
-            auto it = fds.find(child);
-            if (it != fds.end()) {
-                if (it->second.dir) {
-                    clear_entry("a second entry for the directory " + it->second.place);
-                    continue;
-                }
-                ++it->second.entries;  // a hard link; counted against fd_lnk below
-                continue;
-            }
-            if (owner[child] != NOBODY) {
-                // Which of the two is right cannot be told: reported, left.
-                problem(place, child, "the FD lies inside " + owner_name(owner[child]));
-                continue;
-            }
-            fd_info info{place, 1, cfd.fd_lnk, (cfd.fd_att & ATT_DIR) != 0};
-            fds.emplace(child, info);
-            stack.push_back(todo{child, t.lsn, place});
         }
     }
 
-    std::vector<todo> stack;
-    std::set<std::int64_t> boot_free;  // first sectors of boot clusters marked free
+    // An FD taken up by the walk: its units claimed, a directory's ".." and
+    // "." checked before its entries are read.
+    walk_next enter(const walk_node& t, fd_stats& fd) {
+        const std::string place = places[t.tag];
+        const std::uint32_t root = p.geo.root_fd;
+        if (fd_load(p, t.lsn, fd) != E_SUCCESS) {
+            problem(place, t.lsn, "the FD cannot be read");
+            return walk_next::skip;
+        }
+        const bool dir = (fd.fd_att & ATT_DIR) != 0;
+        if (options.visit) options.visit(place, t.lsn, dir);
+        dir ? ++result.directories : ++result.files;
+        bool fd_dirty = false;
+        claim(place, t.lsn, fd, &fd_dirty);
+        if (fd_dirty) store(t.lsn, fd);
+        if (auto it = fds.find(t.lsn); it != fds.end()) {
+            it->second.first_data = get_be24(fd.fd_seg[0].lsn);
+            it->second.size = static_cast<std::uint32_t>(fd_size(fd));
+            it->second.one_run = in_one_run(fd);
+        }
+        if (dir) {
+            check_dots(t, place, fd);
+            dir_fd = fd;
+            return walk_next::descend;
+        }
+        if (t.lsn == root) problem(place, t.lsn, "the root is not a directory");
+        else if (looks_like_directory(t.lsn, fd)) problem(place, t.lsn, "a directory without its directory bit");
+        return walk_next::skip;
+    }
+
+    // An entry of the directory `t` past its ".." and "."; `seen`: its FD
+    // was reached before.
+    walk_next entry(const walk_node& t, const fd_dentry& e, std::int64_t off, bool seen, std::size_t* tag) {
+        if (off < 2 * DIRENT_SIZE) return walk_next::skip;
+        const std::string name = NameFromField(e.name, NAME_FIELD);
+        const std::string place = child_place(places[t.tag], name_valid(name) ? name : "?");
+        const std::uint32_t child = get_be24(e.lsn);
+        auto clear_entry = [&](const std::string& why) {
+            problem(place, child, why + (options.repair ? "; the entry is cleared" : ""), options.repair);
+            if (options.repair) {
+                const u_char zero = 0;
+                write_dir_bytes(t.lsn, dir_fd, off, &zero, 1);
+            }
+            return walk_next::skip;
+        };
+        if (!name_valid(name)) problem(place, child, "the name is not one a pathlist can hold");
+        fd_stats cfd;
+        if (name == "." || name == ".." || child == p.geo.root_fd)
+            return clear_entry("an entry leads back to the root or names '.' or '..' again");
+        if (!units_sane(p, child, 1) || fd_load(p, child, cfd) != E_SUCCESS)
+            return clear_entry("the entry's FD " + std::to_string(child) + " lies outside the disk");
+        if (seen) {
+            fd_info& info = fds.at(child);
+            if (info.dir) return clear_entry("a second entry for the directory " + info.place);
+            ++info.entries;  // a hard link; counted against fd_lnk below
+            return walk_next::skip;
+        }
+        if (owner[child] != NOBODY) {
+            // Which of the two is right cannot be told: reported, left.
+            problem(place, child, "the FD lies inside " + owner_name(owner[child]));
+            return walk_next::skip;
+        }
+        fds.emplace(child, fd_info{place, 1, cfd.fd_lnk, (cfd.fd_att & ATT_DIR) != 0});
+        *tag = places.size();
+        places.push_back(place);
+        return walk_next::descend;
+    }
 
     // A plain file whose second entry is "." naming itself was a directory.
     bool looks_like_directory(std::uint32_t lsn, const fd_stats& fd) {
-        if (fd_size(fd) < 2 * DIRENT_SIZE) return false;
         fd_dentry e[2];
-        std::int64_t got = 0;
-        if (file_transfer(p, fd, 0, reinterpret_cast<u_char*>(e), sizeof e, false, false, &got) != E_SUCCESS ||
-            got < static_cast<std::int64_t>(sizeof e))
-            return false;
+        if (fd_size(fd) < 2 * DIRENT_SIZE || dir_read_first(p, fd, e, 2) < 2) return false;
         return NameFromField(e[1].name, NAME_FIELD) == "." && get_be24(e[1].lsn) == lsn &&
                NameFromField(e[0].name, NAME_FIELD) == "..";
     }
 
+    // One walk from the root, each FD once, by FD sector.
     void walk() {
         const std::uint32_t root = p.geo.root_fd;
         fds.emplace(root, fd_info{"/", 1, 1, true});
-        stack.push_back(todo{root, root, "/"});
-        while (!stack.empty()) {
-            const todo t = stack.back();
-            stack.pop_back();
-            fd_stats fd;
-            if (fd_load(p, t.lsn, fd) != E_SUCCESS) {
-                problem(t.place, t.lsn, "the FD cannot be read");
-                continue;
-            }
-            const bool dir = (fd.fd_att & ATT_DIR) != 0;
-            if (options.visit) options.visit(t.place, t.lsn, dir);
-            dir ? ++result.directories : ++result.files;
-            bool fd_dirty = false;
-            claim(t.place, t.lsn, fd, &fd_dirty);
-            if (fd_dirty) store(t.lsn, fd);
-            if (auto it = fds.find(t.lsn); it != fds.end()) {
-                it->second.first_data = get_be24(fd.fd_seg[0].lsn);
-                it->second.size = static_cast<std::uint32_t>(fd_size(fd));
-                it->second.one_run = in_one_run(fd);
-            }
-            if (dir) visit_dir(t, fd);
-            else if (t.lsn == root) problem(t.place, t.lsn, "the root is not a directory");
-            else if (looks_like_directory(t.lsn, fd)) problem(t.place, t.lsn, "a directory without its directory bit");
-        }
+        places.assign(1, "/");
+        walk_tree(p, root, 0, [&](const walk_node& t, fd_stats& fd) { return enter(t, fd); },
+                  [&](const walk_node& t, const fd_dentry& e, std::int64_t off, bool seen, std::size_t* tag) {
+                      return entry(t, e, off, seen, tag);
+                  });
     }
 
     void check_links() {
@@ -434,7 +417,7 @@ error_code _os9_check(const image_ref& image, const check_options& options, chec
     // A raw path: the root is looked at, not trusted to be a directory.
     if (error_code ec = open_on_image(&p, image, "@", options.repair ? MODE_READ | MODE_WRITE : MODE_READ, true))
         return ec;
-    walker w{*p, options, *result, {}, {}, false, {}, {}};
+    walker w{*p, options, *result, {}, {}, false, {}, {}, {}};
     w.owner.assign(disk_units(*p), NOBODY);
     for (std::int64_t u = 0; u < static_cast<std::int64_t>(p->geo.bitmap_end_unit()) && u < disk_units(*p); ++u)
         w.owner[static_cast<std::size_t>(u)] = SYSTEM;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf::detail {
 
@@ -37,38 +37,18 @@ void count_fd(_pd& p, unit_claims& c, std::uint32_t lsn, const fd_stats& fd) {
 
 // Every FD reachable from the root, each once, with what it claims: one
 // walk, the directories read as far as their size and their segments go,
-// an entry pointing off the disk passed over.  The counts double as the
-// loop guard: an FD counted already is not entered again.
+// an entry pointing off the disk passed over.
 std::unique_ptr<unit_claims> gather(_pd& p) {
     auto c = std::make_unique<unit_claims>();
     c->count.assign(disk_units(p), 0);
     c->counted.assign(disk_units(p), false);
-    std::vector<std::uint32_t> todo{p.geo.root_fd};
-    std::vector<u_char> chunk(64 * 1024);
-    fd_stats fd;
-    if (!units_sane(p, p.geo.root_fd, 1) || fd_load(p, p.geo.root_fd, fd) != E_SUCCESS) return c;
-    count_fd(p, *c, p.geo.root_fd, fd);
-    while (!todo.empty()) {
-        const std::uint32_t dir = todo.back();
-        todo.pop_back();
-        if (fd_load(p, dir, fd) != E_SUCCESS) continue;
-        const fd_stats dir_fd = fd;
-        const std::int64_t size = fd_size(dir_fd);
-        for (std::int64_t pos = 0; pos < size;) {
-            std::int64_t got = 0;
-            const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
-            if (file_transfer(p, dir_fd, pos, chunk.data(), want, false, false, &got) != E_SUCCESS || got <= 0) break;
-            for (std::int64_t off = 0; off + DIRENT_SIZE <= got; off += DIRENT_SIZE) {
-                const auto* e = reinterpret_cast<const fd_dentry*>(chunk.data() + off);
-                const std::uint32_t child = get_be24(e->lsn);
-                if (e->name[0] == 0 || !units_sane(p, child, 1) || c->counted[child]) continue;
-                if (fd_load(p, child, fd) != E_SUCCESS) continue;
-                count_fd(p, *c, child, fd);
-                if (fd.fd_att & ATT_DIR) todo.push_back(child);
-            }
-            pos += got;
-        }
-    }
+    walk_tree(p, p.geo.root_fd, 0, [&](const walk_node& node, fd_stats& fd) {
+        if (!units_sane(p, node.lsn, 1) || fd_load(p, node.lsn, fd) != E_SUCCESS) return walk_next::skip;
+        count_fd(p, *c, node.lsn, fd);
+        return (fd.fd_att & ATT_DIR) ? walk_next::descend : walk_next::skip;
+    }, [&](const walk_node&, const fd_dentry& e, std::int64_t, bool, std::size_t*) {
+        return units_sane(p, get_be24(e.lsn), 1) ? walk_next::descend : walk_next::skip;
+    });
     return c;
 }
 

@@ -7,7 +7,7 @@
 #include "os9conv.h"
 #include "os9path.h"
 #include "rbf/claims.h"
-#include "rbf/dir_index.h"
+#include "rbf/directory.h"
 #include "rbf/image.h"
 #include "rbf/internal.h"
 
@@ -65,27 +65,6 @@ void abandon_fd(_pd& parent, std::int64_t lsn) {
     bitmap_sync(parent);
 }
 
-error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot) {
-    const fd_dentry entry = entry_for(name, lsn);
-    // The first free slot from the start, else the end of the directory.
-    if (slot < 0) {
-        error_code ec = dir_scan(parent, 0, [](const fd_dentry& e, std::int64_t) { return e.name[0] == 0; }, &slot);
-        if (ec != E_SUCCESS && ec != E_EOF) return ec;
-    }
-    parent.filepos = slot;
-    int size = DIRENT_SIZE;
-    return _os9_write(&parent, &entry, &size);
-}
-
-error_code add_indexed_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot) {
-    parent.img->indexes.writing = static_cast<std::uint32_t>(parent.pl_fd_lsn);
-    const error_code ec = add_entry(parent, name, lsn, slot);
-    parent.img->indexes.writing = 0;
-    if (ec) index_drop(parent);
-    else index_added(parent, name, slot);
-    return ec;
-}
-
 }  // namespace detail
 
 namespace {
@@ -101,9 +80,7 @@ error_code open_new(os9_path_id* out, const target& t, int mode, std::int64_t ls
 error_code fill_directory(const target& t, std::int64_t lsn, std::int64_t parent_lsn) {
     os9_path_id dir = nullptr;
     if (error_code ec = open_on_image(&dir, t.image, std::string(), MODE_DIR | MODE_WRITE, false, lsn)) return ec;
-    fd_dentry entries[2] = {entry_for("..", parent_lsn), entry_for(".", lsn)};
-    int size = sizeof entries;
-    error_code ec = _os9_write(dir, entries, &size);
+    error_code ec = dir_write_dots(dir, parent_lsn, lsn);
     if (error_code closed = _os9_close(dir); !ec) ec = closed;
     return ec;
 }
@@ -122,25 +99,10 @@ error_code make_file(const target& t, int perms, bool directory, std::int64_t* m
     };
     if (filename.empty() || filename.size() > NAME_FIELD || _os9_ok_filename(filename)) return fail(E_BPNAM);
     // The name taken already (case ignored), or the first free slot: from
-    // the directory's index, else one scan.
-    std::int64_t free_slot = -1;
-    bool taken = false;
-    if (const dir_index* index = index_of(*parent)) {
-        taken = index->names.contains(folded_name(filename));
-        free_slot = index->free_slots.empty() ? index->size : *index->free_slots.begin();
-    } else {
-        std::int64_t where = 0;
-        error_code scanned = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
-            if (e.name[0] == 0) {
-                if (free_slot < 0) free_slot = pos;
-                return false;
-            }
-            taken = NameFieldEquals(e.name, NAME_FIELD, filename);
-            return taken;
-        }, &where);
-        if (scanned != E_SUCCESS && scanned != E_EOF) return fail(scanned);
-        if (free_slot < 0) free_slot = where;  // the end of the directory
-    }
+    // the directory's index (built now), else one scan.
+    dir_lookup found;
+    if (error_code ec = dir_find(*parent, filename, index_use::build, &found)) return fail(ec);
+    const bool taken = found.found();
     if (taken) return fail(E_CEF);
 
     fd_stats newFD{};
@@ -157,7 +119,7 @@ error_code make_file(const target& t, int perms, bool directory, std::int64_t* m
     if (directory) {
         if (error_code ec = fill_directory(t, newLSN, parent->pl_fd_lsn)) return give_back(ec);
     }
-    if (error_code ec = add_indexed_entry(*parent, filename, newLSN, free_slot)) return give_back(ec);
+    if (error_code ec = dir_add(*parent, filename, newLSN, found.free_slot)) return give_back(ec);
     if (made) *made = newLSN;
     return _os9_close(parent);
 }

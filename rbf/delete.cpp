@@ -10,7 +10,7 @@
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/claims.h"
-#include "rbf/dir_index.h"
+#include "rbf/directory.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -19,21 +19,10 @@ using namespace detail;
 
 namespace detail {
 
-error_code clear_entry(_pd& dir, std::int64_t pos) {
-    // Only the entry's first byte changes; the rest stays on the disk.
-    const u_char free_mark = 0;
-    const std::int64_t was = dir.filepos;  // the caller's place in the directory stays
-    dir.filepos = pos;
-    int size = 1;
-    error_code ec = _os9_write(&dir, &free_mark, &size);
-    dir.filepos = was;
-    return ec;
-}
-
 error_code delete_entry(_pd& dir, std::int64_t pos, std::uint32_t lsn) {
     // The entry goes first, then the FD's link; units are freed last, so
     // that nothing on the disk points at a unit once it is free.
-    if (error_code ec = clear_entry(dir, pos)) return ec;
+    if (error_code ec = dir_clear(dir, pos)) return ec;
     return release_fd(dir, lsn);
 }
 
@@ -144,34 +133,7 @@ void release_fds(_pd& dir, std::vector<entry_clear>& entries) {
 }  // namespace
 
 void clear_entries(_pd& dir, std::vector<entry_clear>& entries) {
-    std::sort(entries.begin(), entries.end(), [](const entry_clear& a, const entry_clear& b) { return a.pos < b.pos; });
-    fd_stats fd;
-    const error_code loaded = fd_load(dir, dir.pl_fd_lsn, fd);
-    const segment_list list = segments_of(dir, fd);
-    std::vector<u_char> region;
-    for (std::size_t i = 0; i < entries.size();) {
-        const std::int64_t first = entries[i].pos;
-        int k = 0;
-        while (k < list.count && list.seg[k].end <= first) ++k;
-        const segment* s = k < list.count && first >= list.seg[k].start ? &list.seg[k] : nullptr;
-        // As a write through the path would: nothing written outside the
-        // directory's sane segments, nor over the root's FD.
-        if (loaded || !dir.writable || !s || !units_sane(dir, s->lsn, s->units) ||
-            (s->lsn <= dir.geo.root_fd && dir.geo.root_fd < s->lsn + s->units)) {
-            entries[i++].result = loaded ? loaded : E_GENERAL;
-            continue;
-        }
-        // The entries of this segment within one stretch, cleared in one write
-        // (the bytes between them written as they are).
-        std::size_t j = i + 1;
-        while (j < entries.size() && entries[j].pos < s->end && entries[j].pos - first < MOST_CLEARED_BYTES) ++j;
-        const std::int64_t length = entries[j - 1].pos - first + 1;
-        const auto off = static_cast<std::uint64_t>(unit_offset(dir, s->lsn) + (first - s->start));
-        const error_code ec = rewrite_region(dir, off, static_cast<std::size_t>(length), region, [&](std::vector<u_char>& bytes) {
-            for (std::size_t e = i; e < j; ++e) bytes[static_cast<std::size_t>(entries[e].pos - first)] = 0;
-        });
-        for (; i < j; ++i) entries[i].result = ec;
-    }
+    dir_clear_batch(dir, entries);
     // Only entries gone from the disk release their FDs.
     release_fds(dir, entries);
 }
@@ -205,31 +167,13 @@ error_code delete_in(const target& t) {
         return E_ISDIR;
     }
     // The entry, found through the directory's index when there is one
-    // (many files deleted from one directory), else by a scan.
-    std::int64_t where = 0;
-    std::int64_t from = 0;
-    const dir_index* index = index_if_known(*parent);
-    if (index) {
-        const auto it = index->names.find(folded_name(filename));
-        from = it == index->names.end() ? index->size : it->second;
-    }
-    fd_dentry match{};
-    error_code ec = dir_scan(*parent, from, [&](const fd_dentry& e, std::int64_t) {
-        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, filename)) return false;
-        match = e;
-        return true;
-    }, &where);
+    // (many files deleted from one directory), else by a scan; the index
+    // follows the entry's clearing.
+    dir_lookup found;
     error_code result = E_SUCCESS;
-    if (ec == E_SUCCESS) {
-        // The index follows its own clearing of the entry.
-        parent->img->indexes.writing = index ? static_cast<std::uint32_t>(parent->pl_fd_lsn) : 0;
-        result = clear_entry(*parent, where);
-        parent->img->indexes.writing = 0;
-        if (index) {
-            if (result) index_drop(*parent);
-            else index_removed(*parent, filename, where);
-        }
-        if (!result) result = release_fd(*parent, get_be24(match.lsn));
+    if (dir_find(*parent, filename, index_use::if_known, &found) == E_SUCCESS && found.found()) {
+        result = dir_clear(*parent, found.pos, &filename);
+        if (!result) result = release_fd(*parent, found.lsn);
     }
     error_code closed = _os9_close(parent);
     return result ? result : closed;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf::detail {
 

@@ -78,13 +78,6 @@ error_code new_fd(_pd& parent, const fd_stats& fd, std::int64_t* lsn);
 // Gives back the FD at `lsn` and every unit it holds: a new file whose
 // entry never appeared.
 void abandon_fd(_pd& parent, std::int64_t lsn);
-// Writes an entry `name` -> lsn at byte `slot` of the open directory, or
-// with slot -1 into its first free slot, else at its end.
-error_code add_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot = -1);
-// add_entry at a known slot of a directory whose names are indexed
-// (rbf/dir_index.h): the index learns of the entry, or is dropped when the
-// write failed.
-error_code add_indexed_entry(_pd& parent, const std::string& name, std::int64_t lsn, std::int64_t slot);
 // Lowers the link count of the FD at `lsn`, one of whose entries is gone,
 // and frees it and its units when no link is left: 241 when units that
 // another file claims were kept.
@@ -222,9 +215,6 @@ error_code file_transfer(_pd& p, const fd_stats& fd, std::int64_t pos, u_char* b
 // position advanced past them.
 error_code file_read(_pd& p, u_char* buffer, int* size, bool line);
 
-// Clears the entry at byte `pos` of the open directory (its first byte).
-error_code clear_entry(_pd& dir, std::int64_t pos);
-
 // Frees the FD at `lsn` and its units, its last link gone (the count on
 // the disk lowered already): 241 when units another file claims were kept.
 error_code free_unlinked(_pd& dir, std::uint32_t lsn, const fd_stats& fd);
@@ -261,19 +251,6 @@ void cut_segments(const _pd& p, std::int64_t fd_lsn, fd_stats& fd, std::int64_t 
 // excepted.
 void free_segments(const _pd& p, const fd_stats& fd, std::span<u_char> bitmap);
 
-// ---- directories -----------------------------------------------------------
-
-// Whether the directory at `lsn` holds entries other than ".." and "."
-// (rbf/rmdir.cpp): the error of reading it, else 0.
-error_code dir_holds_entries(const image_ref& image, std::uint32_t lsn, bool* holds);
-
-// Scans the directory whose FD is p.pl_fd_lsn from byte `start`, entry by
-// entry, calling visit(entry, position) until it returns true.  Returns 0
-// when visit stopped the scan (*where = that entry's position), 211 at the
-// end of the directory (*where = its size), or a read error.
-template <class Visit>
-error_code dir_scan(_pd& p, std::int64_t start, Visit visit, std::int64_t* where);
-
 // Lowest clear bit from `from` up to total - 1, set on return; -1 if none.
 std::int64_t getfreebit_from(std::span<u_char> bitmap, std::int64_t from, std::int64_t total);
 
@@ -282,36 +259,5 @@ error_code image_put(_pd& p, std::int64_t off, const void* buf, std::size_t n);
 
 // Pathlist pieces between separators (empty pieces dropped).
 std::vector<std::string> split_pieces(const std::string& s, char sep);
-
-// ---- template body ---------------------------------------------------------
-
-template <class Visit>
-error_code dir_scan(_pd& p, std::int64_t start, Visit visit, std::int64_t* where) {
-    fd_stats fd;
-    if (error_code ec = fd_load(p, p.pl_fd_lsn, fd)) return ec;
-    const std::int64_t size = fd_size(fd);
-    std::array<u_char, 64 * DIRENT_SIZE> chunk;
-    std::int64_t pos = start;
-    while (pos < size) {
-        std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), size - pos);
-        std::int64_t got = 0;
-        if (error_code ec = file_transfer(p, fd, pos, chunk.data(), want, false, false, &got)) {
-            *where = pos;
-            return ec;
-        }
-        for (std::int64_t off = 0; off < got; off += DIRENT_SIZE) {
-            fd_dentry entry{};
-            std::int64_t len = std::min<std::int64_t>(DIRENT_SIZE, got - off);
-            std::copy_n(chunk.data() + off, len, reinterpret_cast<u_char*>(&entry));
-            if (visit(entry, pos + off)) {
-                *where = pos + off;
-                return E_SUCCESS;
-            }
-        }
-        pos += got;
-    }
-    *where = std::max(pos, start);
-    return E_EOF;
-}
 
 }  // namespace rbf::detail

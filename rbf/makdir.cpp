@@ -6,7 +6,7 @@
 
 #include "os9conv.h"
 #include "os9path.h"
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf {
 

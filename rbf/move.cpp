@@ -11,7 +11,7 @@
 
 #include "os9conv.h"
 #include "os9disk.h"
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf {
 
@@ -28,40 +28,10 @@ struct found_entry {
 
 // The first live entry named `name` (case ignored) of the open directory.
 error_code find_entry(_pd& dir, const std::string& name, found_entry* out) {
-    *out = found_entry{};
-    std::int64_t where = 0;
-    const error_code ec = dir_scan(dir, 0, [&](const fd_dentry& e, std::int64_t pos) {
-        if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, name)) return false;
-        out->pos = pos;
-        out->lsn = get_be24(e.lsn);
-        return true;
-    }, &where);
-    return ec == E_EOF ? E_SUCCESS : ec;
-}
-
-// Writes `n` bytes at byte `pos` of the open directory, the caller's place kept.
-error_code dir_put(_pd& dir, std::int64_t pos, const void* bytes, int n) {
-    const std::int64_t was = dir.filepos;
-    dir.filepos = pos;
-    int size = n;
-    const error_code ec = _os9_write(&dir, bytes, &size);
-    dir.filepos = was;
+    dir_lookup found;
+    const error_code ec = dir_find(dir, name, index_use::if_known, &found);
+    *out = found_entry{found.pos, found.pos >= 0 ? found.lsn : 0};
     return ec;
-}
-
-// The FD sector the ".." entry of the directory at `lsn` names (through the
-// raw path `raw`, which needs no access rights of the directory).
-error_code parent_of(_pd& raw, std::uint32_t lsn, std::uint32_t* parent) {
-    fd_stats fd;
-    if (error_code ec = fd_load(raw, lsn, fd)) return ec;
-    fd_dentry e{};
-    std::int64_t done = 0;
-    if (fd_size(fd) < DIRENT_SIZE ||
-        file_transfer(raw, fd, 0, reinterpret_cast<u_char*>(&e), DIRENT_SIZE, false, false, &done) ||
-        done != DIRENT_SIZE)
-        return E_GENERAL;
-    *parent = get_be24(e.lsn);
-    return E_SUCCESS;
 }
 
 // True when the directory at `dir` is `ancestor` or lies below it, going up
@@ -76,22 +46,9 @@ error_code lies_below(_pd& raw, std::uint32_t dir, std::uint32_t ancestor, bool*
             return E_SUCCESS;
         }
         if (dir == raw.geo.root_fd) return E_SUCCESS;
-        if (error_code ec = parent_of(raw, dir, &dir)) return ec;
+        if (error_code ec = dir_read_parent(raw, dir, &dir)) return ec;
     }
     return E_GENERAL;
-}
-
-// Points the ".." entry of the directory at `lsn` at `parent`.
-error_code set_parent(_pd& raw, std::uint32_t lsn, std::uint32_t parent) {
-    fd_stats fd;
-    if (error_code ec = fd_load(raw, lsn, fd)) return ec;
-    fd_dentry e = entry_for("..", parent);
-    std::int64_t done = 0;
-    if (fd_size(fd) < DIRENT_SIZE ||
-        file_transfer(raw, fd, 0, reinterpret_cast<u_char*>(&e), DIRENT_SIZE, true, false, &done) != E_SUCCESS ||
-        done != DIRENT_SIZE)
-        return write_error(*raw.img) == E_FULL ? E_FULL : E_GENERAL;
-    return E_SUCCESS;
 }
 
 struct move_state {
@@ -162,8 +119,7 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
     };
     if (taken.pos >= 0 && taken.lsn == old.lsn) {
         if (!same_dir || taken.pos != old.pos) return E_SUCCESS;
-        const fd_dentry e = entry_for(dst.name, old.lsn);
-        return moved(dir_put(*s.to, old.pos, e.name, NAME_FIELD));
+        return moved(dir_set_name(*s.to, old.pos, dst.name));
     }
     if (taken.pos >= 0) {
         if (!replace) return E_CEF;
@@ -181,8 +137,7 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
 
     if (taken.pos < 0 && same_dir) {
         // A new name in the same directory: the name bytes of the entry, in one write.
-        const fd_dentry e = entry_for(dst.name, old.lsn);
-        return moved(dir_put(*s.to, old.pos, e.name, NAME_FIELD));
+        return moved(dir_set_name(*s.to, old.pos, dst.name));
     }
     // While two entries may name the file, its link count says one more:
     // killed between the writes, the file has two sound names or a count
@@ -192,20 +147,18 @@ error_code _os9_move(const image_ref& image, const std::string& from, const std:
     // The new entry (or the replaced file's entry, pointed at this file, in
     // one write), then the old entry goes.
     if (taken.pos >= 0) {
-        const fd_dentry e = entry_for(dst.name, old.lsn);
-        if (error_code ec = dir_put(*s.to, taken.pos, &e, DIRENT_SIZE)) {
+        if (error_code ec = dir_put_entry(*s.to, taken.pos, dst.name, old.lsn)) {
             add_link(*s.raw, old.lsn, -1);
             return ec;
         }
-    } else if (error_code ec = add_entry(*s.to, dst.name, old.lsn)) {
+    } else if (error_code ec = dir_add(*s.to, dst.name, old.lsn)) {
         add_link(*s.raw, old.lsn, -1);
         return ec;
     }
-    const u_char free_mark = 0;
-    if (error_code ec = dir_put(*s.from, old.pos, &free_mark, 1)) return ec;
+    if (error_code ec = dir_clear(*s.from, old.pos, &src.name)) return ec;
     if (error_code ec = add_link(*s.raw, old.lsn, -1)) return ec;
     if (moving.is_dir && !same_dir) {
-        if (error_code ec = set_parent(*s.raw, old.lsn, to_dir)) return ec;
+        if (error_code ec = dir_set_parent(*s.raw, old.lsn, to_dir)) return ec;
     }
     if (error_code ec = moved(E_SUCCESS)) return ec;
     if (taken.pos >= 0) return release_fd(*s.to, taken.lsn);

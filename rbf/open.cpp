@@ -12,7 +12,7 @@
 #include "os9path.h"
 #include "rbf/claims.h"
 #include "rbf/image.h"
-#include "rbf/dir_index.h"
+#include "rbf/directory.h"
 #include "rbf/internal.h"
 #include "rbf/pathlist.h"
 
@@ -140,27 +140,12 @@ error_code walk_path(_pd& p, const std::string& in_image, int* fd_lsn) {
     int at = static_cast<int>(p.geo.root_fd);
     for (const std::string& component : split_pieces(in_image, '/')) {
         p.pl_fd_lsn = at;
-        std::int64_t where = 0;
-        std::int64_t found = 0;
         // A directory being filled, or one whose names are looked up again
-        // and again (a copy of a whole directory), has its names indexed:
-        // the scan starts at the entry (or finds nothing at once).
-        std::int64_t from = 0;
-        const dir_index* index = index_if_known(p);
-        if (!index && p.img && looked_in_before(p.img->indexes, static_cast<std::uint32_t>(at))) index = index_of(p);
-        if (index) {
-            const auto it = index->names.find(folded_name(component));
-            if (it == index->names.end()) return E_PNNF;
-            from = it->second;
-        }
-        error_code ec = dir_scan(p, from, [&](const fd_dentry& e, std::int64_t) {
-            if (e.name[0] == 0 || !NameFieldEquals(e.name, NAME_FIELD, component)) return false;
-            found = get_be24(e.lsn);
-            return true;
-        }, &where);
-        if (ec == E_EOF) return E_PNNF;
-        if (ec != E_SUCCESS) return ec;
-        at = static_cast<int>(found);
+        // and again (a copy of a whole directory), has its names indexed.
+        dir_lookup found;
+        if (error_code ec = dir_find(p, component, index_use::on_repeat, &found)) return ec;
+        if (!found.found()) return E_PNNF;
+        at = static_cast<int>(found.lsn);
     }
     *fd_lsn = at;
     return E_SUCCESS;
@@ -331,16 +316,11 @@ error_code _os9_close(os9_path_id path) {
 }
 
 error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename) {
-    std::int64_t where = 0;
-    error_code ec = dir_scan(*folder_path, 0, [&](const fd_dentry& e, std::int64_t) {
-        return NameFieldEquals(e.name, NAME_FIELD, filename);
-    }, &where);
-    if (ec == E_SUCCESS) {
-        folder_path->filepos = where + DIRENT_SIZE;
-        return E_CEF;
-    }
-    folder_path->filepos = where;
-    return ec == E_EOF ? E_SUCCESS : ec;
+    dir_lookup found;
+    const error_code ec = dir_find(*folder_path, filename, index_use::if_known, &found);
+    folder_path->filepos = found.found() ? found.pos + DIRENT_SIZE : found.end;
+    if (ec) return ec;
+    return found.found() ? E_CEF : E_SUCCESS;
 }
 
 error_code _os9_ok_filename(const std::string& filename) {

@@ -13,7 +13,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
-#include "rbf/dir_index.h"
+#include "rbf/directory.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -71,36 +71,12 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     };
 
     // The file it replaces, if any, and the first free slot: from the
-    // directory's index, else in one scan.
-    std::int64_t old_pos = -1;
-    std::uint32_t old_lsn = 0;
-    std::int64_t free_slot = -1;
-    std::int64_t where = 0;
-    error_code ec = E_SUCCESS;
-    if (const dir_index* index = index_of(*parent)) {
-        free_slot = index->free_slots.empty() ? index->size : *index->free_slots.begin();
-        if (auto it = index->names.find(folded_name(t.name)); it != index->names.end()) {
-            old_pos = it->second;
-            ec = dir_scan(*parent, old_pos, [&](const fd_dentry& e, std::int64_t) {
-                old_lsn = get_be24(e.lsn);
-                return true;
-            }, &where);
-            if (ec != E_SUCCESS) return done(ec == E_EOF ? E_GENERAL : ec);
-        }
-    } else {
-        ec = dir_scan(*parent, 0, [&](const fd_dentry& e, std::int64_t pos) {
-            if (e.name[0] == 0) {
-                if (free_slot < 0) free_slot = pos;
-                return false;
-            }
-            if (!NameFieldEquals(e.name, NAME_FIELD, t.name)) return false;
-            old_pos = pos;
-            old_lsn = get_be24(e.lsn);
-            return true;
-        }, &where);
-        if (ec != E_SUCCESS && ec != E_EOF) return done(ec);
-        if (free_slot < 0 && ec == E_EOF) free_slot = where;  // the end of the directory
-    }
+    // directory's index (built now), else in one scan.
+    dir_lookup found;
+    error_code ec = dir_find(*parent, t.name, index_use::build, &found);
+    if (ec != E_SUCCESS) return done(ec);
+    const std::int64_t old_pos = found.pos;
+    const std::uint32_t old_lsn = found.lsn;
     if (old_pos >= 0) {
         if (!options.replace) return done(E_CEF);
         os9_stat st;
@@ -162,22 +138,11 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     }
 
     if (old_pos < 0) {
-        if ((ec = add_indexed_entry(*parent, t.name, lsn, free_slot)) != E_SUCCESS) return give_back(ec);
+        if ((ec = dir_add(*parent, t.name, lsn, found.free_slot)) != E_SUCCESS) return give_back(ec);
         return done(E_SUCCESS);
     }
     // The old entry now names the new file; the old file goes after.
-    u_char field[3];
-    put_be24(field, static_cast<std::uint32_t>(lsn));
-    parent->filepos = old_pos + DIRENT_LSN;
-    int size = 3;
-    // The names stay as they are: the directory's index stays true.
-    parent->img->indexes.writing = static_cast<std::uint32_t>(parent->pl_fd_lsn);
-    ec = _os9_write(parent, field, &size);
-    parent->img->indexes.writing = 0;
-    if (ec != E_SUCCESS) {
-        index_drop(*parent);
-        return give_back(ec);
-    }
+    if ((ec = dir_set_fd(*parent, old_pos, lsn)) != E_SUCCESS) return give_back(ec);
     if (boot) {
         // Should LSN 0 not follow, the old file stays where it still names
         // it: unreachable, its units leaked, never freed under it.

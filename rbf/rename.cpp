@@ -9,7 +9,7 @@
 
 #include "os9conv.h"
 #include "os9disk.h"
-#include "rbf/internal.h"
+#include "rbf/directory.h"
 
 namespace rbf {
 
@@ -28,6 +28,7 @@ struct lookup {
     bool clash() const { return new_count > 1 || (new_count == 1 && new_first != old_pos); }
 };
 
+// One scan answers both questions (a change of letter case is no clash).
 error_code find_entries(_pd& dir, const std::string& name, const std::string& newname, lookup* found) {
     fd_stats fd;
     if (error_code ec = fd_load(dir, dir.pl_fd_lsn, fd)) return ec;
@@ -46,22 +47,6 @@ error_code find_entries(_pd& dir, const std::string& name, const std::string& ne
     return ec == E_EOF ? E_SUCCESS : ec;
 }
 
-// Writes the name field of the entry at `pos`: the name, bit 7 on its last
-// character, zeros after it up to the FD's LSN; one write, since the 29
-// bytes of an entry's name never straddle two units.
-error_code store_name(_pd& dir, std::int64_t pos, const std::string& newname) {
-    fd_stats fd;
-    if (error_code ec = fd_load(dir, dir.pl_fd_lsn, fd)) return ec;
-    u_char field[NAME_FIELD] = {};
-    std::string stored = newname;
-    StringToOS9Name(stored);
-    std::memcpy(field, stored.data(), stored.size());
-    std::int64_t done = 0;
-    const error_code ec = file_transfer(dir, fd, pos, field, NAME_FIELD, true, false, &done);
-    if (ec == E_SUCCESS && done == NAME_FIELD) return E_SUCCESS;
-    return write_error(*dir.img);
-}
-
 }  // namespace
 
 error_code _os9_rename(const image_ref& image, const std::string& in_image, const std::string& newname) {
@@ -77,7 +62,7 @@ error_code _os9_rename(const image_ref& image, const std::string& in_image, cons
     error_code ec = find_entries(*dir, t.name, newname, &found);
     if (ec == E_SUCCESS && found.old_pos < 0) ec = E_PNNF;
     if (ec == E_SUCCESS && found.clash()) ec = E_CEF;
-    if (ec == E_SUCCESS) ec = store_name(*dir, found.old_pos, newname);
+    if (ec == E_SUCCESS) ec = dir_set_name(*dir, found.old_pos, newname);
     if (ec == E_SUCCESS) ec = boot_file_moved(*dir, found.old_lsn, static_cast<std::uint32_t>(dir->pl_fd_lsn), newname);
     if (error_code closed = _os9_close(dir); !ec) ec = closed;
     return ec;
