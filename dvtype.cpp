@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
 
     os9_path_id path = nullptr;
     error_code ec = _os9_open(&path, p, MODE_READ);
-    if (ec == E_SUCCESS && path->israw && !path->isnative) {
+    if (ec == E_SUCCESS && path_is_raw(path) && !path_is_host(path)) {
         // A raw image is a byte stream, not a text file.
         _os9_close(path);
         ec = E_FNA;
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
 
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
-    const bool whole = path->isnative ? type_lines(path) : type_blocks(path);
+    const bool whole = path_is_host(path) ? type_lines(path) : type_blocks(path);
     if (!whole) {
         // The status stays 0 (what was there is printed), but the reader
         // learns that the file ends before its size says.

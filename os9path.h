@@ -95,6 +95,12 @@ error_code _os9_open_parent_directory(os9_path_id* path, const image_ref& image,
 // released all the same).
 error_code _os9_close(os9_path_id path);
 
+// What an open path is: a host file, the whole image (raw access), open
+// with write access.
+bool path_is_host(os9_path_id path);
+bool path_is_raw(os9_path_id path);
+bool path_is_writable(os9_path_id path);
+
 // 218 when the open directory holds `filename` (case ignored), 0 when not,
 // or the error of a directory read.
 error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename);

@@ -351,7 +351,7 @@ int op_utimens(const char* path, const struct timespec tv[2], fuse_file_info* fi
     // The disk keeps one date, the last modification, to the minute.
     if (tv && tv[1].tv_nsec == UTIME_OMIT) return 0;
     const std::time_t when = (!tv || tv[1].tv_nsec == UTIME_NOW) ? std::time(nullptr) : tv[1].tv_sec;
-    if (handle* h = handle_of(fi); h && h->path->writable) {
+    if (handle* h = handle_of(fi); h && path_is_writable(h->path)) {
         h->dated = true;
         fd_stats fd;
         if (error_code ec = _os9_gs_fd(h->path, SECTOR_SIZE, &fd)) return fail(ec);
