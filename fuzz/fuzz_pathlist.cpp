@@ -45,9 +45,9 @@ void check_validate(const std::string& s) {
     DV_CHECK((ec == rbf::E_BPNAM) == bad && (ec == 0 || ec == rbf::E_BPNAM), "validate_pathlist result");
     if (bad) return;
     DV_CHECK(pd.imgfile == p[0], "image piece");
-    // A colon after the image's name makes it an image path ("image:" its root).
-    const bool colon_after = s.find(':', s.find_first_not_of(':')) != std::string::npos;
-    DV_CHECK(pd.isnative == (colon_after ? 0 : 1), "host file flag");
+    // A second piece makes it an image path; nothing after the colon is the
+    // host file itself for the path calls.
+    DV_CHECK(pd.isnative == (p.size() > 1 ? 0 : 1), "host file flag");
     DV_CHECK(pd.pathlist == (p.size() > 1 ? p[1] : std::string()), "in-image piece");
 }
 
