@@ -43,16 +43,16 @@ error_code native_write(os9_path_id path, const void* buffer, int* size) {
     return E_SUCCESS;
 }
 
-// The lowest run of `want` free clusters above the system area, as a bit
-// number; -1 when there is none.
-std::int64_t free_run(os9_path_id path, std::int64_t want) {
+// The lowest of the longest runs of free clusters above the system area,
+// at most `most` long (so the lowest run of `most` when there is one):
+// *length its clusters; -1 when no cluster is free.  Clusters holding
+// LSN 0 or the bitmap never count as free, whatever a damaged bitmap says.
+std::int64_t longest_free_run(os9_path_id path, std::int64_t most, std::int64_t* length) {
     std::span<u_char> bitmap = alloc_bitmap(*path);
     const std::int64_t limit = alloc_limit(*path);
-    // Clusters holding LSN 0 or the bitmap never count as free, whatever a
-    // damaged bitmap says.
-    std::int64_t count = 0;
+    std::int64_t best = -1, best_len = 0, count = 0;
     bool seen_clear = false;
-    for (std::int64_t k = search_start(*path); k < limit;) {
+    for (std::int64_t k = search_start(*path); k < limit && best_len < most;) {
         if (count == 0 && (k & 7) == 0 && k + 8 <= limit && bitmap[k >> 3] == 0xFF) {
             k += 8;
             continue;
@@ -62,34 +62,22 @@ std::int64_t free_run(os9_path_id path, std::int64_t want) {
         } else {
             if (!seen_clear) note_first_clear(*path, k);
             seen_clear = true;
-            if (++count == want) return k - want + 1;
-        }
-        ++k;
-    }
-    return -1;
-}
-
-// The lowest of the longest runs of free clusters, at most `most` long:
-// *length its clusters; -1 when no cluster is free.
-std::int64_t longest_free_run(os9_path_id path, std::int64_t most, std::int64_t* length) {
-    std::span<u_char> bitmap = alloc_bitmap(*path);
-    const std::int64_t limit = alloc_limit(*path);
-    std::int64_t best = -1, best_len = 0, count = 0;
-    for (std::int64_t k = search_start(*path); k < limit && best_len < most;) {
-        if (count == 0 && (k & 7) == 0 && k + 8 <= limit && bitmap[k >> 3] == 0xFF) {
-            k += 8;
-            continue;
-        }
-        if (bitmap[k >> 3] & (0x80 >> (k & 7))) {
-            count = 0;
-        } else if (++count > best_len) {
-            best_len = count;
-            best = k - count + 1;
+            if (++count > best_len) {
+                best_len = count;
+                best = k - count + 1;
+            }
         }
         ++k;
     }
     *length = std::min(best_len, most);
     return best;
+}
+
+// The lowest run of `want` free clusters, as a bit number; -1 when there is none.
+std::int64_t free_run(os9_path_id path, std::int64_t want) {
+    std::int64_t length = 0;
+    const std::int64_t bit = longest_free_run(path, want, &length);
+    return length == want ? bit : -1;
 }
 
 // A new segment: pd_sas sectors rounded up to whole clusters (one cluster
