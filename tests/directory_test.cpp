@@ -15,29 +15,6 @@
 using dvtest::bytes;
 using dvtest::MemImage;
 
-namespace {
-
-rbf::error_code create(const MemImage& m, const std::string& name) {
-    rbf::os9_path_id p = nullptr;
-    rbf::error_code ec = rbf::_os9_create(&p, m.image(), name, 2, 0x1B);
-    if (ec == 0) ec = rbf::_os9_close(p);
-    return ec;
-}
-
-rbf::error_code put(const MemImage& m, const std::string& name, const std::string& text) {
-    rbf::put_options options;
-    options.replace = true;
-    std::size_t at = 0;
-    return rbf::_os9_put_file(m.image(), name, options, [&](u_char* buf, std::size_t size, std::size_t* got) {
-        *got = std::min(size, text.size() - at);
-        std::copy_n(text.data() + at, *got, buf);
-        at += *got;
-        return rbf::E_SUCCESS;
-    });
-}
-
-}  // namespace
-
 // A directory being filled keeps its index; entries the module writes for
 // a move or a replace are learnt, so creates after them see every name.
 TEST(Directory, IndexFollowsMovesAndReplaces) {
@@ -45,7 +22,7 @@ TEST(Directory, IndexFollowsMovesAndReplaces) {
     b.add_dir(b.root(), "D");
     b.add_file(b.root(), "OUT", std::string("out"));
     MemImage m(b.image());
-    for (int i = 0; i < 30; ++i) ASSERT_EQ(create(m, "D/N" + std::to_string(10 + i)), 0);
+    for (int i = 0; i < 30; ++i) ASSERT_EQ(dvtest::create_file(m.image(), "D/N" + std::to_string(10 + i)), 0);
     const struct {
         const char* what;
         std::function<rbf::error_code()> change;
@@ -55,13 +32,13 @@ TEST(Directory, IndexFollowsMovesAndReplaces) {
         {"moved out", [&] { return rbf::_os9_move(m.image(), "D/N15", "N15", false); }, {{"N15", 0}, {"n15", rbf::E_CEF}}},
         {"moved within", [&] { return rbf::_os9_move(m.image(), "D/N16", "D/Z16", false); },
          {{"N16", 0}, {"z16", rbf::E_CEF}}},
-        {"replaced", [&] { return put(m, "D/N20", "new"); }, {{"n20", rbf::E_CEF}, {"N41", 0}}},
+        {"replaced", [&] { return dvtest::put_bytes(m.image(), "D/N20", bytes{'n', 'e', 'w'}, true); }, {{"n20", rbf::E_CEF}, {"N41", 0}}},
         {"deleted", [&] { return rbf::_os9_delete(m.image(), "D/N21"); }, {{"N21", 0}, {"N21", rbf::E_CEF}}},
     };
     for (const auto& step : steps) {
         ASSERT_EQ(step.change(), 0) << step.what;
         for (const auto& [name, want] : step.creates)
-            EXPECT_EQ(create(m, std::string("D/") + name), want) << step.what << ": " << name;
+            EXPECT_EQ(dvtest::create_file(m.image(), std::string("D/") + name), want) << step.what << ": " << name;
     }
     const auto tree = dvtest::list_tree(m.get());
     EXPECT_EQ(std::string(tree.at("D/M1").data.begin(), tree.at("D/M1").data.end()), "out");

@@ -18,13 +18,6 @@ using dvtest::MemImage;
 
 namespace {
 
-rbf::error_code create(const MemImage& m, const std::string& name) {
-    rbf::os9_path_id p = nullptr;
-    rbf::error_code ec = rbf::_os9_create(&p, m.image(), name, 2, 0x1B);
-    if (ec == 0) ec = rbf::_os9_close(p);
-    return ec;
-}
-
 // Byte position of the entry `name` in directory D, -1 when it is missing.
 std::int64_t entry_pos(const MemImage& m, const std::string& name) {
     rbf::os9_path_id d = nullptr;
@@ -52,7 +45,7 @@ TEST(DirectoryIndex, CreatesSeeEveryChangeToTheDirectory) {
     dvtest::ImageBuilder b;
     b.add_dir(b.root(), "D");
     MemImage m(b.image());
-    for (int i = 0; i < 40; ++i) ASSERT_EQ(create(m, "D/N" + std::to_string(10 + i)), 0);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(dvtest::create_file(m.image(), "D/N" + std::to_string(10 + i)), 0);
     // An entry cleared behind the library's back, through the raw image.
     auto clear_raw = [&](const std::string& name) {
         const std::int64_t pos = entry_pos(m, name);
@@ -92,7 +85,7 @@ TEST(DirectoryIndex, CreatesSeeEveryChangeToTheDirectory) {
     for (const auto& step : steps) {
         for (int i = 0; i < 3; ++i) look("N11");
         step.change();
-        for (const auto& [name, want] : step.creates) EXPECT_EQ(create(m, std::string("D/") + name), want) << name;
+        for (const auto& [name, want] : step.creates) EXPECT_EQ(dvtest::create_file(m.image(), std::string("D/") + name), want) << name;
         for (const auto& [name, want] : step.lookups) EXPECT_EQ(look(name), want) << name;
     }
     // The slot freed was taken again.
@@ -106,13 +99,13 @@ TEST(DirectoryIndex, CreatesSeeEveryChangeToTheDirectory) {
 TEST(Allocation, UnitsFreedLowOnTheDiskAreTakenFirst) {
     dvtest::ImageBuilder b;
     MemImage m(b.image());
-    for (const char* name : {"A", "B", "C", "E"}) ASSERT_EQ(create(m, name), 0);
+    for (const char* name : {"A", "B", "C", "E"}) ASSERT_EQ(dvtest::create_file(m.image(), name), 0);
     const std::uint32_t a = fd_of(m, "A");
     const std::uint32_t c = fd_of(m, "C");
     ASSERT_EQ(rbf::_os9_delete(m.image(), "A"), 0);
     ASSERT_EQ(rbf::_os9_delete(m.image(), "C"), 0);
-    ASSERT_EQ(create(m, "X"), 0);
-    ASSERT_EQ(create(m, "Y"), 0);
+    ASSERT_EQ(dvtest::create_file(m.image(), "X"), 0);
+    ASSERT_EQ(dvtest::create_file(m.image(), "Y"), 0);
     EXPECT_EQ(fd_of(m, "X"), a);
     EXPECT_EQ(fd_of(m, "Y"), c);
     EXPECT_EQ(dvtest::check_tree(m.get()), std::vector<std::string>{});

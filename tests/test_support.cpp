@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +19,25 @@ namespace dvtest {
 MemImage::MemImage(const bytes& img) : image_(rbf::image_in_memory(img)) {}
 
 bytes MemImage::get() const { return rbf::image_contents(*image_); }
+
+rbf::error_code create_file(const rbf::image_ref& image, const std::string& in_image) {
+    rbf::os9_path_id p = nullptr;
+    rbf::error_code ec = rbf::_os9_create(&p, image, in_image, 2, 0x1B);
+    if (ec == 0) ec = rbf::_os9_close(p);
+    return ec;
+}
+
+rbf::error_code put_bytes(const rbf::image_ref& image, const std::string& in_image, const bytes& data, bool replace) {
+    rbf::put_options options;
+    options.replace = replace;
+    std::size_t at = 0;
+    return rbf::_os9_put_file(image, in_image, options, [&](unsigned char* buf, std::size_t size, std::size_t* got) {
+        *got = std::min(size, data.size() - at);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), *got, buf);
+        at += *got;
+        return rbf::E_SUCCESS;
+    });
+}
 
 Access Access::host_file(const std::string& file) {
     Access a;

@@ -63,6 +63,12 @@ private:
     rbf::image_ref image_;
 };
 
+// Makes the empty file `in_image` (attributes ----r-wr) and closes it.
+rbf::error_code create_file(const rbf::image_ref& image, const std::string& in_image);
+// Writes the file `in_image` whole from `data` through _os9_put_file.
+rbf::error_code put_bytes(const rbf::image_ref& image, const std::string& in_image, const bytes& data,
+                          bool replace = false);
+
 // An open path that is closed at the end of the scope unless closed before.
 struct Path {
     rbf::os9_path_id p = nullptr;
