@@ -54,12 +54,14 @@ struct Guard {
     Geometry g;
     explicit Guard(const bytes& img) : original(img), g(img) {}
 
-    // LSN 0, and the bitmap sectors' bytes past dd_map, are never written;
-    // nothing lands past the end of the disk.
+    // LSN 0 is written only for the boot pointer (dd_bt, dd_bsz: bytes
+    // 21-25), which follows the boot file; the bitmap sectors' bytes past
+    // dd_map are never written; nothing lands past the end of the disk.
     void check(const bytes& now, const char* flow) const {
         std::size_t keep = std::min<std::size_t>(original.size(), 256);
-        DV_CHECK(now.size() >= keep && std::equal(original.begin(), original.begin() + static_cast<long>(keep), now.begin()),
-                 std::string(flow) + " changed LSN 0");
+        bool same = now.size() >= keep;
+        for (std::size_t i = 0; same && i < keep; ++i) same = (i >= 21 && i < 26) || now[i] == original[i];
+        DV_CHECK(same, std::string(flow) + " changed LSN 0 beyond the boot pointer");
         for (std::int64_t off = 256 + g.map; off < g.sys_end && off < static_cast<std::int64_t>(original.size()); ++off)
             DV_CHECK(now[static_cast<std::size_t>(off)] == original[static_cast<std::size_t>(off)],
                      std::string(flow) + " wrote into the bitmap sectors past dd_map");
