@@ -24,7 +24,7 @@ const char* const helpMessage[] = {
 
 // The attribute words are operands, -pw and the like included.
 const dv::Program program{
-    .name = "dvattr", .help = helpMessage, .help_without_operands = true, .dash_operands = true};
+    .name = "dvattr", .help = helpMessage, .dash_operands = true};
 
 struct word {
     const char* name;
@@ -93,7 +93,6 @@ int main(int argc, char** argv) {
     u_char att = 0;
     if ((ec = attributes(operand, set, clear, change, &att)) != E_SUCCESS) {
         dv::report_failure("dvattr", ec, verb, operand);
-        dv::explain_busy("dvattr", ec);
         return ec;
     }
     std::printf("%s\n", dv::attribute_letters(att).c_str());

@@ -25,7 +25,7 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('r'), dv::flag('n'), dv::flag('v')};
-const dv::Program program{.name = "dvcheck", .help = helpMessage, .options = options, .help_without_operands = true};
+const dv::Program program{.name = "dvcheck", .help = helpMessage, .options = options, .usage_status = 16};
 
 constexpr int CLEAN = 0;
 constexpr int REPAIRED = 1;
@@ -48,14 +48,13 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
     error_code bad = image_of(operand, &name);
     if (error_code ec = bad ? bad : image_open(name, repair, &image)) {
         dv::report_failure("dvcheck", ec, "checking", operand);
-        dv::explain_busy("dvcheck", ec);
         return UNCHECKED;
     }
     check_options o;
     o.repair = repair;
     if (verbose)
         o.visit = [&](const std::string& place, std::uint32_t lsn, bool dir) {
-            std::printf("%s:%s (FD %u)%s\n", name.c_str(), place.c_str(), lsn, dir ? " directory" : "");
+            std::printf("%s:%s (FD %u)%s\n", dv::shown(name).c_str(), dv::shown(place).c_str(), lsn, dir ? " directory" : "");
         };
     check_result r;
     if (error_code ec = _os9_check(image, o, &r)) {
@@ -72,7 +71,7 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
     if (verbose && !r.boot_file.empty()) std::printf("%s: boot file: %s\n", name.c_str(), r.boot_file.c_str());
     int left = 0;
     for (const check_problem& p : r.problems) {
-        std::printf("%s:%s (LSN %u): %s%s\n", name.c_str(), p.place.c_str(), p.lsn, p.text.c_str(),
+        std::printf("%s:%s (LSN %u): %s%s\n", dv::shown(name).c_str(), dv::shown(p.place).c_str(), p.lsn, p.text.c_str(),
                     p.repaired ? " [repaired]" : "");
         if (!p.repaired) ++left;
     }

@@ -29,7 +29,7 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('t'), dv::flag('r'), dv::flag('o')};
-const dv::Program program{.name = "dvcopy", .help = helpMessage, .options = options, .help_without_operands = true};
+const dv::Program program{.name = "dvcopy", .help = helpMessage, .options = options, .min_operands = 2};
 
 struct settings {
     bool text = false;
@@ -80,8 +80,8 @@ struct tree_copy {
     std::set<where> entered;
     std::set<where> made;
 
-    void failed(error_code ec, const std::string& shown) {
-        dv::report_failure("dvcopy", ec, "copying", shown);
+    void failed(error_code ec, const std::string& shown, const std::string& destination = {}) {
+        dv::report_failure("dvcopy", ec, "copying", shown, destination);
         if (!first_failure) first_failure = ec;
     }
 
@@ -108,7 +108,7 @@ struct tree_copy {
         if (!f.exists) return failed(E_PNNF, from.shown);
         if (error_code ec = dv::fits_trailing_slash(from, f)) return failed(ec, from.shown);
         if (!f.dir) {
-            if (error_code ec = copy_file(from, f, to, s)) failed(ec, from.shown);
+            if (error_code ec = copy_file(from, f, to, s)) failed(ec, from.shown, to.shown);
             return;
         }
         if (!s.recursive) {
@@ -147,7 +147,6 @@ int main(int argc, char** argv) {
         if (o.letter == 'r') s.recursive = true;
         if (o.letter == 'o') s.replace = true;
     }
-    if (line.operands.size() < 2) return dv::report_failure("dvcopy", E_ILLARG, "copying", line.operands[0]);
 
     // The destination's image is opened first, for writing: a source in the
     // same image joins it.
@@ -156,7 +155,6 @@ int main(int argc, char** argv) {
     const std::string to_operand = line.operands.back();
     if (error_code ec = dv::endpoint_of(images, to_operand, true, &to)) {
         dv::report_failure("dvcopy", ec, "copying to", to_operand);
-        dv::explain_busy("dvcopy", ec);
         return ec;
     }
     facts to_facts;
@@ -173,7 +171,6 @@ int main(int argc, char** argv) {
         place from;
         if (error_code ec = dv::endpoint_of(images, line.operands[k], false, &from)) {
             copier.failed(ec, line.operands[k]);
-            dv::explain_busy("dvcopy", ec);
             continue;
         }
         // Into a directory each source keeps its name; a disk's root pours

@@ -20,7 +20,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvdel", .help = helpMessage, .help_without_operands = true};
+const dv::Program program{.name = "dvdel", .help = helpMessage};
 
 // Deletes one operand; 0 or the error number.  `held` keeps the images of
 // the operands before, so one naming the same image goes on with what the
@@ -72,7 +72,6 @@ int main(int argc, char** argv) {
         const error_code ec = delete_operand(operand, held, &directory);
         if (ec == E_SUCCESS) continue;
         dv::report_failure("dvdel", ec, "deleting", operand);
-        dv::explain_busy("dvdel", ec);
         if (directory) std::fprintf(stderr, "dvdel: '%s' is a directory: dvprune deletes directory trees\n", operand);
         if (!status) status = ec;
     }

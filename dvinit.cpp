@@ -5,14 +5,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "misc/errors.h"
 #include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -59,6 +64,28 @@ std::uint16_t fresh_disk_id() {
     return id ? id : 1;
 }
 
+// Why the host would not let `vdisk`'s file be opened or made, in the
+// host's words: "" when it can be.  Asked after the fact, without making
+// the file.
+std::string host_reason(const char* vdisk) {
+    pathlist pl;
+    if (parse_pathlist(vdisk, &pl) != E_SUCCESS) return {};
+    const std::string& file = pl.image;
+    struct stat st {};
+    if (stat(file.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+        int fd = open(file.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return std::strerror(errno);
+        close(fd);
+        return {};
+    }
+    if (errno != ENOENT) return std::strerror(errno);
+    const std::string::size_type slash = file.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    if (access(parent.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+    return {};
+}
+
 // `diskId` 0: a fresh one for this disk.
 int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, int clusterSize, int sides,
               int sectorSize, const char* diskName, int sectorAllocationSize, std::uint16_t diskId) {
@@ -94,7 +121,12 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
     if (ec != E_SUCCESS && ec != E_BUSY) ec = _os9_create(&path, vdisk, MODE_WRITE, 3);
     if (ec != E_SUCCESS) {
         std::fprintf(stderr, "%s: cannot open virtual disk\n", argv[0]);
-        dv::explain_busy(argv[0], ec);
+        if (ec == E_BUSY)
+            dv::explain_busy(argv[0], ec);
+        else if (std::string why = host_reason(vdisk); !why.empty())
+            std::fprintf(stderr, "%s: '%s': %s\n", argv[0], dv::shown(vdisk).c_str(), why.c_str());
+        else
+            std::fprintf(stderr, "%s: '%s': error %d (%s)\n", argv[0], dv::shown(vdisk).c_str(), ec, dv::error_meaning(ec));
         return ec;
     }
     ec = _os9_format(path, params);

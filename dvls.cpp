@@ -29,7 +29,7 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('a'), dv::flag('e'), dv::flag('r'), dv::flag('j')};
-const dv::Program program{.name = "dvls", .help = helpMessage, .options = options, .help_without_operands = true};
+const dv::Program program{.name = "dvls", .help = helpMessage, .options = options};
 
 struct settings {
     bool all = false;
@@ -110,7 +110,7 @@ void print_rows(const std::vector<row>& rows, const settings& how, const std::st
     }
     if (!how.extended) {
         for (const row& r : rows) {
-            std::fputs(r.path.c_str(), stdout);
+            std::fputs(dv::shown(r.path).c_str(), stdout);
             std::fputs(r.damaged ? "  [damaged]\n" : "\n", stdout);
         }
         return;
@@ -134,7 +134,7 @@ void print_rows(const std::vector<row>& rows, const settings& how, const std::st
                           static_cast<int>(size_w), r.st.size, static_cast<int>(lsn_w), r.fd_lsn);
         }
         std::fputs(buf, stdout);
-        std::fputs(r.path.c_str(), stdout);
+        std::fputs(dv::shown(r.path).c_str(), stdout);
         std::fputs(r.damaged ? "  [damaged]\n" : "\n", stdout);
     }
 }
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
     const bool headings = line.operands.size() > 1 && !how.json;
     int status = 0;
     for (std::size_t i = 0; i < line.operands.size(); ++i) {
-        if (headings) std::printf("%s%s:\n", i ? "\n" : "", line.operands[i]);
+        if (headings) std::printf("%s%s:\n", i ? "\n" : "", dv::shown(line.operands[i]).c_str());
         std::fflush(stdout);
         int ec = list_operand(line.operands[i], how);
         std::fflush(stdout);

@@ -30,7 +30,7 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('r'), dv::flag('f'), dv::text('o')};
-const dv::Program program{.name = "dvmount", .help = helpMessage, .options = options, .help_without_operands = true};
+const dv::Program program{.name = "dvmount", .help = helpMessage, .options = options, .min_operands = 2};
 
 // "-o" and its options as one argument, as the option table reads it.
 std::vector<std::string> joined_arguments(int argc, char** argv) {
@@ -64,10 +64,8 @@ int main(int argc, char** argv) {
     for (std::string& a : args) arg_ptrs.push_back(a.data());
     dv::CommandLine line = dv::parse(program, static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
     if (line.exit) return *line.exit;
-    if (line.operands.size() != 2) {
-        show_help(helpMessage);
-        return 1;
-    }
+    if (line.operands.size() > 2)
+        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     bool read_only = false, foreground = false;
     std::vector<std::string> fuse_options;
     for (const dv::Given& g : line.options) {
@@ -95,7 +93,6 @@ int main(int argc, char** argv) {
     if (ec == E_SUCCESS) ec = image_geometry(*state.image, &geo);
     if (ec != E_SUCCESS) {
         dv::report_failure("dvmount", ec, "mounting", image_name);
-        dv::explain_busy("dvmount", ec);
         return ec;
     }
     state.read_only = read_only;

@@ -17,7 +17,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvnewdir", .help = helpMessage, .help_without_operands = true};
+const dv::Program program{.name = "dvnewdir", .help = helpMessage};
 
 // Makes one directory; the image stays held in `held` for the next operand,
 // so one naming the same image goes on with what the library knows of it.
@@ -43,8 +43,7 @@ int main(int argc, char** argv) {
     for (const char* p : line.operands) {
         error_code ec = do_makdir(p, held);
         if (ec != E_SUCCESS) {
-            dv::report_number(argv[0], ec, "creating", p);
-            dv::explain_busy(argv[0], ec);
+            dv::report_failure(argv[0], ec, "creating", p);
             return ec;
         }
     }

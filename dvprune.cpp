@@ -29,7 +29,7 @@ const char* const helpMessage[] = {
 };
 
 const dv::Option options[] = {dv::flag('q')};
-const dv::Program program{.name = "dvprune", .help = helpMessage, .options = options, .help_without_operands = true};
+const dv::Program program{.name = "dvprune", .help = helpMessage, .options = options};
 
 const char list_command[] = "dvls -e ";
 
@@ -71,7 +71,7 @@ char read_answer() {
 
 prune_answer ask(const std::string& path) {
     for (;;) {
-        std::printf("\nDeleting directory: %s\n", path.c_str());
+        std::printf("\nDeleting directory: %s\n", dv::shown(path).c_str());
         std::printf("List directory, delete directory, or quit? (l/d/q) ");
         std::fflush(stdout);
         char answer = read_answer();
@@ -107,7 +107,7 @@ error_code do_deldir(char** argv, const std::string& operand, int interaction, i
     if (!interaction) options.ask = ask;
     // Every entry that stays is told, each on a line of its own.
     options.report = [&](const std::string& pathlist, error_code ec) {
-        dv::report_number(argv0, ec, "deleting", pathlist);
+        dv::report_failure(argv0, ec, "deleting", pathlist);
     };
     // "image:" is the root, "DIR/" the directory DIR; a file so named is none.
     const std::string in_image = pl.host || pl.raw ? pl.in_image : pl.path();
@@ -131,8 +131,7 @@ int main(int argc, char** argv) {
     for (const char* operand : line.operands) {
         int r = do_deldir(argv, operand, interaction, held);
         if (r != E_SUCCESS) {
-            dv::report_number(argv[0], r, "deleting", operand);
-            dv::explain_busy(argv[0], r);
+            dv::report_failure(argv[0], r, "deleting", operand);
             return r;
         }
     }

@@ -18,7 +18,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvrename", .help = helpMessage, .help_without_operands = true};
+const dv::Program program{.name = "dvrename", .help = helpMessage, .min_operands = 2};
 
 error_code rename_operand(const std::string& operand, const std::string& newname) {
     dv::image_table images;
@@ -40,13 +40,10 @@ error_code rename_operand(const std::string& operand, const std::string& newname
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() != 2) {
-        show_help(helpMessage);
-        return 1;
-    }
+    if (line.operands.size() > 2)
+        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     const error_code ec = rename_operand(line.operands[0], line.operands[1]);
     if (ec == E_SUCCESS) return 0;
     dv::report_failure("dvrename", ec, "renaming", line.operands[0]);
-    dv::explain_busy("dvrename", ec);
     return ec;
 }

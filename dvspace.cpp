@@ -32,8 +32,7 @@ int do_free(char** argv, const char* p) {
     os9_path_id path = nullptr;
     error_code ec = os9pathlist.size() >= PATHLIST_BUFFER ? E_BPNAM : _os9_open(&path, os9pathlist, MODE_READ);
     if (ec != E_SUCCESS) {
-        dv::report_number(argv[0], ec, "opening", os9pathlist);
-        dv::explain_busy(argv[0], ec);
+        dv::report_failure(argv[0], ec, "opening", p);
         std::exit(ec);
     }
 
@@ -44,7 +43,7 @@ int do_free(char** argv, const char* p) {
     os9_usage usage;
     ec = _os9_usage(path, &usage);
     if (ec != E_SUCCESS) {
-        dv::report_number(argv[0], ec, "opening", os9pathlist);
+        dv::report_failure(argv[0], ec, "opening", p);
         std::exit(ec);
     }
     // The bitmap counts clusters; the report counts sectors of 256 bytes.

@@ -21,7 +21,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvtype", .help = helpMessage, .help_without_operands = true};
+const dv::Program program{.name = "dvtype", .help = helpMessage};
 
 // A line is read as a record of at most this many bytes, up to and
 // including its carriage return; a longer line is several records.
@@ -117,13 +117,8 @@ bool type_blocks(os9_path_id path) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    dv::CommandLine line = dv::parse(program, argc, argv);
-    if (line.exit) return *line.exit;
-    const char* p = line.operands.front();
-
+// Prints one operand; 0, or the error of opening it.
+int type_operand(const char* argv0, const char* p) {
     os9_path_id path = nullptr;
     error_code ec = _os9_open(&path, p, MODE_READ);
     if (ec == E_SUCCESS && path_is_raw(path) && !path_is_host(path)) {
@@ -132,21 +127,34 @@ int main(int argc, char** argv) {
         ec = E_FNA;
     }
     if (ec != E_SUCCESS) {
-        dv::report_on_output(ec, "opening", p);
-        dv::explain_busy(argv[0], ec);
+        // Standard output holds only the file's text: a redirected copy
+        // never gets the failure line inside it.
+        std::fflush(stdout);
+        dv::report_failure(argv0, ec, "opening", p);
         return ec;
     }
-
-    static char out_buffer[1 << 16];
-    std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     const bool whole = path_is_host(path) ? type_lines(path) : type_blocks(path);
     if (!whole) {
         // The status stays 0 (what was there is printed), but the reader
         // learns that the file ends before its size says.
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: '%s' is cut short: it ends before its size says\n", argv[0], p);
+        std::fprintf(stderr, "%s: '%s' is cut short: it ends before its size says\n", argv0, p);
     }
     _os9_close(path);
-    std::fflush(stdout);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    dv::CommandLine line = dv::parse(program, argc, argv);
+    if (line.exit) return *line.exit;
+    static char out_buffer[1 << 16];
+    std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+    // Every operand in turn, as cat does; the status is the first failure's.
+    int status = 0;
+    for (const char* p : line.operands)
+        if (int ec = type_operand(argv[0], p); ec && !status) status = ec;
+    std::fflush(stdout);
+    return status;
 }

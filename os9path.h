@@ -70,10 +70,18 @@ using os9_path_id = _pd*;
 
 // ---- open and close ------------------------------------------------------
 
+// A program's word to its user while an image in use by another program is
+// waited for (up to DV_LOCK_TIMEOUT seconds): called once, after a second,
+// with the image's host name.  None by default: the library never prints.
+using wait_notice = void (*)(const std::string& image);
+void set_wait_notice(wait_notice notice);
+
 // Opens `pathlist` with access `mode` (0x01 read, 0x02 write, 0x80 directory).
-// Returns 0 and an open path in *path, or 1 (no memory, LSN 0 short), 249
-// (LSN 0 does not describe an RBF disk), 214 (access check failed), 215 (bad pathlist),
-// 216 (image or component missing) or an error of reading a directory; on
+// Returns 0 and an open path in *path, or 1 (no memory), 249 (LSN 0 short
+// or not describing an RBF disk), 214 (access check failed, or an image
+// that cannot be had with that access: no permission, a read-only file
+// system), 192 (the image is a host directory), 215 (bad pathlist), 216
+// (image or component missing) or an error of reading a directory; on
 // failure *path holds no open path.
 error_code _os9_open(os9_path_id* path, const std::string& pathlist, int mode);
 

@@ -4,9 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "misc/errors.h"
 #include "os9conv.h"
 #include "os9disk.h"
+#include "os9path.h"
+#include "rbf/pathlist.h"
 
 #ifndef DV_VERSION
 #error "DV_VERSION comes from the build (the project version)"
@@ -47,6 +51,13 @@ std::optional<unsigned long> number_of(const Option& o, const char* s) {
     return digits(s, 10, o.min, o.max);
 }
 
+// The program's name for the notice of a wait, as it was called.
+const char* waiting_program = "dv";
+
+void tell_wait(const std::string& image) {
+    std::fprintf(stderr, "%s: waiting for %s: in use by another program\n", waiting_program, image.c_str());
+}
+
 bool help_or_version(const char* arg) {
     for (const char* word : {"--help", "--version", "-h", "-?"})
         if (std::strcmp(arg, word) == 0) return true;
@@ -64,8 +75,7 @@ void read_options(const Program& program, char** argv, const char* arg, CommandL
         }
         const Option* o = find(program, letter);
         if (!o) {
-            std::fprintf(stderr, "%s: unknown option '%c'\n", argv[0], letter);
-            line.exit = 0;
+            line.exit = usage_error(program, argv[0], std::string("unknown option '") + letter + "'");
             return;
         }
         if (o->value == Value::none) {
@@ -96,25 +106,49 @@ CommandLine parse(const Program& program, int argc, char** argv) {
     // A write past a file-size limit fails with an error the program
     // reports, instead of ending it half way through.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A wait for a busy image is not a silent pause.
+    waiting_program = argc > 0 ? argv[0] : program.name;
+    rbf::set_wait_notice(tell_wait);
     CommandLine line;
+    if (argc < 2) {
+        rbf::show_help(program.help);
+        line.exit = 0;
+        return line;
+    }
+    bool options_over = false;
     for (int i = 1; i < argc && !line.exit; ++i) {
         const char* arg = argv[i];
-        if (arg[0] != '-' || (program.dash_operands && !help_or_version(arg)))
+        if (options_over || arg[0] != '-' || (program.dash_operands && !help_or_version(arg)))
             line.operands.push_back(arg);
-        else if (std::strcmp(arg, "--version") == 0) {
+        else if (std::strcmp(arg, "--") == 0)
+            options_over = true;
+        else if (arg[1] == '\0') {
+            if (program.dash_operand) line.operands.push_back(arg);
+        } else if (std::strcmp(arg, "--version") == 0) {
             std::printf("%s (dv) %s\n", program.name, DV_VERSION);
             line.exit = 0;
         } else if (std::strcmp(arg, "--help") == 0) {
             rbf::show_help(program.help);
             line.exit = 0;
-        } else
+        } else if (arg[1] == '-')
+            line.exit = usage_error(program, argv[0], std::string("unknown option '") + arg + "'");
+        else
             read_options(program, argv, arg, line);
     }
-    if (!line.exit && (argc < 2 || (program.help_without_operands && line.operands.empty()))) {
-        rbf::show_help(program.help);
-        line.exit = 0;
-    }
+    if (!line.exit && line.operands.size() < program.min_operands)
+        line.exit = usage_error(program, argv[0], "missing operand");
     return line;
+}
+
+int usage_error(const Program& program, const char* argv0, std::string_view what) {
+    std::string s(argv0);
+    s += ": ";
+    s += what;
+    s += "\nTry '";
+    s += argv0;
+    s += " --help'.\n";
+    std::fputs(s.c_str(), stderr);
+    return program.usage_status;
 }
 
 std::string failure_line(std::string_view program, int error, std::string_view verb, std::string_view operand) {
@@ -122,26 +156,45 @@ std::string failure_line(std::string_view program, int error, std::string_view v
     s += ": error " + std::to_string(error) + " (" + error_meaning(error) + ") ";
     s += verb;
     s += " '";
-    s += operand;
+    s += shown(operand);
     s += "'\n";
     return s;
 }
 
+namespace {
+
+// Why an image named by `operand` refuses to be written, in words: "" when
+// its host file can be written, as far as the host tells.
+std::string read_only_reason(std::string_view operand) {
+    rbf::pathlist pl;
+    if (rbf::parse_pathlist(std::string(operand), &pl) != rbf::E_SUCCESS || pl.host || pl.image.empty()) return {};
+    if (access(pl.image.c_str(), F_OK) != 0 || access(pl.image.c_str(), W_OK) == 0) return {};
+    return errno == EROFS ? "is on a read-only file system" : "is read-only";
+}
+
+}  // namespace
+
 int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand) {
-    std::fputs(failure_line(program, error, verb, operand).c_str(), stderr);
-    return error;
+    return report_failure(program, error, verb, operand, {});
 }
 
-int report_number(std::string_view program, int error, std::string_view verb, std::string_view operand) {
-    std::string s(program);
-    s += ": error " + std::to_string(error) + " " + std::string(verb) + " '" + std::string(operand) + "'\n";
+int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand,
+                   std::string_view destination) {
+    std::string s = failure_line(program, error, verb, operand);
+    if (!destination.empty()) {
+        s.pop_back();
+        s += " to '" + shown(destination) + "'\n";
+    }
+    // The number alone does not say why an image cannot be written.
+    if (error == rbf::E_FNA)
+        for (std::string_view named : {operand, destination})
+            if (std::string why = read_only_reason(named); !why.empty()) {
+                rbf::pathlist pl;
+                rbf::parse_pathlist(std::string(named), &pl);
+                s += std::string(program) + ": '" + shown(pl.image) + "' " + why + "\n";
+                break;
+            }
     std::fputs(s.c_str(), stderr);
-    return error;
-}
-
-int report_on_output(int error, std::string_view verb, std::string_view operand) {
-    std::string s = "Error " + std::to_string(error) + " " + std::string(verb) + " " + std::string(operand) + "\n";
-    std::fputs(s.c_str(), stdout);
     return error;
 }
 
@@ -167,6 +220,23 @@ void tell_boot_lost(std::string_view program, std::string_view image_name, bool 
     line += how;
     line += "\n";
     std::fputs(line.c_str(), stderr);
+}
+
+std::string shown(std::string_view text) {
+    std::string s;
+    s.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F) {
+            s += ch;
+            continue;
+        }
+        s += '\\';
+        s += static_cast<char>('0' + (c >> 6));
+        s += static_cast<char>('0' + ((c >> 3) & 7));
+        s += static_cast<char>('0' + (c & 7));
+    }
+    return s;
 }
 
 std::string attribute_letters(unsigned char attributes) {

@@ -3,13 +3,17 @@
 // and decides exit statuses, so it lives outside the library.
 //
 // An argument starting with '-' holds options, any other is an operand; a
-// lone "-" is skipped.  The letters after '-' are read in turn: 'h' or '?'
-// writes the help to standard error (status 0); a letter of the table is
-// that option; any other letter writes "<argv[0]>: unknown option 'X'" to
-// standard error (status 0).  "--help" is -h, "--version" writes
-// "<name> (dv) <version>" to standard output (status 0); any other "--word"
-// is read like the rest, so '-' is the unknown option reported.  With an
-// empty table the first argument starting with '-' ends the run.
+// lone "-" is skipped unless the program takes it as an operand (standard
+// input or output), and "--" ends the options: every argument after it is
+// an operand.  The letters after '-' are read in turn: 'h' or '?' writes the
+// help to standard error (status 0); a letter of the table is that option;
+// any other letter writes "<argv[0]>: unknown option 'X'" and
+// "Try '<argv[0]> --help'." to standard error and ends the run with the
+// usage status (2; dvcheck's is 16, as fsck's).  "--help" is -h,
+// "--version" writes "<name> (dv) <version>" to standard output (status 0);
+// any other "--word" is an unknown option.  No argument at all writes the
+// help (status 0); fewer operands than the program needs write
+// "<argv[0]>: missing operand" and the same hint (usage status).
 #pragma once
 
 #include <optional>
@@ -58,7 +62,10 @@ struct Program {
     const char* const* help;              // lines up to a null pointer
     std::span<const Option> options = {};
     Style style = Style::letters;
-    bool help_without_operands = false;   // no operand writes the help; else only no argument does
+    // Operands the program needs: fewer is a usage error.
+    std::size_t min_operands = 1;
+    int usage_status = 2;                 // exit status of a usage error
+    bool dash_operand = false;            // a lone "-" is an operand (standard input or output)
     // Only --help, --version, -h and -? are read as options: every other
     // argument is an operand, even one starting with '-' (words like -pw).
     bool dash_operands = false;
@@ -79,26 +86,28 @@ struct CommandLine {
 };
 
 // Reads the arguments against the program's table; answers help, version,
-// unknown options and bad numbers itself (status 1 for a bad number,
-// "<argv[0]>: bad number '<value>' in option -X (<min> to <max>)").
+// unknown options, missing operands and bad numbers itself (status 1 for a
+// bad number, "<argv[0]>: bad number '<value>' in option -X (<min> to <max>)").
 CommandLine parse(const Program& program, int argc, char** argv);
+
+// Writes "<argv0>: <what>" and "Try '<argv0> --help'." to standard error;
+// returns the program's usage status.
+int usage_error(const Program& program, const char* argv0, std::string_view what);
 
 // "<program>: error <n> (<meaning>) <verb> '<operand>'\n".
 std::string failure_line(std::string_view program, int error, std::string_view verb, std::string_view operand);
 
-// Writes failure_line(...) to standard error; returns `error`, the exit
-// status of such a failure.
+// Writes failure_line(...) to standard error, and for an image in use or
+// one that cannot be written a line that says so; returns `error`, the
+// exit status of such a failure.
 int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand);
+// The same for an operation with a destination: "... <verb> '<operand>' to
+// '<destination>'", so the line names what is at fault whichever it is.
+int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand,
+                   std::string_view destination);
 
-// The older programs' own failure lines, which give only the number:
-// "<program>: error <n> <verb> '<operand>'\n" on standard error, and
-// dvtype's "Error <n> <verb> <operand>\n" on standard output.  Both return
-// `error`.
-int report_number(std::string_view program, int error, std::string_view verb, std::string_view operand);
-int report_on_output(int error, std::string_view verb, std::string_view operand);
-
-// After a failure line of the older programs' own form (which gives only the
-// number): for an image in use, says so on a line of its own.
+// After a failure line of a program's own form: for an image in use, says
+// so on a line of its own.
 void explain_busy(std::string_view program, int error);
 
 // Whether LSN 0 of the image names a boot file (false when it cannot be
@@ -110,6 +119,11 @@ bool boots(const rbf::os9_image* image);
 // was <how>" on standard error.
 void tell_boot_lost(std::string_view program, std::string_view image_name, bool booted, const rbf::os9_image* image,
                     std::string_view how);
+
+// `text` as it may go to a terminal: control bytes, DEL and bytes above
+// $7F as a backslash and three octal digits (as ls -b writes them), every
+// other byte as it is.
+std::string shown(std::string_view text);
 
 // Attributes as eight letters "dsewrewr", bit 7 to bit 0, '-' for a clear bit.
 std::string attribute_letters(unsigned char attributes);

@@ -137,7 +137,7 @@ error_code _native_create(os9_path_id path, const std::string& pathlist, int, in
     path->fd.reset(std::fopen(pathlist.c_str(), (perms & 0x03) ? "w+" : "r"));
     path->writable = (perms & 0x03) != 0;
     if (!path->fd) return E_FNA;
-    return path->writable ? lock_file(fileno(path->fd.get()), true) : E_SUCCESS;
+    return path->writable ? lock_file(fileno(path->fd.get()), true, path->imgfile) : E_SUCCESS;
 }
 
 error_code _os9_create(os9_path_id* out, const std::string& pathlist, int mode, int perms) {

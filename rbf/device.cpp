@@ -6,6 +6,8 @@
 // meanwhile are not seen (writers take turns on an image, under the lock).
 #include "rbf/device.h"
 
+#include "os9path.h"
+
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,15 +216,28 @@ void host_device_upgrade(device& dev, int fd) {
     if (auto* host = dynamic_cast<host_file*>(&dev)) host->upgrade(fd);
 }
 
-error_code lock_file(int fd, bool exclusive) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(lock_timeout());
+namespace {
+wait_notice notice_of_wait = nullptr;
+}
+
+void set_wait_notice(wait_notice notice) { notice_of_wait = notice; }
+
+error_code lock_file(int fd, bool exclusive, const std::string& name) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::duration<double>(lock_timeout());
     auto pause = std::chrono::milliseconds(2);
+    bool told = false;
     for (;;) {
         if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return E_SUCCESS;
         if (errno == EINTR) continue;
         // A file system without locks: the image is used unlocked.
         if (errno != EWOULDBLOCK) return E_SUCCESS;
-        if (std::chrono::steady_clock::now() >= deadline) return E_BUSY;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return E_BUSY;
+        if (!told && notice_of_wait && now - start >= std::chrono::seconds(1)) {
+            told = true;
+            notice_of_wait(name);
+        }
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "os9types.h"
@@ -50,8 +51,9 @@ std::unique_ptr<device> host_file_device(int fd, bool write);
 
 // Takes flock's shared or exclusive lock on the open file, waiting for a
 // busy one up to DV_LOCK_TIMEOUT seconds (default 10; 0: no wait): 253 when
-// it stays busy.  A file system without locks is used unlocked.
-error_code lock_file(int fd, bool exclusive);
+// it stays busy.  A file system without locks is used unlocked.  After a
+// second of waiting the wait notice (os9path.h) hears of `name`, once.
+error_code lock_file(int fd, bool exclusive, const std::string& name = {});
 
 // The host descriptor of a host file device, -1 for any other device.
 int host_descriptor(const device& dev);

@@ -50,6 +50,24 @@ os9_image::~os9_image() {
     if (auto it = images.find(key); it != images.end() && it->second.expired()) images.erase(it);
 }
 
+namespace {
+
+// What a failed open of an image says: missing, a directory, or there but
+// not to be had with the access asked for (no permission, a read-only file
+// system).
+error_code open_error(int host_errno) {
+    switch (host_errno) {
+        case EISDIR: return E_ISDIR;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY: return E_FNA;
+        default: return E_PNNF;
+    }
+}
+
+}  // namespace
+
 image_ref image_on_device(std::unique_ptr<device> dev) {
     auto img = std::make_shared<os9_image>();
     img->dev = std::move(dev);
@@ -73,11 +91,11 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
     // Not blocking in open: a FIFO would wait there for a writer.
     do fd = open(name.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0) return E_PNNF;
+    if (fd < 0) return open_error(errno);
     struct stat st {};
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         close(fd);
-        return E_PNNF;
+        return S_ISDIR(st.st_mode) ? E_ISDIR : E_PNNF;
     }
     // An image is a file or a disk; a FIFO, a socket or a terminal is not.
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
@@ -99,7 +117,7 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
                 // its lock becomes exclusive.
                 const int shared = host_descriptor(*img->dev);
                 flock(shared, LOCK_UN);
-                if (error_code ec = lock_file(fd, true)) {
+                if (error_code ec = lock_file(fd, true, name)) {
                     close(fd);
                     lock_file(shared, false);
                     return ec;
@@ -115,7 +133,7 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
         }
     }
     // The lock comes before anything of the image is read.
-    if (error_code ec = lock_file(fd, write)) {
+    if (error_code ec = lock_file(fd, write, name)) {
         close(fd);
         return ec;
     }
@@ -168,7 +186,7 @@ error_code volume_geometry(os9_image& img, const disk_geometry** geometry, const
     if (!img.geometry_known) {
         img.geometry_error = image_read(img, 0, img.lsn0.data(), SECTOR_SIZE) == SECTOR_SIZE
                                  ? decode_geometry(img.lsn0.data(), &img.geometry)
-                                 : E_GENERAL;
+                                 : E_BTYP;  // shorter than a sector: no disk at all
         img.geometry_known = true;
     }
     *geometry = &img.geometry;

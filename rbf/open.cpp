@@ -129,7 +129,7 @@ error_code open_host_file(os9_path_id path, int mode) {
     struct stat st {};
     if (!(mode & MODE_DIR) && fstat(fileno(path->fd.get()), &st) == 0 && S_ISDIR(st.st_mode)) return E_FNA;
     // A writer of a host file (a disk being formatted) holds it alone.
-    return path->writable ? lock_file(fileno(path->fd.get()), true) : E_SUCCESS;
+    return path->writable ? lock_file(fileno(path->fd.get()), true, path->imgfile) : E_SUCCESS;
 }
 
 }  // namespace
@@ -193,9 +193,10 @@ error_code target_of_pathlist(const std::string& text, target* t) {
     // "image:" is the root, as "image:.".
     if (error_code ec = target_of(nullptr, pl.in_image.empty() ? std::string(".") : pl.in_image, t)) return ec;
     // A file that cannot be written is opened to read (the parent's open
-    // for writing then fails as it would have); a busy one is busy.
+    // for writing then fails as it would have); a busy one is busy, and one
+    // the host will not let be written is not accessible.
     error_code ec = image_open(pl.image, true, &t->image);
-    if (ec == E_SUCCESS || ec == E_BUSY) return ec;
+    if (ec == E_SUCCESS || ec == E_BUSY || ec == E_FNA || ec == E_ISDIR) return ec;
     return image_open(pl.image, false, &t->image);
 }
 
@@ -209,9 +210,9 @@ error_code open_on_image(os9_path_id* out, const image_ref& image, const std::st
     path->pathlist = in_image;
     path->israw = raw;
     path->writable = (mode & MODE_WRITE) != 0;
-    // A path that would write needs an image opened for writing, as a host
-    // file that cannot be opened for writing is not found for a writer.
-    error_code ec = path->writable && !image->rw() ? E_PNNF : E_SUCCESS;
+    // A path that would write needs an image opened for writing: one opened
+    // only to read is not accessible to a writer.
+    error_code ec = path->writable && !image->rw() ? E_FNA : E_SUCCESS;
     if (ec == E_SUCCESS) ec = init_lsn0(path);
     if (ec == E_SUCCESS) ec = init_bitmap(path);
     if (ec == E_SUCCESS && !raw) {

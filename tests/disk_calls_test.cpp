@@ -32,7 +32,7 @@ TEST(Geometry, UnitsBecomeBytesInOnePlace) {
     EXPECT_EQ(g.unit_bit(5), 2u);
     EXPECT_EQ(g.cluster_count(), 315u);
     EXPECT_EQ(g.root_fd, static_cast<std::uint32_t>(b.root()));
-    EXPECT_EQ(rbf::image_geometry(*rbf::image_in_memory(bytes(255, 0)), &g), rbf::E_GENERAL);
+    EXPECT_EQ(rbf::image_geometry(*rbf::image_in_memory(bytes(255, 0)), &g), rbf::E_BTYP);  // no disk at all
 }
 
 // ---- directories --------------------------------------------------------------------

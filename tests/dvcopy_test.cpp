@@ -57,7 +57,7 @@ const Case kCases[] = {
     {"a host file in under a new name, as text", sample, {"-t", "a.txt", "x.dsk:DIR/NOTES"}, "", 0,
      [](const bytes& img, const TempDir&) { EXPECT_EQ(tree_of(img).at("DIR/NOTES").data, text("a\rb\r")); }},
     {"an existing file is kept", sample, {"a.txt", "x.dsk:OLD"},
-     "dvcopy: error 218 (file already exists) copying 'a.txt'\n", 218,
+     "dvcopy: error 218 (file already exists) copying 'a.txt' to 'x.dsk:OLD'\n", 218,
      [](const bytes& img, const TempDir&) { EXPECT_EQ(tree_of(img).at("OLD").data, text("old\r")); }},
     {"-o replaces it and gives its units back", sample, {"-o", "a.txt", "x.dsk:OLD"}, "", 0,
      [](const bytes& img, const TempDir&) {
@@ -65,9 +65,9 @@ const Case kCases[] = {
          EXPECT_EQ(dvtest::free_units(img), dvtest::free_units(sample().image()));
      }},
     {"a name the disk cannot hold", sample, {"a.txt", "x.dsk:bad name"},
-     "dvcopy: error 215 (bad pathname) copying 'a.txt'\n", 215, nullptr},
+     "dvcopy: error 215 (bad pathname) copying 'a.txt' to 'x.dsk:bad name'\n", 215, nullptr},
     {"a name too long for an entry", sample, {"a.txt", "x.dsk:" + std::string(30, 'n')},
-     "dvcopy: error 215 (bad pathname) copying 'a.txt'\n", 215, nullptr},
+     "dvcopy: error 215 (bad pathname) copying 'a.txt' to 'x.dsk:" + std::string(30, 'n') + "'\n", 215, nullptr},
     {"a directory without -r", sample, {"x.dsk:DIR", "out"},
      "dvcopy: error 192 (is a directory) copying 'x.dsk:DIR'\n"
      "dvcopy: 'x.dsk:DIR' is a directory: -r copies whole trees\n",
@@ -78,13 +78,13 @@ const Case kCases[] = {
      "dvcopy: error 216 (pathname not found) copying 'nothing'\n", 216,
      [](const bytes& img, const TempDir&) { EXPECT_TRUE(tree_of(img).count("DIR/a.txt")); }},
     {"a full disk leaves the image as it was", [] { return ImageBuilder(200); }, {"big", "x.dsk:BIG"},
-     "dvcopy: error 248 (media full) copying 'big'\n", 248,
+     "dvcopy: error 248 (media full) copying 'big' to 'x.dsk:BIG'\n", 248,
      [](const bytes& img, const TempDir&) {
          EXPECT_FALSE(tree_of(img).count("BIG"));
          EXPECT_EQ(dvtest::free_units(img), dvtest::free_units(ImageBuilder(200).image()));
      }},
     {"a full segment list leaves the image as it was", fragmented, {"big", "x.dsk:BIG"},
-     "dvcopy: error 217 (segment list full) copying 'big'\n", 217,
+     "dvcopy: error 217 (segment list full) copying 'big' to 'x.dsk:BIG'\n", 217,
      [](const bytes& img, const TempDir&) {
          EXPECT_FALSE(tree_of(img).count("BIG"));
          EXPECT_EQ(dvtest::free_units(img), dvtest::free_units(fragmented().image()));
@@ -92,7 +92,7 @@ const Case kCases[] = {
     {"out to the host, as text", sample, {"-t", "x.dsk:OLD", "old.txt"}, "", 0,
      [](const bytes&, const TempDir& dir) { EXPECT_EQ(dvtest::read_file(dir / "old.txt"), text("old\n")); }},
     {"an existing host file is kept", sample, {"x.dsk:OLD", "a.txt"},
-     "dvcopy: error 218 (file already exists) copying 'x.dsk:OLD'\n", 218,
+     "dvcopy: error 218 (file already exists) copying 'x.dsk:OLD' to 'a.txt'\n", 218,
      [](const bytes&, const TempDir& dir) { EXPECT_EQ(dvtest::read_file(dir / "a.txt"), text("a\nb\n")); }},
     {"from image to image", sample, {"x.dsk:OLD", "x.dsk:DIR/COPY"}, "", 0,
      [](const bytes& img, const TempDir&) { EXPECT_EQ(tree_of(img).at("DIR/COPY").data, text("old\r")); }},

@@ -1,6 +1,8 @@
 // dvinit run as a user runs it: the images it writes are compared byte for
 // byte with the layout of a freshly formatted disk.
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -352,16 +354,18 @@ TEST(DvInitProgram, UnknownOptionFormatsNothing) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"disk.dsk", "-x"}, {"-x5", "disk.dsk"}}) {
         dvtest::Run r = run_program("dvinit", args, dir.path());
         EXPECT_TRUE(run_gave(r, {.out = "",
-                                 .err = dvtest::program_path("dvinit") + ": unknown option 'x'\n",
-                                 .status = 0}));
+                                 .err = dvtest::program_path("dvinit") + ": unknown option 'x'\nTry '" +
+                                        dvtest::program_path("dvinit") + " --help'.\n",
+                                 .status = 2}));
         EXPECT_TRUE(dir_is_empty(dir));
     }
 }
 
-TEST(DvInitProgram, OptionsWithoutDiskDoNothing) {
+TEST(DvInitProgram, OptionsWithoutDiskAreAMissingOperand) {
     TempDir dir;
     dvtest::Run r = run_program("dvinit", {"-t40", "-s9", "-2", "-"}, dir.path());
-    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
+    const std::string self = dvtest::program_path("dvinit");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = self + ": missing operand\nTry '" + self + " --help'.\n", .status = 2}));
     EXPECT_TRUE(dir_is_empty(dir));
 }
 
@@ -459,7 +463,8 @@ TEST(DvInitProgram, DirectoryAsDiskIsReportedAndTheNextDiskIsStillMade) {
     TempDir dir;
     std::filesystem::create_directory(dir / "adir");
     Formatted f = format(dir, {"adir", "next.dsk"});
-    EXPECT_EQ(f.run.err, dvtest::program_path("dvinit") + ": cannot open virtual disk\n");
+    EXPECT_EQ(f.run.err, dvtest::program_path("dvinit") + ": cannot open virtual disk\n" + dvtest::program_path("dvinit") +
+                             ": 'adir': " + std::strerror(EISDIR) + "\n");
     EXPECT_NE(f.run.status, 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "adir"));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "adir"));

@@ -1,6 +1,9 @@
 // dvnewdir run as a user runs it: the directories it makes are checked in
 // the image bytes, with the tree checker and with the other programs.
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,6 +13,7 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "misc/errors.h"
 #include "test_support.h"
 #include "tree_check.h"
 
@@ -121,7 +125,7 @@ TEST(DvNewdirProgram, NewDirectoriesAreSeenByDvspaceAndDvtype) {
     EXPECT_EQ(free_line(run_program("dvspace", {"disk.dsk"}, dir.path()).out),
               "593 Free sectors, largest block 593 sectors");
     dvtest::Run t = run_program("dvtype", {"disk.dsk:A/C"}, dir.path());
-    EXPECT_EQ(t.out, "Error 214 opening disk.dsk:A/C\n");
+    EXPECT_EQ(t.err, dvtest::program_path("dvtype") + ": error 214 (file not accessible) opening 'disk.dsk:A/C'\n");
     EXPECT_EQ(t.status, 214);
 }
 
@@ -132,7 +136,7 @@ TEST(DvNewdirProgram, NameThatExistsInAnotherCaseIsRefusedWith218) {
     b.save(dir / "disk.dsk");
     dvtest::Run r = newdir(dir, {"disk.dsk:NEW", "disk.dsk:cmds", "disk.dsk:LATER"});
     EXPECT_TRUE(run_gave(r, {.out = "",
-                             .err = dvtest::program_path("dvnewdir") + ": error 218 creating 'disk.dsk:cmds'\n",
+                             .err = dvtest::program_path("dvnewdir") + ": error 218 (file already exists) creating 'disk.dsk:cmds'\n",
                              .status = 218}));
     bytes img = dvtest::read_file(dir / "disk.dsk");
     EXPECT_TRUE(dvtest::check_tree(img).empty());
@@ -171,7 +175,7 @@ TEST(DvNewdirProgram, FailuresChangeNothingAndReportTheirNumber) {
              {"disk.dsk:TEXT", 218},
          }) {
         dvtest::Run r = newdir(dir, {c.operand});
-        EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error " + std::to_string(c.status) + " creating '" +
+        EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error " + std::to_string(c.status) + " (" + dv::error_meaning(c.status) + ") creating '" +
                              c.operand + "'\n");
         EXPECT_EQ(r.status, c.status) << c.operand;
         EXPECT_EQ(dvtest::read_file(dir / "disk.dsk"), before) << c.operand;
@@ -187,13 +191,13 @@ TEST(DvNewdirProgram, HostDirectoriesWithoutAColon) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "hostdir/inner"));
 
     r = newdir(dir, {"other", "hostdir", "never"});
-    EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error 17 creating 'hostdir'\n");  // EEXIST
+    EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error 17 (" + std::string(std::strerror(EEXIST)) + ") creating 'hostdir'\n");  // EEXIST
     EXPECT_EQ(r.status, 17);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "other"));
     EXPECT_FALSE(std::filesystem::exists(dir / "never"));
 
     r = newdir(dir, {"nosuch/child"});
-    EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error 2 creating 'nosuch/child'\n");  // ENOENT
+    EXPECT_EQ(r.err, dvtest::program_path("dvnewdir") + ": error 2 (" + std::string(std::strerror(ENOENT)) + ") creating 'nosuch/child'\n");  // ENOENT
     EXPECT_EQ(r.status, 2);
 }
 
@@ -205,7 +209,7 @@ TEST(DvNewdirProgram, HelpAnywhereCreatesNothing) {
     b.save(dir / "disk.dsk");
     const bytes before = dvtest::read_file(dir / "disk.dsk");
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"-"}, {"disk.dsk:NEW", "-h"}, {"-?", "disk.dsk:NEW"}, {"hostdir", "-hx"}}) {
+             {}, {"disk.dsk:NEW", "-h"}, {"-?", "disk.dsk:NEW"}, {"hostdir", "-hx"}}) {
         dvtest::Run r = newdir(dir, args);
         EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
     }
@@ -222,8 +226,9 @@ TEST(DvNewdirProgram, UnknownOptionCreatesNothing) {
          std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk:NEW", "-x"}, {"hostdir", "-xh", "-h"}}) {
         dvtest::Run r = newdir(dir, args);
         EXPECT_TRUE(run_gave(r, {.out = "",
-                                 .err = dvtest::program_path("dvnewdir") + ": unknown option 'x'\n",
-                                 .status = 0}));
+                                 .err = dvtest::program_path("dvnewdir") + ": unknown option 'x'\nTry '" +
+                                        dvtest::program_path("dvnewdir") + " --help'.\n",
+                                 .status = 2}));
     }
     EXPECT_EQ(dvtest::read_file(dir / "disk.dsk"), before);
     EXPECT_FALSE(std::filesystem::exists(dir / "hostdir"));

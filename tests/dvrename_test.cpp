@@ -23,7 +23,7 @@ TEST(DvRenameProgram, CasesTable) {
         {{"x.dsk:BAD", "b2"}, 0, {"DIR", "DIR/f", "notes", "Other"}},
         {{"x.dsk:notes", "OTHER"}, 218, {}}, {{"x.dsk:DIR/..", "up"}, 187, {}}, {{"x.dsk:notes", ".."}, 187, {}},
         {{"x.dsk:notes", "a b"}, 215, {}}, {{"x.dsk:notes", L28 + "LL"}, 215, {}}, {{"x.dsk:@", "n"}, 215, {}},
-        {{"x.dsk:none", "n"}, 216, {}}, {{"x.dsk:notes"}, 1, {}},
+        {{"x.dsk:none", "n"}, 216, {}}, {{"x.dsk:notes"}, 2, {}},
     };
     for (const auto& [args, status, names] : cases) {
         SCOPED_TRACE(args[0] + " " + args.back());
@@ -34,7 +34,8 @@ TEST(DvRenameProgram, CasesTable) {
         b.add_file(b.root(), "Other", std::string("other"));
         b.add_entry(b.root(), "BAD", 5000);
         b.save(dir / "x.dsk");
-        const std::string err = status == 1 ? dvtest::run_program("dvrename", {"-h"}, dir.path()).err
+        const std::string self = dvtest::program_path("dvrename");
+        const std::string err = status == 2 ? self + ": missing operand\nTry '" + self + " --help'.\n"
                                 : status    ? dv::failure_line("dvrename", status, "renaming", args[0]) : "";
         EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvrename", args, dir.path()), {"", err, status}));
         const dvtest::bytes img = dvtest::read_file(dir / "x.dsk"), before = b.image();

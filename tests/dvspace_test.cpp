@@ -173,7 +173,7 @@ TEST(DvSpaceProgram, UnopenableDiskStopsTheListWithItsStatus) {
     a.save(dir / "b.dsk");
     dvtest::Run r = space(dir, {"a.dsk", "missing.dsk", "b.dsk"});
     EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620),
-                             .err = dvtest::program_path("dvspace") + ": error 216 opening 'missing.dsk:.@'\n",
+                             .err = dvtest::program_path("dvspace") + ": error 216 (pathname not found) opening 'missing.dsk'\n",
                              .status = 216}));
 }
 
@@ -190,7 +190,7 @@ TEST(DvSpaceProgram, DiskArgumentWithAPathReportsTheWholeImage) {
     }
     // The completed pathlist shows in the message: the path is kept, "@" added.
     dvtest::Run r = space(dir, {"nope.dsk:/CMDS"});
-    EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": error 216 opening 'nope.dsk:/CMDS@'\n");
+    EXPECT_EQ(r.err, dvtest::program_path("dvspace") + ": error 216 (pathname not found) opening 'nope.dsk:/CMDS'\n");
     EXPECT_EQ(r.status, 216);
 }
 
@@ -245,8 +245,9 @@ TEST(DvSpaceProgram, UnknownOptionReportsNothing) {
     for (const auto& args : std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk", "-x"}, {"-xh", "disk.dsk"}}) {
         dvtest::Run r = space(dir, args);
         EXPECT_TRUE(run_gave(r, {.out = "",
-                                 .err = dvtest::program_path("dvspace") + ": unknown option 'x'\n",
-                                 .status = 0}));
+                                 .err = dvtest::program_path("dvspace") + ": unknown option 'x'\nTry '" +
+                                        dvtest::program_path("dvspace") + " --help'.\n",
+                                 .status = 2}));
     }
 }
 
@@ -256,9 +257,10 @@ TEST(DvSpaceProgram, LoneDashIsIgnored) {
     b.save(dir / "disk.dsk");
     dvtest::Run r = space(dir, {"-", "disk.dsk", "-"});
     EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620), .err = "", .status = 0}));
-    // An argument was given, so no help either.
+    // An argument was given, so no help, but no operand either.
     r = space(dir, {"-"});
-    EXPECT_TRUE(run_gave(r, {.out = "", .err = "", .status = 0}));
+    const std::string self = dvtest::program_path("dvspace");
+    EXPECT_TRUE(run_gave(r, {.out = "", .err = self + ": missing operand\nTry '" + self + " --help'.\n", .status = 2}));
 }
 
 TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
@@ -275,7 +277,7 @@ TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
     b.save(dir / too_long);
     r = space(dir, {too_long});
     EXPECT_TRUE(run_gave(r, {.out = "",
-                             .err = dvtest::program_path("dvspace") + ": error 215 opening '" + too_long + ":.@'\n",
+                             .err = dvtest::program_path("dvspace") + ": error 215 (bad pathname) opening '" + too_long + "'\n",
                              .status = 215}));
 
     // With a colon only "@" is added.
@@ -287,7 +289,7 @@ TEST(DvSpaceProgram, ArgumentTooLongForTheCompletedPathlistIsRefusedWith215) {
     const std::string path_long = "x.dsk:" + std::string(249, 'p');  // 255 + "@"
     r = space(dir, {"x.dsk", path_long});
     EXPECT_TRUE(run_gave(r, {.out = report("CoCo Disk", "03/03/2026", 630, 620, 620),
-                             .err = dvtest::program_path("dvspace") + ": error 215 opening '" + path_long + "@'\n",
+                             .err = dvtest::program_path("dvspace") + ": error 215 (bad pathname) opening '" + path_long + "'\n",
                              .status = 215}));
 }
 

@@ -7,6 +7,7 @@
 
 #include "image_builder.h"
 #include "run_program.h"
+#include "misc/errors.h"
 #include "test_support.h"
 
 namespace {
@@ -147,8 +148,9 @@ TEST(DvTypeProgram, OpenFailuresAreReportedOnStandardOutputWithTheirNumber) {
     };
     for (const auto& c : cases) {
         dvtest::Run r = run_program("dvtype", {c.operand}, dir.path());
-        EXPECT_TRUE(run_gave(r, {.out = "Error " + std::to_string(c.status) + " opening " + c.operand + "\n",
-                                 .err = "",
+        EXPECT_TRUE(run_gave(r, {.out = "",
+                                 .err = dvtest::program_path("dvtype") + ": error " + std::to_string(c.status) + " (" +
+                                        dv::error_meaning(c.status) + ") opening '" + c.operand + "'\n",
                                  .status = c.status})) << c.operand;
     }
 }
@@ -158,7 +160,7 @@ TEST(DvTypeProgram, RawPathlistIsRefusedWith214) {
     ImageBuilder b;
     b.save(dir / "x.dsk");
     dvtest::Run r = run_program("dvtype", {"x.dsk:.@"}, dir.path());
-    EXPECT_EQ(r.out, "Error 214 opening x.dsk:.@\n");
+    EXPECT_EQ(r.err, dvtest::program_path("dvtype") + ": error 214 (file not accessible) opening 'x.dsk:.@'\n");
     EXPECT_EQ(r.status, 214);
 }
 
@@ -181,32 +183,36 @@ TEST(DvTypeProgram, UnknownOptionIsReportedWithTheProgramPathAndNothingIsTyped) 
          std::vector<std::vector<std::string>>{{"-x"}, {"disk.dsk:readme", "-x"}, {"-xh", "disk.dsk:readme"}}) {
         dvtest::Run r = run_program("dvtype", args, dir.path());
         EXPECT_TRUE(run_gave(r, {.out = "",
-                                 .err = dvtest::program_path("dvtype") + ": unknown option 'x'\n",
-                                 .status = 0}));
+                                 .err = dvtest::program_path("dvtype") + ": unknown option 'x'\nTry '" +
+                                        dvtest::program_path("dvtype") + " --help'.\n",
+                                 .status = 2}));
     }
 }
 
-TEST(DvTypeProgram, NoOperandPrintsTheHelp) {
+TEST(DvTypeProgram, NoArgumentPrintsTheHelpAndNoOperandIsAUsageError) {
     TempDir dir;
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-"}, {"-", "-"}}) {
+    EXPECT_TRUE(run_gave(run_program("dvtype", {}, dir.path()), {.out = "", .err = kHelp, .status = 0}));
+    const std::string self = dvtest::program_path("dvtype");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-"}, {"-", "-"}}) {
         dvtest::Run r = run_program("dvtype", args, dir.path());
-        EXPECT_TRUE(run_gave(r, {.out = "", .err = kHelp, .status = 0}));
+        EXPECT_TRUE(run_gave(r, {.out = "", .err = self + ": missing operand\nTry '" + self + " --help'.\n", .status = 2}));
     }
 }
 
-TEST(DvTypeProgram, OnlyTheFirstOperandIsTyped) {
+TEST(DvTypeProgram, EveryOperandIsTypedInTurn) {
     TempDir dir;
     ImageBuilder b;
     b.add_file(b.root(), "a", std::string("first\r"));
     b.add_file(b.root(), "b", std::string("second\r"));
     b.save(dir / "disk.dsk");
     dvtest::Run r = run_program("dvtype", {"disk.dsk:a", "disk.dsk:b"}, dir.path());
-    EXPECT_EQ(r.out, "first\n");
+    EXPECT_EQ(r.out, "first\nsecond\n");
     EXPECT_EQ(r.status, 0);
-    // A lone '-' before it is no operand; a missing second operand is never opened.
-    r = run_program("dvtype", {"-", "disk.dsk:b", "missing.dsk:x"}, dir.path());
-    EXPECT_EQ(r.out, "second\n");
-    EXPECT_EQ(r.status, 0);
+    // A lone '-' is no operand; a missing one is reported and the rest typed.
+    r = run_program("dvtype", {"-", "disk.dsk:b", "missing.dsk:x", "disk.dsk:a"}, dir.path());
+    EXPECT_EQ(r.out, "second\nfirst\n");
+    EXPECT_EQ(r.err, dvtest::program_path("dvtype") + ": error 216 (pathname not found) opening 'missing.dsk:x'\n");
+    EXPECT_EQ(r.status, 216);
 }
 
 // ---- host files ----------------------------------------------------------
@@ -273,7 +279,7 @@ TEST(DvTypeProgram, RegressionHostDirectoryIsNotAccessible) {
     TempDir dir;
     dvtest::Run r = run_program("dvtype", {dir.path()}, dir.path());
     EXPECT_EQ(r.status, 214);
-    EXPECT_EQ(r.out, "Error 214 opening " + dir.path() + "\n");
+    EXPECT_EQ(r.err, dvtest::program_path("dvtype") + ": error 214 (file not accessible) opening '" + dir.path() + "'\n");
 }
 
 // A file whose size says more than its segments hold: what is there is

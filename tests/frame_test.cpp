@@ -69,11 +69,22 @@ TEST(Frame, ProgramRuns) {
         {"dvinit", {"-t40", "--version", "x.dsk"}, {}, "", version("dvinit")},
         // dvattr's words starting with '-' are no options.
         {"dvattr", {"x.dsk:DIR", "-pw", "--version"}, disk, "", version("dvattr")},
-        // Options are read in turn; any other "--word" reports '-'.
-        {"dvtype", {"-x", "--version"}, {}, "", err(": unknown option 'x'\n", 0)},
-        {"dvspace", {"x.dsk", "--versions"}, disk, "", err(": unknown option '-'\n", 0)},
-        {"dvinit", {"--", "x.dsk"}, {}, "", err(": unknown option '-'\n", 0)},
-        {"dvprune", {"-q", "--help=all", "x.dsk:DIR"}, disk, "", err(": unknown option '-'\n", 0)},
+        // Options are read in turn; an unknown one ends the run with the
+        // usage status and a hint ("@" stands for the program's path).
+        {"dvtype", {"-x", "--version"}, {}, "", err("@: unknown option 'x'\nTry '@ --help'.\n", 2)},
+        {"dvspace", {"x.dsk", "--versions"}, disk, "", err("@: unknown option '--versions'\nTry '@ --help'.\n", 2)},
+        {"dvprune", {"-q", "--help=all", "x.dsk:DIR"}, disk, "", err("@: unknown option '--help=all'\nTry '@ --help'.\n", 2)},
+        {"dvcheck", {"-z", "x.dsk"}, disk, "", err("@: unknown option 'z'\nTry '@ --help'.\n", 16)},
+        {"dvcopy", {"-v", "f", "x.dsk:F"}, disk, "", err("@: unknown option 'v'\nTry '@ --help'.\n", 2)},
+        // Too few operands: options alone, or one of the two a program needs.
+        {"dvls", {"-e"}, {}, "", err("@: missing operand\nTry '@ --help'.\n", 2)},
+        {"dvinit", {"-t40"}, {}, "", err("@: missing operand\nTry '@ --help'.\n", 2)},
+        {"dvcopy", {"x.dsk:DIR"}, disk, "", err("@: missing operand\nTry '@ --help'.\n", 2)},
+        {"dvrename", {"x.dsk:DIR"}, disk, "", err("@: missing operand\nTry '@ --help'.\n", 2)},
+        {"dvrename", {"x.dsk:DIR", "A", "B"}, disk, "", err("@: extra operand 'B'\nTry '@ --help'.\n", 2)},
+        // "--" ends the options: what follows is an operand even with a '-'.
+        {"dvinit", {"--", "x.dsk"}, {}, "", err("", 0), 630 * 256},
+        {"dvtype", {"--", "-x"}, {}, "", err("@: error 216 (pathname not found) opening '-x'\n", 216)},
         // dvinit's numbers: decimal digits within the LSN 0 field, checked
         // before any disk is touched.
         {"dvinit", {"-t-35", "-s-18", "x.dsk"}, {}, "", err(": bad number '-35' in option -t (0 to 65535)\n", 1)},
@@ -109,6 +120,8 @@ TEST(Frame, ProgramRuns) {
         if (!c.image.empty()) dvtest::write_file(dir / "x.dsk", c.image);
         dvtest::Run want = c.want;
         if (!want.err.empty() && want.err[0] == ':') want.err = dvtest::program_path(c.program) + want.err;
+        for (std::size_t at; (at = want.err.find('@')) != std::string::npos;)
+            want.err.replace(at, 1, dvtest::program_path(c.program));
         EXPECT_TRUE(dvtest::run_gave(dvtest::run_program(c.program, c.args, dir.path(), c.input), want));
         if (c.size_after) {
             EXPECT_EQ(dvtest::read_file(dir / "x.dsk").size(), c.size_after);

@@ -257,11 +257,15 @@ TEST(Open, MissingComponentIs216AndHoldsNothing) {
 
 TEST(Open, MissingImageOrHostFileIs216) {
     dvtest::TempDir tmp;
-    for (const std::string& pl : {tmp / "nothere.dsk:DIR", tmp / "nothere.dsk:@", tmp / "nothere", tmp.path() + ":x"}) {
+    for (const std::string& pl : {tmp / "nothere.dsk:DIR", tmp / "nothere.dsk:@", tmp / "nothere"}) {
         Path p;
         EXPECT_EQ(rbf::_os9_open(p.out(), pl, 1), rbf::E_PNNF) << pl;
         EXPECT_EQ(p.p, nullptr);
     }
+    // A host directory named as an image says what it is.
+    Path p;
+    EXPECT_EQ(rbf::_os9_open(p.out(), tmp.path() + ":x", 1), rbf::E_ISDIR);
+    EXPECT_EQ(p.p, nullptr);
 }
 
 TEST(Open, FirstMatchingEntryInDirectoryOrderWins) {
@@ -487,7 +491,7 @@ TEST(Open, ClusterSizeZeroIsRefusedWith249) {
     }
 }
 
-TEST(Open, ImageShorterThanLsn0IsRefusedWith1) {
+TEST(Open, ImageShorterThanLsn0IsNoRbfDisk) {
     Disk d;
     bytes short_img(d.b.image().begin(), d.b.image().begin() + 255);
     MemImage mem(short_img);
@@ -500,7 +504,7 @@ TEST(Open, ImageShorterThanLsn0IsRefusedWith1) {
     for (const dvtest::Access& at : images) {
         for (const char* in : {"DIR", "@", ".@"}) {
             Path p;
-            EXPECT_EQ(at.open(p.out(), in, 0x81), 1) << at.describe(in);
+            EXPECT_EQ(at.open(p.out(), in, 0x81), rbf::E_BTYP) << at.describe(in);
             EXPECT_EQ(p.p, nullptr);
         }
     }
