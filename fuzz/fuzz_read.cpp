@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         DV_CHECK(p == nullptr, "a failed open left a path");
         DV_CHECK(ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_PNNF || ec == rbf::E_BTYP,
                  "open returned " + std::to_string(ec));
-        if (img.size() < 256) DV_CHECK(ec == rbf::E_GENERAL, "image shorter than LSN 0 not 1");
+        if (img.size() < 256) DV_CHECK(ec == rbf::E_BTYP, "image shorter than LSN 0 not 249");
         else if (!g.describes_disk()) DV_CHECK(ec == rbf::E_BTYP, "LSN 0 that describes no disk not 249");
         else if (!g.usable()) DV_CHECK(ec == rbf::E_GENERAL, "a cluster size OS-9 does not allow not 1");
         else DV_CHECK(ec != rbf::E_BTYP, "249 for an LSN 0 that describes a disk");

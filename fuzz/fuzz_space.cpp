@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     rbf::os9_path_id path = nullptr;
     rbf::error_code ec = rbf::_os9_open(&path, image, ".@", rbf::MODE_READ);
     if (img.size() < 256) {
-        DV_CHECK(ec == rbf::E_GENERAL && path == nullptr, "image shorter than LSN 0 opened or not refused with 1");
+        DV_CHECK(ec == rbf::E_BTYP && path == nullptr, "image shorter than LSN 0 opened or not refused with 249");
         return 0;
     }
     if (!g.describes_disk()) {
