@@ -115,7 +115,7 @@ const std::string& path_in_image(os9_path_id path);
 int path_fd_sector(os9_path_id path);
 
 // Where the next read starts: a byte of the file, or of the whole image on
-// a raw path; 0 on a host file (its stream keeps its own position).
+// a raw path; a host file's stays 0 (its stream keeps its own position).
 std::int64_t path_position(os9_path_id path);
 
 // Moves where the next read starts to byte `pos`.  On a raw path this is the

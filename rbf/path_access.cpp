@@ -16,9 +16,9 @@ int path_mode(os9_path_id path) { return path->mode; }
 const std::string& path_image_file(os9_path_id path) { return path->imgfile; }
 const std::string& path_in_image(os9_path_id path) { return path->pathlist; }
 
-int path_fd_sector(os9_path_id path) { return path->isnative || path->israw ? 0 : path->pl_fd_lsn; }
+int path_fd_sector(os9_path_id path) { return path->pl_fd_lsn; }
 
-std::int64_t path_position(os9_path_id path) { return path->isnative ? 0 : path->filepos; }
+std::int64_t path_position(os9_path_id path) { return path->filepos; }
 
 error_code path_set_position(os9_path_id path, std::int64_t pos) {
     if (path->isnative) return E_FNA;
