@@ -109,6 +109,38 @@ bool path_is_host(os9_path_id path);
 bool path_is_raw(os9_path_id path);
 bool path_is_writable(os9_path_id path);
 
+// The access mode the path was opened with.
+int path_mode(os9_path_id path);
+
+// The pieces validate_pathlist took from the pathlist: the host name of the
+// image (or of the host file) and the path inside the image (empty for a
+// host file).
+const std::string& path_image_file(os9_path_id path);
+const std::string& path_in_image(os9_path_id path);
+
+// The FD sector of the open file (of a directory: of the directory); 0 on a
+// raw path and a host file.
+int path_fd_sector(os9_path_id path);
+
+// Where the next read starts: a byte of the file, or of the whole image on
+// a raw path; a host file's stays 0 (its stream keeps its own position).
+std::int64_t path_position(os9_path_id path);
+
+// Moves where the next read starts to byte `pos`.  On a raw path this is the
+// read position alone: raw writes keep their own, which _os9_seek moves.
+// 1 when pos is below 0 (or, on an image file, past 2^31 - 1; the position
+// stays), 214 on a host file.
+error_code path_set_position(os9_path_id path, std::int64_t pos);
+
+// The geometry of the image the path lies in; 214 on a host file.
+error_code path_geometry(os9_path_id path, disk_geometry* geometry);
+
+// The path's own copy of the allocation bitmap: a raw path's, read at open
+// (its changed bytes within dd_map are written back at close when the path
+// has write access).  Empty on a host file and on a path that holds no
+// copy: image files allocate through the image's map.
+std::span<u_char> path_bitmap(os9_path_id path);
+
 // 218 when the open directory holds `filename` (case ignored), 0 when not,
 // or the error of a directory read.
 error_code _os9_file_exists(os9_path_id folder_path, const std::string& filename);

@@ -44,11 +44,11 @@ void check_validate(const std::string& s) {
     bool bad = p.empty() || p[0].size() > rbf::MAX_PIECE || (p.size() > 1 && p[1].size() > rbf::MAX_PIECE);
     DV_CHECK((ec == rbf::E_BPNAM) == bad && (ec == 0 || ec == rbf::E_BPNAM), "validate_pathlist result");
     if (bad) return;
-    DV_CHECK(pd.imgfile == p[0], "image piece");
+    DV_CHECK(rbf::path_image_file(&pd) == p[0], "image piece");
     // A second piece makes it an image path; nothing after the colon is the
     // host file itself for the path calls.
-    DV_CHECK(pd.isnative == (p.size() > 1 ? 0 : 1), "host file flag");
-    DV_CHECK(pd.pathlist == (p.size() > 1 ? p[1] : std::string()), "in-image piece");
+    DV_CHECK(rbf::path_is_host(&pd) == (p.size() < 2), "host file flag");
+    DV_CHECK(rbf::path_in_image(&pd) == (p.size() > 1 ? p[1] : std::string()), "in-image piece");
 }
 
 // The parent split and the walk of `in_image`, a path inside the fixed image
@@ -69,7 +69,7 @@ void check_parent_and_walk(const std::string& in_image) {
         DV_CHECK((ec == 0) == (p != nullptr), "parent open result and path disagree");
     }
     if (p) {
-        DV_CHECK((p->mode & rbf::MODE_DIR) && p->pl_fd_lsn > 0, "parent is not an open directory");
+        DV_CHECK((rbf::path_mode(p) & rbf::MODE_DIR) && rbf::path_fd_sector(p) > 0, "parent is not an open directory");
         rbf::_os9_close(p);
     }
 
@@ -80,7 +80,7 @@ void check_parent_and_walk(const std::string& in_image) {
         DV_CHECK((ec == 0) == (p != nullptr), "open result and path disagree");
         DV_CHECK(ec == 0 || ec == rbf::E_GENERAL || ec == rbf::E_FNA || ec == rbf::E_PNNF,
                  "open returned " + std::to_string(ec));
-        if (!in_image.empty() && in_image.back() == '@') DV_CHECK(ec == 0 && p->israw, "raw open");
+        if (!in_image.empty() && in_image.back() == '@') DV_CHECK(ec == 0 && rbf::path_is_raw(p), "raw open");
         if (p) rbf::_os9_close(p);
     }
     DV_CHECK(rbf::image_contents(*image) == g_image, "opening and closing changed the image");

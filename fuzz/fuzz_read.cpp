@@ -33,26 +33,26 @@ struct Buffer {
 };
 
 void check_image_file_read(rbf::os9_path_id path, const bytes& img, int want, bool line) {
-    FileModel f(img, path->pl_fd_lsn);
+    FileModel f(img, rbf::path_fd_sector(path));
     DV_CHECK(f.ok(), "an open image file whose FD the image does not hold");
-    const std::int64_t pos = path->filepos;
+    const std::int64_t pos = rbf::path_position(path);
     Buffer buf(want);
     int size = want;
     rbf::error_code ec = line ? rbf::_os9_readln(path, buf.p.get(), &size) : rbf::_os9_read(path, buf.p.get(), &size);
     if (pos >= f.size()) {
         DV_CHECK(ec == rbf::E_EOF, "read at or past the end is not 211");
-        DV_CHECK(path->filepos == pos, "a read at the end moved the position");
+        DV_CHECK(rbf::path_position(path) == pos, "a read at the end moved the position");
         return;
     }
     const std::int64_t clip = std::min<std::int64_t>(std::max(want, 0), f.size() - pos);
     bytes avail = f.available(pos, clip);
     if (ec == rbf::E_GENERAL) {
         DV_CHECK(avail.empty() && clip > 0, "read failed with 1 where the file has bytes");
-        DV_CHECK(path->filepos == pos, "a failed read moved the position");
+        DV_CHECK(rbf::path_position(path) == pos, "a failed read moved the position");
         return;
     }
     DV_CHECK(ec == rbf::E_SUCCESS, "read returned " + std::to_string(ec));
-    const std::int64_t moved = path->filepos - pos;
+    const std::int64_t moved = rbf::path_position(path) - pos;
     std::int64_t expect = static_cast<std::int64_t>(avail.size());
     if (line) {
         DV_CHECK(size == clip, "readln's count is not the request clipped at the end");
@@ -68,7 +68,7 @@ void check_image_file_read(rbf::os9_path_id path, const bytes& img, int want, bo
 
 void check_raw_read(rbf::os9_path_id path, const bytes& img, int want) {
     Geometry g(img);
-    const std::int64_t pos = path->filepos;
+    const std::int64_t pos = rbf::path_position(path);
     Buffer buf(want);
     int size = want;
     rbf::error_code ec = rbf::_os9_read(path, buf.p.get(), &size);
@@ -83,26 +83,24 @@ void check_raw_read(rbf::os9_path_id path, const bytes& img, int want) {
         return;
     }
     DV_CHECK(ec == rbf::E_SUCCESS && size == n, "raw read count");
-    DV_CHECK(path->filepos == pos + n, "raw read position");
+    DV_CHECK(rbf::path_position(path) == pos + n, "raw read position");
     DV_CHECK(std::equal(img.begin() + pos, img.begin() + pos + n, buf.p.get()), "raw read bytes");
 }
 
 void check_seek(rbf::os9_path_id path, const bytes& img, int pos, int mode) {
-    const std::int64_t before = path->filepos;
-    const long long raw_before = path->raw_pos;
+    const std::int64_t before = rbf::path_position(path);
     rbf::error_code ec = rbf::_os9_seek(path, pos, mode);
-    if (path->israw) {
-        DV_CHECK(ec == rbf::E_SUCCESS && path->filepos == before, "raw seek moved the read position");
-        (void)raw_before;
+    if (rbf::path_is_raw(path)) {
+        DV_CHECK(ec == rbf::E_SUCCESS && rbf::path_position(path) == before, "raw seek moved the read position");
         return;
     }
-    FileModel f(img, path->pl_fd_lsn);
+    FileModel f(img, rbf::path_fd_sector(path));
     long long base = mode == 0 ? 0 : mode == 1 ? before : f.size();
     long long target = base + pos;
     if (target < 0 || target > INT_MAX) {
-        DV_CHECK(ec == rbf::E_GENERAL && path->filepos == before, "seek out of range");
+        DV_CHECK(ec == rbf::E_GENERAL && rbf::path_position(path) == before, "seek out of range");
     } else {
-        DV_CHECK(ec == rbf::E_SUCCESS && path->filepos == target, "seek target");
+        DV_CHECK(ec == rbf::E_SUCCESS && rbf::path_position(path) == target, "seek target");
     }
 }
 
@@ -115,15 +113,15 @@ void check_status(rbf::os9_path_id path, const bytes& img, unsigned choice) {
     std::memset(fdbuf.get(), 0x5A, sizeof *fdbuf);
     int count = static_cast<int>(choice % 300) - 10;
     rbf::error_code gs = rbf::_os9_gs_fd(path, count, fdbuf.get());
-    if (path->israw) {
+    if (rbf::path_is_raw(path)) {
         DV_CHECK(ec == rbf::E_SUCCESS && size == std::min<std::int64_t>(g.disk_bytes(), INT_MAX), "raw size");
-        DV_CHECK(eof == (path->filepos >= g.disk_bytes() ? rbf::E_EOF : rbf::E_SUCCESS), "raw end of file");
+        DV_CHECK(eof == (rbf::path_position(path) >= g.disk_bytes() ? rbf::E_EOF : rbf::E_SUCCESS), "raw end of file");
         DV_CHECK(gs == rbf::E_FNA, "gs_fd on a raw path");
         return;
     }
-    FileModel f(img, path->pl_fd_lsn);
+    FileModel f(img, rbf::path_fd_sector(path));
     DV_CHECK(ec == rbf::E_SUCCESS && size == std::min<std::int64_t>(f.size(), INT_MAX), "file size");
-    DV_CHECK(eof == (path->filepos >= f.size() ? rbf::E_EOF : rbf::E_SUCCESS), "end of file");
+    DV_CHECK(eof == (rbf::path_position(path) >= f.size() ? rbf::E_EOF : rbf::E_SUCCESS), "end of file");
     DV_CHECK(gs == rbf::E_SUCCESS, "gs_fd");
     std::size_t n = static_cast<std::size_t>(std::clamp(count, 0, 256));
     const auto* got = reinterpret_cast<const unsigned char*>(fdbuf.get());
@@ -162,12 +160,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     } else {
         DV_CHECK(p != nullptr, "open succeeded without a path");
         DV_CHECK(img.size() >= 256 && g.describes_disk() && g.usable(), "open of an unusable image succeeded");
-        if (!p->israw) {
-            FileModel f(img, p->pl_fd_lsn);
+        if (!rbf::path_is_raw(p)) {
+            FileModel f(img, rbf::path_fd_sector(p));
             DV_CHECK(f.ok(), "opened a file whose FD is not in the image");
             DV_CHECK((f.att() & 0x80) == (mode & 0x80), "opened across the directory bit");
             DV_CHECK((f.att() & mode & 0x83) == mode, "opened without the attributes");
-            DV_CHECK(p->pl_fd_lsn > 0 && p->pl_fd_lsn < g.total, "FD outside the disk");
+            DV_CHECK(rbf::path_fd_sector(p) > 0 && rbf::path_fd_sector(p) < g.total, "FD outside the disk");
             if (mode & rbf::MODE_DIR) {
                 std::string name = path.empty() ? "" : std::string(path.begin(), path.begin() + std::min<std::size_t>(path.size(), 12));
                 rbf::error_code ex = rbf::_os9_file_exists(p, name);
@@ -189,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                 case 2:
                 case 3:
                 case 4:
-                    if (p->israw) {
+                    if (rbf::path_is_raw(p)) {
                         Buffer buf(want);
                         int n = want;
                         DV_CHECK(rbf::_os9_readln(p, buf.p.get(), &n) == rbf::E_FNA, "readln on a raw path");
@@ -198,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                     }
                     break;
                 default:
-                    if (p->israw)
+                    if (rbf::path_is_raw(p))
                         check_raw_read(p, img, want);
                     else
                         check_image_file_read(p, img, want, false);

@@ -42,9 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         return 0;
     }
     DV_CHECK(ec == rbf::E_SUCCESS && path != nullptr, "raw open failed: " + std::to_string(ec));
-    DV_CHECK(path->israw && path->geo.unit_bytes == g.cs, "raw path geometry");
-    DV_CHECK(path->geo.total_units == g.total && path->geo.cluster_sectors == g.bit &&
-                 path->geo.bitmap_bytes == g.map && path->geo.root_fd == g.dir,
+    rbf::disk_geometry geo{};
+    DV_CHECK(rbf::path_geometry(path, &geo) == rbf::E_SUCCESS, "no geometry on a raw path");
+    DV_CHECK(rbf::path_is_raw(path) && geo.unit_bytes == g.cs, "raw path geometry");
+    DV_CHECK(geo.total_units == g.total && geo.cluster_sectors == g.bit &&
+                 geo.bitmap_bytes == g.map && geo.root_fd == g.dir,
              "raw path's decoded LSN 0");
 
     auto sector0 = std::make_unique<rbf::lsn0_sect>();
@@ -63,14 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     // The bitmap copy holds what the image has of the bitmap units.
     const std::int64_t want = (g.map / 256 + 1) * g.cs;
     const std::int64_t have = std::clamp<std::int64_t>(static_cast<std::int64_t>(img.size()) - 256, 0, want);
-    DV_CHECK(static_cast<std::int64_t>(path->bitmap.size()) == have, "bitmap copy length");
-    DV_CHECK(std::equal(path->bitmap.begin(), path->bitmap.end(), img.begin() + 256), "bitmap copy bytes");
+    const std::span<unsigned char> copy = rbf::path_bitmap(path);
+    DV_CHECK(static_cast<std::int64_t>(copy.size()) == have, "bitmap copy length");
+    DV_CHECK(std::equal(copy.begin(), copy.end(), img.begin() + 256), "bitmap copy bytes");
 
     const std::int64_t loaded_bits = have * 8;
     const std::int64_t scan_to = std::min<std::int64_t>(g.clusters(), loaded_bits + kBeyond);
     std::int64_t free_units = 0, largest = 0, run = 0, bytes_free = 0;
     for (std::int64_t k = 0; k < scan_to; ++k) {
-        int bit = rbf::_os9_ckbit(path->bitmap, static_cast<int>(k));
+        int bit = rbf::_os9_ckbit(copy, static_cast<int>(k));
         bool in_use = k >= loaded_bits || (img[static_cast<std::size_t>(256 + k / 8)] & (0x80 >> (k % 8)));
         DV_CHECK((bit != 0) == in_use, "ckbit of unit " + std::to_string(k));
         if (bit) {
@@ -83,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         }
     }
     if (g.clusters() > scan_to) {
-        DV_CHECK(rbf::_os9_ckbit(path->bitmap, static_cast<int>(g.clusters() - 1)) != 0, "unit past the bitmap free");
+        DV_CHECK(rbf::_os9_ckbit(copy, static_cast<int>(g.clusters() - 1)) != 0, "unit past the bitmap free");
         largest = std::max(largest, run);
         run = 0;
     }

@@ -305,10 +305,6 @@ error_code _os9_open_parent_directory(os9_path_id* path, const image_ref& image,
     return open_on_image(path, image, t.parent_dot, mode, false);
 }
 
-bool path_is_host(os9_path_id path) { return path && path->isnative; }
-bool path_is_raw(os9_path_id path) { return path && path->israw; }
-bool path_is_writable(os9_path_id path) { return path && path->writable; }
-
 error_code _os9_close(os9_path_id path) {
     if (!path) return E_SUCCESS;
     error_code result = E_SUCCESS;

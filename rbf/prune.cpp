@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "os9conv.h"
 #include "os9disk.h"
-#include "rbf/image.h"
 #include "os9path.h"
+#include "rbf/directory.h"
+#include "rbf/image.h"
 #include "rbf/internal.h"
 
 namespace rbf {
@@ -22,7 +22,7 @@ struct walk_state {
     // FD sectors of the operand's ancestors and of the directories entered:
     // an entry that leads to one of them again (a loop, or a directory under
     // a second name in a damaged tree) is not entered.
-    std::vector<std::uint32_t> entered;
+    detail::reached_fds entered{0};
 
     bool step() {
         if (budget < 0) return true;
@@ -35,7 +35,7 @@ struct walk_state {
     }
     // An entry went but kept units that another file claims too.
     bool kept_shared = false;
-    bool was_entered(std::uint32_t lsn) const { return std::find(entered.begin(), entered.end(), lsn) != entered.end(); }
+    bool was_entered(std::uint32_t lsn) const { return entered.contains(lsn); }
 };
 
 // A name that no pathlist could name: a separator, a raw mark, a blank or
@@ -73,7 +73,7 @@ error_code empty_dir(walk_state& w, const std::string& shown, std::uint32_t lsn,
     }
     os9_path_id dir = nullptr;
     if (error_code ec = _os9_open_fd(&dir, w.image, lsn, MODE_DIR | MODE_WRITE)) return ec;
-    w.entered.push_back(lsn);
+    w.entered.insert(lsn);
     error_code first_failure = E_SUCCESS;
     auto failed = [&](const std::string& pathlist, error_code ec, bool report) {
         if (report) w.report(pathlist, ec);
@@ -161,7 +161,7 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
         r.error = E_ILLARG;
         return r;
     }
-    walk_state w{image, options, options.budget, false, false, 0, {}};
+    walk_state w{image, options, options.budget};
     auto finish = [&](error_code ec) {
         r.error = ec;
         r.quit = w.quit;
@@ -179,35 +179,30 @@ prune_result _os9_prune(const image_ref& image, const std::string& shown, const 
     os9_path_id up = nullptr;
     if ((ec = detail::open_on_image(&up, image, parent + ".", MODE_DIR | MODE_WRITE, false))) return finish(ec);
     const int parent_lsn = up->pl_fd_lsn;
-    w.entered.push_back(static_cast<std::uint32_t>(parent_lsn));
+    w.entered = detail::reached_fds(detail::disk_units(*up));
+    w.entered.insert(static_cast<std::uint32_t>(parent_lsn));
     std::vector<std::string> pieces = detail::split_pieces(parent, '/');
     for (std::size_t k = 0; k <= pieces.size(); ++k) {
         std::string prefix;
         for (std::size_t i = 0; i < k; ++i) prefix += pieces[i] + "/";
         int lsn = 0;
-        if (detail::walk_path(*up, prefix, &lsn) == E_SUCCESS) w.entered.push_back(static_cast<std::uint32_t>(lsn));
+        if (detail::walk_path(*up, prefix, &lsn) == E_SUCCESS) w.entered.insert(static_cast<std::uint32_t>(lsn));
     }
     up->pl_fd_lsn = parent_lsn;  // the walks went through this path
     up->ahead_valid = false;
-    os9_dirent e;
-    bool found = false;
-    up->filepos = 0;
-    while (_os9_readdir(up, &e) == E_SUCCESS)
-        if (NameEquals(e.name, last)) {
-            found = true;
-            break;
-        }
-    if (!found) {
+    // A parent that cannot be read as far as the name does not hold it.
+    detail::dir_lookup found;
+    if (detail::dir_find(*up, last, detail::index_use::if_known, &found) != E_SUCCESS || !found.found()) {
         _os9_close(up);
         return finish(E_PNNF);
     }
-    if (w.was_entered(e.fd_lsn)) {  // the operand is one of its own ancestors
+    if (w.was_entered(found.lsn)) {  // the operand is one of its own ancestors
         _os9_close(up);
         return finish(E_FNA);
     }
-    ec = empty_dir(w, shown, e.fd_lsn, true);
+    ec = empty_dir(w, shown, found.lsn, true);
     if (ec == E_SUCCESS && !w.quit && !w.spent) {
-        ec = detail::delete_entry(*up, e.pos, e.fd_lsn);
+        ec = detail::delete_entry(*up, found.pos, found.lsn);
         if (ec == E_SHARED) {
             w.report(shown, ec);
             w.kept_shared = true;

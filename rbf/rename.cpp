@@ -23,27 +23,29 @@ bool dot_name(const std::string& name) { return name == "." || name == ".."; }
 struct lookup {
     std::int64_t old_pos = -1;  // the first live entry of the old name
     std::uint32_t old_lsn = 0;  // the FD it names
-    std::int64_t new_first = -1;
-    int new_count = 0;          // live entries of the new name, the old one included
-    bool clash() const { return new_count > 1 || (new_count == 1 && new_first != old_pos); }
+    bool clash = false;
 };
 
-// One scan answers both questions (a change of letter case is no clash).
+// A change of letter case is no clash with the entry itself, but one with a
+// second entry of the name (a damaged directory that holds it twice) is.
 error_code find_entries(_pd& dir, const std::string& name, const std::string& newname, lookup* found) {
-    fd_stats fd;
-    if (error_code ec = fd_load(dir, dir.pl_fd_lsn, fd)) return ec;
-    const std::int64_t size = fd_size(fd);
+    dir_lookup old;
+    if (error_code ec = dir_find(dir, name, index_use::if_known, &old)) return ec;
+    if (!old.found()) return E_SUCCESS;
+    found->old_pos = old.pos;
+    found->old_lsn = old.lsn;
+    dir_lookup other;
+    if (error_code ec = dir_find(dir, newname, index_use::if_known, &other)) return ec;
+    if (other.found() && other.pos != old.pos) {
+        found->clash = true;
+        return E_SUCCESS;
+    }
+    if (!NameEquals(name, newname)) return E_SUCCESS;
     std::int64_t where = 0;
-    error_code ec = dir_scan(dir, 0, [&](const fd_dentry& e, std::int64_t pos) {
-        // A piece of an entry at the end of the directory is no entry.
-        if (e.name[0] == 0 || pos + DIRENT_SIZE > size) return false;
-        if (found->old_pos < 0 && NameFieldEquals(e.name, NAME_FIELD, name)) {
-            found->old_pos = pos;
-            found->old_lsn = get_be24(e.lsn);
-        }
-        if (NameFieldEquals(e.name, NAME_FIELD, newname) && found->new_count++ == 0) found->new_first = pos;
-        return false;
+    const error_code ec = dir_scan(dir, old.pos + DIRENT_SIZE, [&](const fd_dentry& e, std::int64_t) {
+        return e.name[0] != 0 && NameFieldEquals(e.name, NAME_FIELD, newname);
     }, &where);
+    found->clash = ec == E_SUCCESS;
     return ec == E_EOF ? E_SUCCESS : ec;
 }
 
@@ -61,7 +63,7 @@ error_code _os9_rename(const image_ref& image, const std::string& in_image, cons
     lookup found;
     error_code ec = find_entries(*dir, t.name, newname, &found);
     if (ec == E_SUCCESS && found.old_pos < 0) ec = E_PNNF;
-    if (ec == E_SUCCESS && found.clash()) ec = E_CEF;
+    if (ec == E_SUCCESS && found.clash) ec = E_CEF;
     if (ec == E_SUCCESS) ec = dir_set_name(*dir, found.old_pos, newname);
     if (ec == E_SUCCESS) ec = boot_file_moved(*dir, found.old_lsn, static_cast<std::uint32_t>(dir->pl_fd_lsn), newname);
     if (error_code closed = _os9_close(dir); !ec) ec = closed;

@@ -336,11 +336,11 @@ TEST(OsCreate, NewFileHasNoSegmentSizeZeroAndTheGivenAttributes) {
         const std::time_t t0 = std::time(nullptr);
         ASSERT_EQ(rbf::_os9_create(&p, m.image(), "NEW", 3, perms), 0);
         const std::time_t t1 = std::time(nullptr);
-        EXPECT_EQ(p->filepos, 0);
+        EXPECT_EQ(rbf::path_position(p), 0);
         bytes img = m.get();
         const int nf = lookup(img, dd_dir(img), "NEW");
         ASSERT_GT(nf, 0);
-        EXPECT_EQ(p->pl_fd_lsn, nf);
+        EXPECT_EQ(rbf::path_fd_sector(p), nf);
         EXPECT_EQ(nf, lowest_free_run(before, 1));
         EXPECT_TRUE(bit_set(img, nf));  // the parent's close wrote the FD's bit
         const unsigned char* fd = fd_at(img, nf);
@@ -396,7 +396,7 @@ TEST(OsCreate, HostNameWithWritePermsCreatesOrTruncates) {
         SCOPED_TRACE(perms);
         rbf::os9_path_id p = nullptr;
         ASSERT_EQ(rbf::_os9_create(&p, host, 2, perms), 0);
-        EXPECT_EQ(p->isnative, 1);
+        EXPECT_TRUE(rbf::path_is_host(p));
         EXPECT_EQ(dvtest::read_file(host), bytes{});  // created or emptied
         const bytes data = {'a', 'b', 'c'};
         int size = 3;

@@ -66,7 +66,7 @@ TEST(ReadDir, EntriesInOrderWithDeletedSlotsSkipped) {
     EXPECT_EQ(end, rbf::E_EOF);
     std::vector<std::pair<std::string, std::int64_t>> want = {{"..", 0}, {".", 32}, {"A", 64}, {"B", 128}};
     EXPECT_EQ(got, want);
-    EXPECT_EQ(p->filepos, 160);
+    EXPECT_EQ(rbf::path_position(p), 160);
 }
 
 TEST(ReadDir, SeesAnEntryWrittenThroughAnotherPathMeanwhile) {
@@ -96,7 +96,7 @@ TEST(ReadDir, SizeEndingInsideAnEntryEndsTheDirectory) {
     auto got = read_all(p.p, &end);
     EXPECT_EQ(end, rbf::E_EOF);
     EXPECT_EQ(got.size(), 2u);
-    EXPECT_EQ(p->filepos, 84);
+    EXPECT_EQ(rbf::path_position(p), 84);
 }
 
 TEST(ReadDir, RawAndHostPathsHaveNoEntries) {

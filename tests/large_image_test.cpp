@@ -104,13 +104,13 @@ TEST(LargeImage, RawReadNearTheEndOfAFourGiBDisk) {
     close(fd);
     dvtest::Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), d.path + ":@", 1), 0);
-    p->filepos = disk - 100;
+    ASSERT_EQ(rbf::path_set_position(p, disk - 100), 0);
     char buf[200] = {};
     int size = sizeof buf;
     ASSERT_EQ(rbf::_os9_read(p.p, buf, &size), 0);
     EXPECT_EQ(size, 100);
     EXPECT_EQ(std::string(buf, 3), "END");
-    EXPECT_EQ(p->filepos, disk);
+    EXPECT_EQ(rbf::path_position(p), disk);
     size = 10;
     EXPECT_EQ(rbf::_os9_read(p.p, buf, &size), rbf::E_EOF);
     int whole = 0;
@@ -176,7 +176,7 @@ TEST(LargeImage, ImageThatShrinksWhileOpenGivesErrorsNotAFault) {
     char buf[100];
     int size = sizeof buf;
     EXPECT_EQ(rbf::_os9_read(file.p, buf, &size), rbf::E_GENERAL);
-    raw->filepos = 500 * 256;
+    ASSERT_EQ(rbf::path_set_position(raw, 500 * 256), 0);
     size = sizeof buf;
     EXPECT_EQ(rbf::_os9_read(raw.p, buf, &size), rbf::E_EOF);
 }

@@ -87,8 +87,9 @@ Space space_of(const bytes& img) { return space_of(img.data() + 256, clusters_of
 // While a path is open for writing its allocations live in its own bitmap
 // copy (once it has read one); that copy is the disk's state for it.
 Space space_of(const bytes& img, rbf::os9_path_id p) {
-    if (p->bitmap.empty()) return space_of(img);
-    return space_of(p->bitmap.data(), clusters_of(img));
+    const std::span<unsigned char> copy = rbf::path_bitmap(p);
+    if (copy.empty()) return space_of(img);
+    return space_of(copy.data(), clusters_of(img));
 }
 
 // Units a file's FD allocates.
@@ -258,7 +259,7 @@ private:
         const Space sp = space_of(before, p);
         // Units the FD already holds, read from the image (the open path's
         // FD is written through on every write).
-        int have = allocated_units(before, p->pl_fd_lsn);
+        int have = allocated_units(before, rbf::path_fd_sector(p));
         const std::size_t cluster_bytes = 256u * static_cast<std::size_t>(g_.cluster);
         int needed = static_cast<int>((pos + len + cluster_bytes - 1) / cluster_bytes) - have / g_.cluster;
         EXPECT_EQ(rbf::_os9_seek(p, static_cast<int>(pos), 0), rbf::E_SUCCESS);

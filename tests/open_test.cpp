@@ -70,9 +70,9 @@ TEST(ValidatePathlist, OnePieceIsAHostFile) {
     for (const char* pl : {"disk.dsk", "disk.dsk:", "::disk.dsk", ":disk.dsk::"}) {
         rbf::_pd pd;
         ASSERT_EQ(rbf::validate_pathlist(&pd, pl), 0) << pl;
-        EXPECT_EQ(pd.isnative, 1) << pl;
-        EXPECT_EQ(pd.imgfile, "disk.dsk") << pl;
-        EXPECT_EQ(pd.pathlist, "") << pl;
+        EXPECT_TRUE(rbf::path_is_host(&pd)) << pl;
+        EXPECT_EQ(rbf::path_image_file(&pd), "disk.dsk") << pl;
+        EXPECT_EQ(rbf::path_in_image(&pd), "") << pl;
     }
 }
 
@@ -92,9 +92,9 @@ TEST(ValidatePathlist, TwoOrMorePiecesNameImageAndPathAndIgnoreTheRest) {
     for (const Case& c : cases) {
         rbf::_pd pd;
         ASSERT_EQ(rbf::validate_pathlist(&pd, c.pl), 0) << c.pl;
-        EXPECT_EQ(pd.isnative, 0) << c.pl;
-        EXPECT_EQ(pd.imgfile, c.img) << c.pl;
-        EXPECT_EQ(pd.pathlist, c.path) << c.pl;
+        EXPECT_FALSE(rbf::path_is_host(&pd)) << c.pl;
+        EXPECT_EQ(rbf::path_image_file(&pd), c.img) << c.pl;
+        EXPECT_EQ(rbf::path_in_image(&pd), c.path) << c.pl;
     }
 }
 
@@ -104,8 +104,8 @@ TEST(ValidatePathlist, PieceLongerThan511CharactersIsABadPathname) {
     {
         rbf::_pd pd;
         EXPECT_EQ(rbf::validate_pathlist(&pd, p511 + ":" + p511), 0);
-        EXPECT_EQ(pd.imgfile.size(), 511u);
-        EXPECT_EQ(pd.pathlist.size(), 511u);
+        EXPECT_EQ(rbf::path_image_file(&pd).size(), 511u);
+        EXPECT_EQ(rbf::path_in_image(&pd).size(), 511u);
     }
     {
         rbf::_pd pd;
@@ -138,8 +138,8 @@ TEST(Open, ImageNameWithLoneColonOpensTheHostFile) {
     d.b.save(file);
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), file + ":", 1), 0);
-    EXPECT_EQ(p->isnative, 1);
-    EXPECT_EQ(p->imgfile, file);
+    EXPECT_TRUE(rbf::path_is_host(p));
+    EXPECT_EQ(rbf::path_image_file(p), file);
     // It reads the host file's own bytes: LSN 0 of the image.
     unsigned char buf[256];
     int n = 256;
@@ -156,16 +156,18 @@ TEST(Open, FindsTheFileOnHostImageAndInMemory) {
     for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
         ASSERT_EQ(at.open(p.out(), "DIR/tool", 1), 0) << at.describe("DIR/tool");
-        EXPECT_EQ(p->isnative, 0);
-        EXPECT_EQ(p->israw, 0);
-        EXPECT_EQ(p->pl_fd_lsn, d.tool);
-        EXPECT_EQ(p->filepos, 0);
-        EXPECT_EQ(p->geo.unit_bytes, 256u);
-        EXPECT_EQ(p->geo.cluster_sectors, 1u);
-        EXPECT_EQ(p->geo.total_units, static_cast<std::uint32_t>(d.b.total()));
-        EXPECT_EQ(p->geo.root_fd, static_cast<std::uint32_t>(d.b.root()));
-        EXPECT_EQ(p->geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
-        EXPECT_EQ(p->geo.sas, 8u);
+        EXPECT_FALSE(rbf::path_is_host(p));
+        EXPECT_FALSE(rbf::path_is_raw(p));
+        EXPECT_EQ(rbf::path_fd_sector(p), d.tool);
+        EXPECT_EQ(rbf::path_position(p), 0);
+        rbf::disk_geometry geo{};
+        ASSERT_EQ(rbf::path_geometry(p, &geo), 0);
+        EXPECT_EQ(geo.unit_bytes, 256u);
+        EXPECT_EQ(geo.cluster_sectors, 1u);
+        EXPECT_EQ(geo.total_units, static_cast<std::uint32_t>(d.b.total()));
+        EXPECT_EQ(geo.root_fd, static_cast<std::uint32_t>(d.b.root()));
+        EXPECT_EQ(geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
+        EXPECT_EQ(geo.sas, 8u);
     }
 }
 
@@ -177,10 +179,13 @@ TEST(Open, RawPathHoldsTheBitmapCopyFromTheStart) {
     for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
         ASSERT_EQ(at.open(p.out(), "@", 1), 0) << at.describe("@");
-        EXPECT_EQ(p->geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
-        ASSERT_GE(p->bitmap.size(), static_cast<std::size_t>(p->geo.bitmap_bytes));
-        EXPECT_EQ(0, std::memcmp(p->bitmap.data(), d.b.image().data() + 256, p->geo.bitmap_bytes));
-        EXPECT_EQ(p->geo.sas, 8u);
+        rbf::disk_geometry geo{};
+        ASSERT_EQ(rbf::path_geometry(p, &geo), 0);
+        EXPECT_EQ(geo.bitmap_bytes, dvtest::be(d.b.image().data() + 4, 2));
+        const std::span<unsigned char> copy = rbf::path_bitmap(p);
+        ASSERT_GE(copy.size(), static_cast<std::size_t>(geo.bitmap_bytes));
+        EXPECT_EQ(0, std::memcmp(copy.data(), d.b.image().data() + 256, geo.bitmap_bytes));
+        EXPECT_EQ(geo.sas, 8u);
     }
 }
 
@@ -191,7 +196,7 @@ TEST(Open, ThreePiecesUseTheFirstTwo) {
     for (const std::string& pl : {tmp / "disk.dsk:DIR/tool:readme", tmp / "disk.dsk::DIR/tool::readme:"}) {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), pl, 1), 0) << pl;
-        EXPECT_EQ(p->pl_fd_lsn, d.tool) << pl;
+        EXPECT_EQ(rbf::path_fd_sector(p), d.tool) << pl;
     }
 }
 
@@ -201,7 +206,7 @@ TEST(Open, LeadingTrailingAndDoubledSlashesChangeNothing) {
     for (const char* in : {"DIR/tool", "/DIR/tool", "//DIR//tool/", "DIR///tool//", "///DIR/tool"}) {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), 0) << in;
-        EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
+        EXPECT_EQ(rbf::path_fd_sector(p), d.tool) << in;
     }
 }
 
@@ -211,7 +216,7 @@ TEST(Open, NamesMatchRegardlessOfCase) {
     for (const char* in : {"dir/TOOL", "Dir/Tool", "DIR/tool", "dIr/tOoL"}) {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 1), 0) << in;
-        EXPECT_EQ(p->pl_fd_lsn, d.tool) << in;
+        EXPECT_EQ(rbf::path_fd_sector(p), d.tool) << in;
     }
 }
 
@@ -221,17 +226,17 @@ TEST(Open, DotAndDotDotAreFoundAsOrdinaryEntries) {
     {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR/../readme", 1), 0);
-        EXPECT_EQ(p->pl_fd_lsn, d.readme);
+        EXPECT_EQ(rbf::path_fd_sector(p), d.readme);
     }
     {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "a/b/.", 0x81), 0);
-        EXPECT_EQ(p->pl_fd_lsn, d.ab);
+        EXPECT_EQ(rbf::path_fd_sector(p), d.ab);
     }
     {
         Path p;  // the root's ".." is the root itself
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "../..", 0x81), 0);
-        EXPECT_EQ(p->pl_fd_lsn, d.b.root());
+        EXPECT_EQ(rbf::path_fd_sector(p), d.b.root());
     }
 }
 
@@ -241,7 +246,7 @@ TEST(Open, PathOfOnlySlashesOpensTheRoot) {
     for (const char* in : {"/", "///"}) {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, 0x81), 0) << in;
-        EXPECT_EQ(p->pl_fd_lsn, d.b.root());
+        EXPECT_EQ(rbf::path_fd_sector(p), d.b.root());
     }
 }
 
@@ -275,7 +280,7 @@ TEST(Open, FirstMatchingEntryInDirectoryOrderWins) {
     MemImage mem(b.image());
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "Dup", 1), 0);
-    EXPECT_EQ(p->pl_fd_lsn, first);
+    EXPECT_EQ(rbf::path_fd_sector(p), first);
 }
 
 TEST(Open, DeletedEntryMatchesNoComponent) {
@@ -309,7 +314,7 @@ TEST(Open, NameEndsAtBit7CharacterWhateverFollowsInTheField) {
     {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "ab", 1), 0);
-        EXPECT_EQ(p->pl_fd_lsn, fd);
+        EXPECT_EQ(rbf::path_fd_sector(p), fd);
     }
     Path q;
     EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), "ab\rxy", 1), rbf::E_PNNF);
@@ -323,7 +328,7 @@ TEST(Open, TwentyEightCharacterNameIsFoundAndLongerNeverMatches) {
     {
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name28, 1), 0);
-        EXPECT_EQ(p->pl_fd_lsn, fd);
+        EXPECT_EQ(rbf::path_fd_sector(p), fd);
     }
     Path q;
     EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name28 + "N", 1), rbf::E_PNNF);
@@ -344,7 +349,7 @@ TEST(Open, NameFillingTheWholeFieldEndsAtTheLsnWithOrWithoutBit7) {
         const std::string name = std::string(e.begin(), e.begin() + 28) + "Z";
         Path p;
         ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), name, 1), 0);
-        EXPECT_EQ(p->pl_fd_lsn, fd);
+        EXPECT_EQ(rbf::path_fd_sector(p), fd);
         Path q, r;
         EXPECT_EQ(rbf::_os9_open(q.out(), mem.image(), name.substr(0, 28), 1), rbf::E_PNNF);
         EXPECT_EQ(rbf::_os9_open(r.out(), mem.image(), name + "Z", 1), rbf::E_PNNF);
@@ -362,7 +367,7 @@ TEST(Open, IntermediateComponentIsReadAsADirectoryWhateverItIs) {
     MemImage mem(d.b.image());
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "fake/tool", 1), 0);
-    EXPECT_EQ(p->pl_fd_lsn, d.tool);
+    EXPECT_EQ(rbf::path_fd_sector(p), d.tool);
 }
 
 TEST(Open, TooLongPiecesAre215) {
@@ -383,7 +388,7 @@ TEST(Open, TooLongPiecesAre215) {
     // ... and a 511-character path of slashes and a name is walked.
     Path p5;
     EXPECT_EQ(rbf::_os9_open(p5.out(), file + ":" + std::string(511 - 8, '/') + "DIR/tool", 1), 0);
-    EXPECT_EQ(p5->pl_fd_lsn, d.tool);
+    EXPECT_EQ(rbf::path_fd_sector(p5), d.tool);
 }
 
 // ---- _os9_open: the access check -------------------------------------------------------
@@ -454,10 +459,10 @@ TEST(Open, RawPathNeedsNoWalkAndNoAccessCheck) {
         for (int mode : {0x01, 0x03, 0x81, 0x00}) {
             Path p;
             ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), in, mode), 0) << in << " " << mode;
-            EXPECT_EQ(p->israw, 1);
-            EXPECT_EQ(p->isnative, 0);
-            EXPECT_EQ(p->pl_fd_lsn, 0);
-            EXPECT_EQ(p->filepos, 0);
+            EXPECT_TRUE(rbf::path_is_raw(p));
+            EXPECT_FALSE(rbf::path_is_host(p));
+            EXPECT_EQ(rbf::path_fd_sector(p), 0);
+            EXPECT_EQ(rbf::path_position(p), 0);
         }
     }
 }
@@ -557,11 +562,13 @@ TEST(Open, Lsn0ThatCannotDescribeADiskIsRefusedWith249AtItsLimitsItOpens) {
                 continue;
             }
             ASSERT_NE(p.p, nullptr);
-            EXPECT_EQ(p->geo.total_units, static_cast<std::uint32_t>(c.tot));
-            EXPECT_EQ(p->geo.bitmap_bytes, static_cast<std::uint32_t>(c.map));
-            EXPECT_EQ(p->geo.cluster_sectors, static_cast<std::uint32_t>(c.bit));
-            EXPECT_EQ(p->geo.root_fd, static_cast<std::uint32_t>(c.dir));
-            EXPECT_EQ(p->geo.unit_bytes, 256u);  // a sector, whatever the cluster
+            rbf::disk_geometry geo{};
+            ASSERT_EQ(rbf::path_geometry(p, &geo), 0);
+            EXPECT_EQ(geo.total_units, static_cast<std::uint32_t>(c.tot));
+            EXPECT_EQ(geo.bitmap_bytes, static_cast<std::uint32_t>(c.map));
+            EXPECT_EQ(geo.cluster_sectors, static_cast<std::uint32_t>(c.bit));
+            EXPECT_EQ(geo.root_fd, static_cast<std::uint32_t>(c.dir));
+            EXPECT_EQ(geo.unit_bytes, 256u);  // a sector, whatever the cluster
         }
         EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), img);
         EXPECT_EQ(mem.get(), img);
@@ -647,8 +654,9 @@ TEST(Close, ReadOnlyPathLeavesEveryImageByteAsItWas) {
         ASSERT_EQ(at.open(p.out(), "@", 1), 0) << at.describe("@");
         // The path's own bitmap copy changes; a read-only path must not
         // write it back.
-        ASSERT_GE(p->bitmap.size(), 30u);
-        rbf::_os9_allbit(p->bitmap, 200, 5);
+        const std::span<unsigned char> copy = rbf::path_bitmap(p);
+        ASSERT_GE(copy.size(), 30u);
+        rbf::_os9_allbit(copy, 200, 5);
         p.close();
     }
     EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), b.image());
@@ -666,13 +674,14 @@ TEST(Close, RawWritePathWritesBackTheBitmapBitsItChanged) {
     for (const dvtest::Access& at : both(tmp / "disk.dsk", mem)) {
         Path p;
         ASSERT_EQ(at.open(p.out(), "@", 3), 0) << at.describe("@");
-        ASSERT_GE(p->bitmap.size(), 30u);
-        rbf::_os9_allbit(p->bitmap, 200, 5);
-        rbf::_os9_delbit(p->bitmap, 2, 1);
+        const std::span<unsigned char> copy = rbf::path_bitmap(p);
+        ASSERT_GE(copy.size(), 30u);
+        rbf::_os9_allbit(copy, 200, 5);
+        rbf::_os9_delbit(copy, 2, 1);
         // Past dd_map (79 bytes here) the copy is not the bitmap: never
         // written back.
-        ASSERT_GT(p->bitmap.size(), 100u);
-        p->bitmap[100] = 0x5A;
+        ASSERT_GT(copy.size(), 100u);
+        copy[100] = 0x5A;
         p.close();
     }
     EXPECT_EQ(dvtest::read_file(tmp / "disk.dsk"), expect);
@@ -882,8 +891,8 @@ TEST(OpenParentDirectory, SplitsTheLastComponentAndOpensItsDirectory) {
             std::string filename = "junk";
             ASSERT_EQ(at.open_parent_directory(p.out(), c.in, 0x81, filename), 0) << at.describe(c.in);
             EXPECT_EQ(filename, c.name) << at.describe(c.in);
-            EXPECT_EQ(p->pl_fd_lsn, c.dir) << at.describe(c.in);
-            EXPECT_EQ(p->filepos, 0);
+            EXPECT_EQ(rbf::path_fd_sector(p), c.dir) << at.describe(c.in);
+            EXPECT_EQ(rbf::path_position(p), 0);
         }
     }
 }
@@ -904,7 +913,7 @@ TEST(OpenParentDirectory, ParentIsReachedThroughItsDotEntry) {
     std::string filename;
     ASSERT_EQ(rbf::_os9_open_parent_directory(p.out(), mem.image(), "odd/f", 0x81, filename), 0);
     EXPECT_EQ(filename, "f");
-    EXPECT_EQ(p->pl_fd_lsn, other);
+    EXPECT_EQ(rbf::path_fd_sector(p), other);
 }
 
 TEST(OpenParentDirectory, ModeIsPassedThrough) {
@@ -916,7 +925,7 @@ TEST(OpenParentDirectory, ModeIsPassedThrough) {
     EXPECT_EQ(p1.p, nullptr);
     Path p2;
     EXPECT_EQ(rbf::_os9_open_parent_directory(p2.out(), mem.image(), "DIR/x", 0x82, filename), 0);
-    EXPECT_EQ(p2->mode, 0x82);
+    EXPECT_EQ(rbf::path_mode(p2), 0x82);
 }
 
 TEST(OpenParentDirectory, MissingParentFailsAsOpenWithTheNameFilledIn) {
@@ -952,7 +961,7 @@ TEST(OpenParentDirectory, TooLongPathlistOrNameIs215) {
             EXPECT_EQ(at.open_parent_directory(p.out(), in, 0x81, filename), 0) << at.describe(in);
             EXPECT_EQ(filename, "tool");
             ASSERT_NE(p.p, nullptr);
-            EXPECT_EQ(p->pl_fd_lsn, d.dir);
+            EXPECT_EQ(rbf::path_fd_sector(p), d.dir);
         }
         {
             Path p;
@@ -984,11 +993,11 @@ TEST(FileExists, FindsANameThatDiffersOnlyInCaseAndStopsAfterIt) {
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "/", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "README"), rbf::E_CEF);
-    EXPECT_EQ(p->filepos, off + 32);
+    EXPECT_EQ(rbf::path_position(p), off + 32);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "ReadMe"), rbf::E_CEF);
-    EXPECT_EQ(p->filepos, off + 32);
+    EXPECT_EQ(rbf::path_position(p), off + 32);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "dir"), rbf::E_CEF);
-    EXPECT_EQ(p->filepos, entry_offset(d.b, d.b.root(), "DIR") + 32);
+    EXPECT_EQ(rbf::path_position(p), entry_offset(d.b, d.b.root(), "DIR") + 32);
 }
 
 TEST(FileExists, AbsentNameIsZeroWithThePositionAtTheEnd) {
@@ -997,7 +1006,7 @@ TEST(FileExists, AbsentNameIsZeroWithThePositionAtTheEnd) {
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "DIR", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "nothere"), 0);
-    EXPECT_EQ(p->filepos, static_cast<int>(d.b.size(d.dir)));
+    EXPECT_EQ(rbf::path_position(p), static_cast<int>(d.b.size(d.dir)));
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "too"), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "tool"), rbf::E_CEF);
 }
@@ -1017,9 +1026,9 @@ TEST(FileExists, EmptyNameMatchesTheFirstDeletedEntry) {
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "/", 0x81), 0);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, ""), rbf::E_CEF);
-    EXPECT_EQ(p->filepos, 128);
+    EXPECT_EQ(rbf::path_position(p), 128);
     EXPECT_EQ(rbf::_os9_file_exists(p.p, "later"), rbf::E_CEF);
-    EXPECT_EQ(p->filepos, 160);
+    EXPECT_EQ(rbf::path_position(p), 160);
 }
 
 TEST(FileExists, ReadErrorOfTheDirectoryIsReturned) {

@@ -85,11 +85,11 @@ TEST(ReadImageFile, SpanCrossingSegmentsTakesEachPartFromItsOwnUnit) {
         EXPECT_EQ(n, 100);
         EXPECT_EQ(slice(buf, 0, 56), slice(img, 40 * 256 + 200, 56));
         EXPECT_EQ(slice(buf, 56, 44), slice(img, 90 * 256, 44));
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
         int m = 10;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &m), rbf::E_EOF);
         EXPECT_EQ(m, 10);
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
     }
 }
 
@@ -106,7 +106,7 @@ TEST(ReadImageFile, RequestPastTheEndIsClippedToTheFileSize) {
         EXPECT_EQ(n, 50);
         EXPECT_EQ(slice(buf, 0, 50), slice(t.data, 250, 50));
         EXPECT_EQ(buf[50], 0xEE);
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
     }
 }
 
@@ -151,12 +151,12 @@ TEST(ReadImageFile, ManySegmentsReadInOddChunksGiveTheFileByteForByte) {
             int want = chunks[i % 10];
             bytes buf(static_cast<std::size_t>(want), 0xEE);
             int n = want;
-            int before = p->filepos;
+            int before = rbf::path_position(p);
             rbf::error_code ec = rbf::_os9_read(p.p, buf.data(), &n);
             if (ec == rbf::E_EOF) break;
             ASSERT_EQ(ec, 0);
             ASSERT_EQ(n, std::min(want, 5000 - before));
-            ASSERT_EQ(p->filepos, before + n);
+            ASSERT_EQ(rbf::path_position(p), before + n);
             got.insert(got.end(), buf.begin(), buf.begin() + n);
             ASSERT_LT(i, 10000);
         }
@@ -176,8 +176,10 @@ TEST(ReadImageFile, LargerClustersStillAddressSectors) {
     MemImage mem(img);
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "f", 1), 0);
-    EXPECT_EQ(p->geo.unit_bytes, 256u);
-    EXPECT_EQ(p->geo.cluster_sectors, 2u);
+    rbf::disk_geometry geo{};
+    ASSERT_EQ(rbf::path_geometry(p, &geo), 0);
+    EXPECT_EQ(geo.unit_bytes, 256u);
+    EXPECT_EQ(geo.cluster_sectors, 2u);
     bytes buf(1000, 0xEE);
     int n = 1000;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -207,10 +209,10 @@ TEST(ReadDamaged, SegmentListEndingBeforeTheSizeGivesWhatItHoldsThen1) {
         EXPECT_EQ(n, 256);
         EXPECT_EQ(slice(buf, 0, 256), data);
         EXPECT_EQ(buf[256], 0xEE);
-        EXPECT_EQ(p->filepos, 256);
+        EXPECT_EQ(rbf::path_position(p), 256);
         n = 10;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 1);
-        EXPECT_EQ(p->filepos, 256);
+        EXPECT_EQ(rbf::path_position(p), 256);
         ASSERT_EQ(rbf::_os9_seek(p.p, 300, 0), 0);
         n = 10;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 1);
@@ -238,7 +240,7 @@ TEST(ReadDamaged, SegmentOutsideTheDiskOrInTheBitmapGives1) {
         bytes buf(100, 0xEE);
         int n = 100;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 1) << name;
-        EXPECT_EQ(p->filepos, 0);
+        EXPECT_EQ(rbf::path_position(p), 0);
         EXPECT_EQ(buf, bytes(100, 0xEE)) << name;
         n = 100;
         EXPECT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 1) << name;
@@ -280,10 +282,10 @@ TEST(ReadDamaged, ImageCutInsideAFilesDataDeliversWhatExistsThenFails) {
         EXPECT_EQ(n, 300);
         EXPECT_EQ(slice(buf, 0, 300), slice(data, 0, 300));
         EXPECT_EQ(slice(buf, 300, 700), bytes(700, 0xEE));
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
         n = 100;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 1);
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
     }
 }
 
@@ -300,12 +302,12 @@ TEST(ReadlnImageFile, LinesEndAfterTheCarriageReturnAndSizeIsTheClippedRequest) 
         int n = 1024;
         ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
         EXPECT_EQ(slice(buf, 0, 3), (bytes{'A', 'B', 0x0D}));
-        EXPECT_EQ(p->filepos, 3);
+        EXPECT_EQ(rbf::path_position(p), 3);
         EXPECT_EQ(n, 6);
         n = 1024;
         ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
         EXPECT_EQ(slice(buf, 0, 3), (bytes{'C', 'D', 0x0D}));
-        EXPECT_EQ(p->filepos, 6);
+        EXPECT_EQ(rbf::path_position(p), 6);
         EXPECT_EQ(n, 3);
         n = 1024;
         EXPECT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), rbf::E_EOF);
@@ -329,7 +331,7 @@ TEST(ReadlnImageFile, LastLineWithoutCarriageReturnThenEndOfFile) {
     EXPECT_EQ(n, 2);
     EXPECT_EQ(slice(buf, 0, 2), (bytes{'C', 'D'}));
     EXPECT_EQ(buf[2], 0xEE);
-    EXPECT_EQ(p->filepos, 5);
+    EXPECT_EQ(rbf::path_position(p), 5);
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), rbf::E_EOF);
     n = 64;
     EXPECT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), rbf::E_EOF);
@@ -347,12 +349,12 @@ TEST(ReadlnImageFile, LineLongerThanTheRequestComesInPieces) {
     EXPECT_EQ(n, 4);
     EXPECT_EQ(slice(buf, 0, 4), (bytes{'A', 'B', 'C', 'D'}));
     EXPECT_EQ(buf[4], 0xEE);
-    EXPECT_EQ(p->filepos, 4);
+    EXPECT_EQ(rbf::path_position(p), 4);
     n = 1024;
     ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
     EXPECT_EQ(slice(buf, 0, 3), (bytes{'E', 'F', 0x0D}));
     EXPECT_EQ(n, 4);  // the request clipped at the end: 8 - 4
-    EXPECT_EQ(p->filepos, 7);
+    EXPECT_EQ(rbf::path_position(p), 7);
 }
 
 TEST(ReadlnImageFile, LinesCrossSegmentBoundaries) {
@@ -371,7 +373,7 @@ TEST(ReadlnImageFile, LinesCrossSegmentBoundaries) {
         for (int end : ends) {
             int n = 1024;
             ASSERT_EQ(rbf::_os9_readln(p.p, buf.data(), &n), 0);
-            EXPECT_EQ(p->filepos, end);
+            EXPECT_EQ(rbf::path_position(p), end);
             EXPECT_EQ(slice(buf, 0, static_cast<std::size_t>(end - start)),
                       slice(data, static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
             start = end;
@@ -393,11 +395,11 @@ TEST(ReadlnImageFile, LinesOfAMultiSegmentFileJoinToTheWholeFile) {
     for (int i = 0; i < 10000; ++i) {
         bytes buf(53, 0xEE);
         int n = 53;
-        int before = p->filepos;
+        int before = rbf::path_position(p);
         rbf::error_code ec = rbf::_os9_readln(p.p, buf.data(), &n);
         if (ec == rbf::E_EOF) break;
         ASSERT_EQ(ec, 0);
-        int len = p->filepos - before;
+        int len = rbf::path_position(p) - before;
         ASSERT_GT(len, 0);
         ASSERT_LE(len, 53);
         // A line ends at its first carriage return, or is a full request.
@@ -460,7 +462,7 @@ TEST(ReadHostFile, ReadsWhatTheFileHoldsThen211WithSizeZero) {
     dvtest::write_file(tmp / "h", data);
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), tmp / "h", 1), 0);
-    EXPECT_EQ(p->isnative, 1);
+    EXPECT_TRUE(rbf::path_is_host(p));
     bytes buf(700);
     int n = 700;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -473,7 +475,7 @@ TEST(ReadHostFile, ReadsWhatTheFileHoldsThen211WithSizeZero) {
     n = 700;
     EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), rbf::E_EOF);
     EXPECT_EQ(n, 0);
-    EXPECT_EQ(p->filepos, 0);  // host reads go by the stream's own position
+    EXPECT_EQ(rbf::path_position(p), 0);  // host reads go by the stream's own position
 }
 
 TEST(GsEofHostFile, ByteFFIsNotEndOfFileAndIsStillRead) {
@@ -508,10 +510,10 @@ TEST(SeekImageFile, BackThirtyTwoAfterAnEntryReadRereadsIt) {
     bytes e1(32), e2(32);
     int n = 32;
     ASSERT_EQ(rbf::_os9_read(p.p, e1.data(), &n), 0);
-    EXPECT_EQ(p->filepos, 96);
+    EXPECT_EQ(rbf::path_position(p), 96);
     EXPECT_EQ(e1, slice(b.read_data(b.root()), 64, 32));
     ASSERT_EQ(rbf::_os9_seek(p.p, -32, 1), 0);
-    EXPECT_EQ(p->filepos, 64);
+    EXPECT_EQ(rbf::path_position(p), 64);
     n = 32;
     ASSERT_EQ(rbf::_os9_read(p.p, e2.data(), &n), 0);
     EXPECT_EQ(e1, e2);
@@ -524,20 +526,20 @@ TEST(SeekImageFile, FromTheEndCountsFromTheFileSize) {
         Path p;
         ASSERT_EQ(target.open(p.out(), 1), 0);
         ASSERT_EQ(rbf::_os9_seek(p.p, -10, 2), 0);
-        EXPECT_EQ(p->filepos, 290);
+        EXPECT_EQ(rbf::path_position(p), 290);
         bytes buf(100, 0xEE);
         int n = 100;
         ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
         EXPECT_EQ(n, 10);
         EXPECT_EQ(slice(buf, 0, 10), slice(t.data, 290, 10));
         ASSERT_EQ(rbf::_os9_seek(p.p, 0, 2), 0);
-        EXPECT_EQ(p->filepos, 300);
+        EXPECT_EQ(rbf::path_position(p), 300);
         n = 1;
         EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), rbf::E_EOF);
         ASSERT_EQ(rbf::_os9_seek(p.p, 5, 2), 0);
-        EXPECT_EQ(p->filepos, 305);
+        EXPECT_EQ(rbf::path_position(p), 305);
         ASSERT_EQ(rbf::_os9_seek(p.p, -300, 2), 0);
-        EXPECT_EQ(p->filepos, 0);
+        EXPECT_EQ(rbf::path_position(p), 0);
     }
 }
 
@@ -548,25 +550,25 @@ TEST(SeekImageFile, PositionBelowZeroOrPastIntMaxIsRefusedAndKept) {
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "two", 1), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, 10, 0), 0);
     EXPECT_EQ(rbf::_os9_seek(p.p, -1, 0), 1);
-    EXPECT_EQ(p->filepos, 10);
+    EXPECT_EQ(rbf::path_position(p), 10);
     EXPECT_EQ(rbf::_os9_seek(p.p, -11, 1), 1);
-    EXPECT_EQ(p->filepos, 10);
+    EXPECT_EQ(rbf::path_position(p), 10);
     EXPECT_EQ(rbf::_os9_seek(p.p, -301, 2), 1);
-    EXPECT_EQ(p->filepos, 10);
+    EXPECT_EQ(rbf::path_position(p), 10);
     EXPECT_EQ(rbf::_os9_seek(p.p, -10, 1), 0);
-    EXPECT_EQ(p->filepos, 0);
+    EXPECT_EQ(rbf::path_position(p), 0);
     ASSERT_EQ(rbf::_os9_seek(p.p, INT_MAX, 0), 0);
-    EXPECT_EQ(p->filepos, INT_MAX);
+    EXPECT_EQ(rbf::path_position(p), INT_MAX);
     EXPECT_EQ(rbf::_os9_seek(p.p, 1, 1), 1);
-    EXPECT_EQ(p->filepos, INT_MAX);
+    EXPECT_EQ(rbf::path_position(p), INT_MAX);
     EXPECT_EQ(rbf::_os9_seek(p.p, INT_MAX, 2), 1);
-    EXPECT_EQ(p->filepos, INT_MAX);
+    EXPECT_EQ(rbf::path_position(p), INT_MAX);
     unsigned char c;
     int n = 1;
     EXPECT_EQ(rbf::_os9_read(p.p, &c, &n), rbf::E_EOF);
     // An unknown origin changes nothing.
     EXPECT_EQ(rbf::_os9_seek(p.p, 5, 3), 0);
-    EXPECT_EQ(p->filepos, INT_MAX);
+    EXPECT_EQ(rbf::path_position(p), INT_MAX);
 }
 
 TEST(SeekHostFile, FromTheEndPositionsTheStreamThere) {
@@ -589,7 +591,7 @@ TEST(SeekHostFile, FromTheEndPositionsTheStreamThere) {
     n = 1;
     ASSERT_EQ(rbf::_os9_read(p.p, buf, &n), 0);
     EXPECT_EQ(buf[0], '5');
-    EXPECT_EQ(p->filepos, 0);
+    EXPECT_EQ(rbf::path_position(p), 0);
 }
 
 // ---- raw access ------------------------------------------------------------------------------------
@@ -601,7 +603,7 @@ TEST(ReadRaw, WholeDiskReadsBackByteForByteThen211) {
     for (const Target& target : s.at(".@")) {
         Path p;
         ASSERT_EQ(target.open(p.out(), 1), 0);
-        ASSERT_EQ(p->israw, 1);
+        ASSERT_TRUE(rbf::path_is_raw(p));
         bytes got;
         for (int i = 0; i < 1000; ++i) {
             bytes buf(4099);
@@ -610,10 +612,10 @@ TEST(ReadRaw, WholeDiskReadsBackByteForByteThen211) {
             if (ec == rbf::E_EOF) break;
             ASSERT_EQ(ec, 0);
             got.insert(got.end(), buf.begin(), buf.begin() + n);
-            EXPECT_EQ(p->filepos, static_cast<int>(got.size()));
+            EXPECT_EQ(rbf::path_position(p), static_cast<int>(got.size()));
         }
         EXPECT_EQ(got, b.image());
-        EXPECT_EQ(p->filepos, b.total() * 256);
+        EXPECT_EQ(rbf::path_position(p), b.total() * 256);
     }
 }
 
@@ -626,14 +628,14 @@ TEST(ReadRaw, ReadsAreClippedAtTheEndOfTheDisk) {
     MemImage mem(extra);
     Path p;
     ASSERT_EQ(rbf::_os9_open(p.out(), mem.image(), "@", 1), 0);
-    p->filepos = disk - 100;
+    ASSERT_EQ(rbf::path_set_position(p, disk - 100), 0);
     bytes buf(512, 0xEE);
     int n = 512;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
     EXPECT_EQ(n, 100);
     EXPECT_EQ(slice(buf, 0, 100), slice(img, static_cast<std::size_t>(disk - 100), 100));
     EXPECT_EQ(buf[100], 0xEE);
-    EXPECT_EQ(p->filepos, disk);
+    EXPECT_EQ(rbf::path_position(p), disk);
     n = 512;
     EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), rbf::E_EOF);
     EXPECT_EQ(n, 512);
@@ -648,7 +650,7 @@ TEST(ReadRaw, ReadsAreClippedAtTheEndOfAShortImageFile) {
     for (const Target& target : s.at("@")) {
         Path p;
         ASSERT_EQ(target.open(p.out(), 1), 0);
-        p->filepos = 100 * 256 - 20;
+        ASSERT_EQ(rbf::path_set_position(p, 100 * 256 - 20), 0);
         bytes buf(100, 0xEE);
         int n = 100;
         ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
@@ -673,7 +675,7 @@ TEST(ReadRaw, SeekDoesNotMoveWhereTheNextRawReadStarts) {
     int n = 16;
     ASSERT_EQ(rbf::_os9_read(p.p, buf.data(), &n), 0);
     EXPECT_EQ(buf, slice(b.image(), 0, 16));
-    EXPECT_EQ(p->filepos, 16);
+    EXPECT_EQ(rbf::path_position(p), 16);
 }
 
 TEST(ReadRaw, CallsThatNeedAnFdAre214AndEofFollowsTheDiskEnd) {
@@ -689,9 +691,9 @@ TEST(ReadRaw, CallsThatNeedAnFdAre214AndEofFollowsTheDiskEnd) {
     EXPECT_EQ(rbf::_os9_gs_fd_set(p.p, 256, &fd), rbf::E_FNA);
     EXPECT_EQ(mem.get(), b.image());
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), 0);
-    p->filepos = b.total() * 256 - 1;
+    ASSERT_EQ(rbf::path_set_position(p, b.total() * 256 - 1), 0);
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), 0);
-    p->filepos = b.total() * 256;
+    ASSERT_EQ(rbf::path_set_position(p, b.total() * 256), 0);
     EXPECT_EQ(rbf::_os9_gs_eof(p.p), rbf::E_EOF);
     n = 1;
     EXPECT_EQ(rbf::_os9_read(p.p, buf.data(), &n), rbf::E_EOF);

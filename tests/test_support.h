@@ -79,7 +79,7 @@ struct Path {
         if (p) rbf::_os9_close(p);
     }
     rbf::os9_path_id* out() { return &p; }
-    rbf::_pd* operator->() const { return p; }
+    operator rbf::os9_path_id() const { return p; }
     // Closes now, expecting success.
     void close() {
         EXPECT_EQ(rbf::_os9_close(p), 0);

@@ -32,9 +32,11 @@ using dvtest::seglist;
 
 // The bitmap as the path sees it: a raw path's own copy, else the image's,
 // where a file path's allocations are written as they are made.
-std::vector<unsigned char> path_bitmap(rbf::os9_path_id p, const bytes& img) {
-    if (p->bitmap.empty()) return image_bitmap(rbf::image_contents(*p->img));
-    return std::vector<unsigned char>(p->bitmap.begin(), p->bitmap.begin() + dd_map(img));
+std::vector<unsigned char> bitmap_seen(rbf::os9_path_id p, const MemImage& m) {
+    const bytes img = m.get();
+    const std::span<unsigned char> copy = rbf::path_bitmap(p);
+    if (copy.empty()) return image_bitmap(img);
+    return std::vector<unsigned char>(copy.begin(), copy.begin() + dd_map(img));
 }
 
 bytes pattern(std::size_t n, int seed) {
@@ -78,8 +80,8 @@ TEST(OsWrite, FirstWriteToEmptyFileTakesLowestRunOfSasUnits) {
     int size = 10;
     EXPECT_EQ(rbf::_os9_write(p, data.data(), &size), 0);
     EXPECT_EQ(size, 10);
-    EXPECT_EQ(p->filepos, 10);
-    for (int u = run; u < run + 8; ++u) EXPECT_TRUE(map_bit(path_bitmap(p, before), u)) << u;
+    EXPECT_EQ(rbf::path_position(p), 10);
+    for (int u = run; u < run + 8; ++u) EXPECT_TRUE(map_bit(bitmap_seen(p, m), u)) << u;
 
     bytes img = m.get();
     EXPECT_EQ(fd_segments(img, f), (seglist{{run, 8}}));
@@ -125,7 +127,7 @@ TEST(OsWrite, AppendLengthensLastSegmentWhenNextUnitIsFree) {
     // Only unit 51 was taken.
     std::vector<unsigned char> want = image_bitmap(before);
     want[51 / 8] |= 0x80 >> (51 % 8);
-    EXPECT_EQ(path_bitmap(p, before), want);
+    EXPECT_EQ(bitmap_seen(p, m), want);
 
     EXPECT_EQ(rbf::_os9_close(p), 0);
     img = m.get();
@@ -189,13 +191,13 @@ TEST(OsWrite, SegmentOf65535UnitsIsNotLengthened) {
     EXPECT_EQ(fd_segments(img, f), (seglist{{100, 65535}}));
 
     // Full at 65535: a new entry, although the unit after it is free.
-    const int run = lowest_free_run(path_bitmap(p, before), dd_tot(before), 8);
+    const int run = lowest_free_run(bitmap_seen(p, m), dd_tot(before), 8);
     const bytes c = pattern(300, 7);
     const int pos = 65534 * 256 + 10;
     EXPECT_EQ(write_at(p, pos, c), 0);
     img = m.get();
     EXPECT_EQ(fd_segments(img, f), (seglist{{100, 65535}, {run, 8}}));
-    EXPECT_FALSE(map_bit(path_bitmap(p, before), 100 + 65535));
+    EXPECT_FALSE(map_bit(bitmap_seen(p, m), 100 + 65535));
     EXPECT_EQ(fd_size(img, f), static_cast<std::uint32_t>(pos + 300));
     // 246 bytes fill the first segment, 54 go to the new one.
     const std::size_t tail = 65535u * 256u - static_cast<std::size_t>(pos);
@@ -221,7 +223,7 @@ TEST(OsWrite, WriteInsideFileOverwritesInPlaceAndKeepsSize) {
     ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     const bytes patch(50, 0xAA);
     EXPECT_EQ(write_at(p, 100, patch), 0);
-    EXPECT_EQ(p->filepos, 150);
+    EXPECT_EQ(rbf::path_position(p), 150);
     EXPECT_EQ(rbf::_os9_close(p), 0);
 
     // Exactly the 50 bytes changed; size, segments and bitmap as they were.
@@ -242,8 +244,8 @@ TEST(OsWrite, WritePastEndOfFileIsRefusedWith211) {
     const bytes data(5, 'x');
     int count = 0;
     EXPECT_EQ(write_at(p, 11, data, &count), 211);
-    EXPECT_EQ(p->filepos, 11);
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
+    EXPECT_EQ(rbf::path_position(p), 11);
+    EXPECT_EQ(bitmap_seen(p, m), image_bitmap(before));
     EXPECT_EQ(m.get(), before);
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
@@ -262,7 +264,7 @@ TEST(OsWrite, ZeroByteWriteWhereNoSegmentHoldsThePositionGives1) {
     int size = 0;
     const unsigned char dummy = 0;
     EXPECT_EQ(rbf::_os9_write(p, &dummy, &size), 1);
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
+    EXPECT_EQ(bitmap_seen(p, m), image_bitmap(before));
     EXPECT_EQ(m.get(), before);
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
@@ -271,7 +273,7 @@ TEST(OsWrite, ZeroByteWriteWhereNoSegmentHoldsThePositionGives1) {
     EXPECT_EQ(rbf::_os9_seek(p, 256, 0), 0);
     size = 0;
     EXPECT_EQ(rbf::_os9_write(p, &dummy, &size), 1);
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
+    EXPECT_EQ(bitmap_seen(p, m), image_bitmap(before));
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
 }
@@ -286,7 +288,7 @@ TEST(OsWrite, ZeroByteWriteInsideFileChangesNothing) {
     int count = -1;
     EXPECT_EQ(write_at(p, 5, bytes{}, &count), 0);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(p->filepos, 5);
+    EXPECT_EQ(rbf::path_position(p), 5);
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
 }
@@ -316,7 +318,7 @@ TEST(OsWrite, FullSegmentListGives217AndChangesNothing) {
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(1, 'z')), 217);
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
+    EXPECT_EQ(bitmap_seen(p, m), image_bitmap(before));
     EXPECT_EQ(m.get(), before);
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
@@ -334,8 +336,8 @@ TEST(OsWrite, FullSegmentListGives217AndGivesBackUnitsTakenInTheCall) {
     rbf::os9_path_id p = nullptr;
     ASSERT_EQ(rbf::_os9_open(&p, m.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 48 * 256, bytes(300, 'z')), 217);
-    EXPECT_FALSE(map_bit(path_bitmap(p, before), 115));
-    EXPECT_EQ(path_bitmap(p, before), image_bitmap(before));
+    EXPECT_FALSE(map_bit(bitmap_seen(p, m), 115));
+    EXPECT_EQ(bitmap_seen(p, m), image_bitmap(before));
     EXPECT_EQ(m.get(), before);  // no byte written, FD as it was
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m.get(), before);
@@ -384,7 +386,7 @@ TEST(OsWrite, DiskWithOnlyShortFreeRunsUsesTheLongestRunThere) {
     MemImage m2(before2);
     ASSERT_EQ(rbf::_os9_open(&p, m2.image(), "F", 3), 0);
     EXPECT_EQ(write_at(p, 256, bytes(1, 'q')), 248);
-    EXPECT_EQ(path_bitmap(p, before2), image_bitmap(before2));
+    EXPECT_EQ(bitmap_seen(p, m2), image_bitmap(before2));
     EXPECT_EQ(rbf::_os9_close(p), 0);
     EXPECT_EQ(m2.get(), before2);
 }
@@ -455,20 +457,21 @@ TEST(OsWrite, GetSasSegmentMarksLowestRunElseTheLongestOrGives248) {
     EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
     EXPECT_EQ(cluster, 15);
     EXPECT_EQ(size, 8);
-    for (int u = 15; u < 23; ++u) EXPECT_TRUE(map_bit(p->bitmap, u));
-    EXPECT_FALSE(map_bit(p->bitmap, 13));
-    EXPECT_FALSE(map_bit(p->bitmap, 23));
+    for (int u = 15; u < 23; ++u) EXPECT_TRUE(map_bit(bitmap_seen(p, m), u));
+    EXPECT_FALSE(map_bit(bitmap_seen(p, m), 13));
+    EXPECT_FALSE(map_bit(bitmap_seen(p, m), 23));
     // Everything but runs of 7: the lowest of them.
+    const std::span<unsigned char> copy = rbf::path_bitmap(p);
     for (int u = 0; u < 630; ++u)
-        if (u % 8 == 0) p->bitmap[static_cast<std::size_t>(u) / 8] |= static_cast<unsigned char>(0x80 >> (u % 8));
+        if (u % 8 == 0) copy[static_cast<std::size_t>(u) / 8] |= static_cast<unsigned char>(0x80 >> (u % 8));
     EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 0);
     EXPECT_EQ(cluster, 25);  // 25..31; 10..13 and 23 are shorter
     EXPECT_EQ(size, 7);
     // A full bitmap: 248 and nothing changed.
-    std::fill(p->bitmap.begin(), p->bitmap.end(), 0xFF);
-    const std::vector<unsigned char> held = p->bitmap;
+    std::fill(copy.begin(), copy.end(), 0xFF);
+    const std::vector<unsigned char> held(copy.begin(), copy.end());
     EXPECT_EQ(rbf::_os9_getSASSegment(p, &cluster, &size), 248);
-    EXPECT_EQ(p->bitmap, held);
+    EXPECT_EQ(std::vector<unsigned char>(copy.begin(), copy.end()), held);
     rbf::_os9_close(p);
 }
 
@@ -488,7 +491,7 @@ TEST(OsWrite, RawWriteLandsAtStreamPositionAndStopsAtDiskEnd) {
     int size = 4;
     EXPECT_EQ(rbf::_os9_write(p, a.data(), &size), 0);
     EXPECT_EQ(size, 4);
-    EXPECT_EQ(p->filepos, 0);
+    EXPECT_EQ(rbf::path_position(p), 0);
     bytes now = m.get();
     EXPECT_EQ(bytes(now.begin() + 512, now.begin() + 516), a);
 
@@ -499,7 +502,7 @@ TEST(OsWrite, RawWriteLandsAtStreamPositionAndStopsAtDiskEnd) {
     EXPECT_EQ(size, 20);
     size = 4;  // the next write follows on
     EXPECT_EQ(rbf::_os9_write(p, a.data(), &size), 0);
-    EXPECT_EQ(p->filepos, 0);
+    EXPECT_EQ(rbf::path_position(p), 0);
     now = m.get();
     EXPECT_EQ(bytes(now.begin() + 1000, now.begin() + 1020), c);
     EXPECT_EQ(bytes(now.begin() + 1020, now.begin() + 1024), a);
