@@ -99,7 +99,8 @@ CommandLine parse(const Program& program, int argc, char** argv) {
     CommandLine line;
     for (int i = 1; i < argc && !line.exit; ++i) {
         const char* arg = argv[i];
-        if (arg[0] != '-' || (program.dash_operands && !help_or_version(arg)))
+        if (arg[0] != '-' || (program.dash_operands && !help_or_version(arg)) ||
+            (program.dash_is_operand && arg[1] == '\0'))
             line.operands.push_back(arg);
         else if (std::strcmp(arg, "--version") == 0) {
             std::printf("%s (dv) %s\n", program.name, DV_VERSION);

@@ -62,6 +62,8 @@ struct Program {
     // Only --help, --version, -h and -? are read as options: every other
     // argument is an operand, even one starting with '-' (words like -pw).
     bool dash_operands = false;
+    // A lone "-" is an operand (the standard stream), not skipped.
+    bool dash_is_operand = false;
 };
 
 // An option as given: its letter and value (text points into argv, an
