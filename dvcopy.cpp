@@ -1,18 +1,28 @@
 // dvcopy: copies files into disk images, out of them and between them (and
 // between host files), one file or, with -r, whole trees; -t turns line
-// feeds into carriage returns going in and back coming out.
+// ends into the disk's carriage returns going in and back coming out, -a
+// does so for the files whose bytes read as text.
+//
+// Nothing is lost by a slip: a copy never writes over the image it reads,
+// nor over a host file holding a disk without -f; two sources landing on
+// one name keep the first; a host tree's FIFOs, sockets and devices are
+// never opened, nor its symbolic links followed without -L.
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "misc/endpoint.h"
 #include "misc/frame.h"
+#include "misc/line_ends.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/disk_probe.h"
 
 using namespace rbf;
 
@@ -20,68 +30,75 @@ namespace {
 
 const char* const helpMessage[] = {
     "Syntax: dvcopy {[<opts>]} <from> {[<...>]} <to> {[<opts>]}\n",
-    "Usage:  copies files into, out of and between disk images\n",
+    "Usage:  copies files into, out of and between disk images ('-' is standard input or output)\n",
     "Options:\n",
-    "     -t    text: line feeds become carriage returns going in, and back coming out\n",
+    "     -t    text: line ends become carriage returns going in, and line feeds coming out\n",
+    "     -a    as -t for the files that hold text, the others copied byte for byte\n",
     "     -r    copies directories with their whole trees\n",
-    "     -o    replaces files that exist already\n",
+    "     -o    replaces files that exist already (keeping their attributes and owner)\n",
+    "     -f    with -o, replaces a host file that holds a disk image too\n",
+    "     -L    follows symbolic links in host trees\n",
     nullptr,
 };
 
-constexpr dv::Option options[] = {dv::flag('t'), dv::flag('r'), dv::flag('o')};
-const dv::Program program{.name = "dvcopy", .help = helpMessage, .options = options, .min_operands = 2};
+constexpr dv::Option options[] = {dv::flag('t'), dv::flag('a'), dv::flag('r'), dv::flag('o'), dv::flag('f'),
+                                  dv::flag('L')};
+const dv::Program program{
+    .name = "dvcopy", .help = helpMessage, .options = options, .min_operands = 2, .dash_operand = true};
 
 struct settings {
     bool text = false;
+    bool automatic = false;  // -a: text or not by the bytes
     bool recursive = false;
     bool replace = false;
+    bool force = false;
+    bool follow_links = false;
 };
 
 using place = dv::endpoint;
 using dv::facts;
 using dv::look;
 
-// Line endings turned from one byte into the other, in place.
-void convert(u_char* buf, std::size_t n, u_char from, u_char to) {
-    for (u_char* b = buf; (b = static_cast<u_char*>(std::memchr(b, from, n - static_cast<std::size_t>(b - buf))));)
-        *b++ = to;
-}
+// -a decides on at most this much of a file: a binary shows itself early,
+// and a text file longer than this is held no further.
+constexpr std::size_t SNIFF_MOST = 4 * 1024 * 1024;
 
-error_code copy_file(const place& from, const facts& from_facts, const place& to, const settings& s) {
-    dv::reader in;
-    if (error_code ec = in.open(from)) return ec;
-    // Text crosses the host boundary only one way or the other.
-    const bool into_image = from.on_host() && !to.on_host();
-    const bool out_of_image = !from.on_host() && to.on_host();
-    byte_source source = [&](u_char* buf, std::size_t size, std::size_t* got) {
-        error_code ec = in.read(buf, size, got);
-        if (!ec && s.text && into_image) convert(buf, *got, '\n', '\r');
-        if (!ec && s.text && out_of_image) convert(buf, *got, '\r', '\n');
-        return ec;
-    };
-    put_options o;
-    o.replace = s.replace;
-    o.modified = from_facts.modified;
-    if (from.on_host())
-        o.attributes = static_cast<u_char>(ATT_PREAD | ATT_WRITE | ATT_READ | (from_facts.executable ? ATT_EXEC : 0));
-    else
-        o.attributes = from_facts.attributes;
-    return dv::put(to, from_facts, o, source);
+// Reads the start of a file into `held` until it shows a byte no text
+// holds, or ends; `text` says which.
+error_code sniff(dv::reader& in, std::vector<u_char>& held, bool* text) {
+    *text = true;
+    std::vector<u_char> chunk(64 * 1024);
+    while (*text && held.size() < SNIFF_MOST) {
+        std::size_t n = 0;
+        if (error_code ec = in.read(chunk.data(), chunk.size(), &n)) return ec;
+        if (n == 0) break;
+        *text = dv::looks_like_text(chunk.data(), n);
+        held.insert(held.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return E_SUCCESS;
 }
 
 // ---- trees ------------------------------------------------------------------------
 
 struct tree_copy {
     const settings& s;
+    dv::image_table& images;
     error_code first_failure = E_SUCCESS;
     // Directories being copied (a damaged tree may lead back up) and those
     // made by this copy (a tree copied into itself must not copy its copy).
     using where = std::pair<const void*, std::pair<std::uint64_t, std::uint64_t>>;  // image (null: host), id
     std::set<where> entered;
     std::set<where> made;
+    // Files written by this run, and the source each came from: a second
+    // source landing on one of them (names differ only in case, say) is
+    // refused, not poured over the first.
+    std::map<where, std::string> written;
 
     void failed(error_code ec, const std::string& shown, const std::string& destination = {}) {
         dv::report_failure("dvcopy", ec, "copying", shown, destination);
+        note(ec);
+    }
+    void note(error_code ec) {
         if (!first_failure) first_failure = ec;
     }
 
@@ -93,6 +110,72 @@ struct tree_copy {
         return true;
     }
 
+    // Whether the destination may be written: 0, or the error reported.
+    error_code may_write(const place& from, const place& to, const facts& there) {
+        if (to.stdio || !there.exists || there.dir) return E_SUCCESS;
+        if (to.on_host() && dv::is_held_image(images, there)) {
+            failed(E_FNA, from.shown);
+            std::fprintf(stderr, "dvcopy: '%s' is a disk this copy reads: it is never written over\n",
+                         to.shown.c_str());
+            return E_FNA;
+        }
+        if (auto it = written.find({to.image.get(), there.id}); it != written.end()) {
+            failed(E_CEF, from.shown);
+            std::fprintf(stderr, "dvcopy: '%s' and '%s' land on one name, '%s': the first is kept\n",
+                         it->second.c_str(), from.shown.c_str(), to.shown.c_str());
+            return E_CEF;
+        }
+        if (to.on_host() && s.replace && !s.force && rbf::host_file_is_disk_image(to.path)) {
+            failed(E_FNA, from.shown);
+            std::fprintf(stderr, "dvcopy: '%s' is a disk image; use -f to write over it\n", to.shown.c_str());
+            return E_FNA;
+        }
+        return E_SUCCESS;
+    }
+
+    void copy_file(const place& from, const facts& from_facts, const place& to) {
+        facts there;
+        if (error_code ec = look(to, &there)) return failed(ec, from.shown, to.shown);
+        if (may_write(from, to, there)) return;
+        dv::reader in;
+        if (error_code ec = in.open(from)) return failed(ec, from.shown);
+        // Text crosses the host boundary only: in to carriage returns, out
+        // to line feeds.
+        const bool crossing = from.on_host() != to.on_host();
+        bool text = crossing && s.text;
+        std::vector<u_char> held;
+        if (crossing && s.automatic)
+            if (error_code ec = sniff(in, held, &text)) return failed(ec, from.shown);
+        dv::line_ends ends(to.on_host() ? '\n' : '\r');
+        std::size_t held_at = 0;
+        byte_source source = [&](u_char* buf, std::size_t size, std::size_t* got) {
+            // A chunk that was only the LF of a CR LF is no end of file: read on.
+            for (;;) {
+                std::size_t n = std::min(size, held.size() - held_at);
+                if (n) {
+                    std::copy_n(held.data() + held_at, n, buf);
+                    held_at += n;
+                } else if (error_code ec = in.read(buf, size, &n)) {
+                    return ec;
+                }
+                *got = n;
+                if (n == 0) return E_SUCCESS;
+                if (text) *got = ends.turn(buf, n);
+                if (*got) return E_SUCCESS;
+            }
+        };
+        put_options o;
+        o.replace = s.replace;
+        o.keep_replaced = true;
+        o.modified = from_facts.modified;
+        if (from.on_host())
+            o.attributes = static_cast<u_char>(ATT_PREAD | ATT_WRITE | ATT_READ | (from_facts.executable ? ATT_EXEC : 0));
+        else
+            o.attributes = from_facts.attributes;
+        if (error_code ec = dv::put(to, from_facts, o, source)) return failed(ec, from.shown, to.shown);
+        if (!to.stdio && look(to, &there) == E_SUCCESS && there.exists) written[{to.image.get(), there.id}] = from.shown;
+    }
+
     error_code make_dir(const place& to) {
         facts there;
         if (error_code ec = look(to, &there)) return ec;
@@ -102,18 +185,24 @@ struct tree_copy {
         return E_SUCCESS;
     }
 
-    void copy(const place& from, const place& to) {
+    // `named`: the source was named on the command line, so a link is
+    // followed and a FIFO or a device is read as the user asked.
+    void copy(const place& from, const place& to, bool named) {
         facts f;
-        if (error_code ec = look(from, &f)) return failed(ec, from.shown);
+        if (error_code ec = look(from, &f, named || s.follow_links)) return failed(ec, from.shown);
         if (!f.exists) return failed(E_PNNF, from.shown);
         if (error_code ec = dv::fits_trailing_slash(from, f)) return failed(ec, from.shown);
-        if (!f.dir) {
-            if (error_code ec = copy_file(from, f, to, s)) failed(ec, from.shown, to.shown);
-            return;
+        if (f.special && !named) {
+            const bool link = std::string_view(f.special) == "a symbolic link";
+            std::fprintf(stderr, "dvcopy: '%s' is %s: skipped%s\n", from.shown.c_str(), f.special,
+                         link ? " (-L follows links)" : "");
+            return note(E_FNA);
         }
-        if (!s.recursive) {
+        if (!f.dir) return copy_file(from, f, to);
+        if (!s.recursive || to.stdio) {
             failed(E_ISDIR, from.shown);
-            std::fprintf(stderr, "dvcopy: '%s' is a directory: -r copies whole trees\n", from.shown.c_str());
+            if (!to.stdio)
+                std::fprintf(stderr, "dvcopy: '%s' is a directory: -r copies whole trees\n", from.shown.c_str());
             return;
         }
         const where here{from.image.get(), f.id};
@@ -130,7 +219,7 @@ struct tree_copy {
                 failed(E_BPNAM, from.child(name).shown);
                 continue;
             }
-            copy(from.child(name), to.child(name));
+            copy(from.child(name), to.child(name), false);
         }
         entered.erase(here);
     }
@@ -144,8 +233,11 @@ int main(int argc, char** argv) {
     settings s;
     for (const dv::Given& o : line.options) {
         if (o.letter == 't') s.text = true;
+        if (o.letter == 'a') s.automatic = true;
         if (o.letter == 'r') s.recursive = true;
         if (o.letter == 'o') s.replace = true;
+        if (o.letter == 'f') s.force = true;
+        if (o.letter == 'L') s.follow_links = true;
     }
 
     // The destination's image is opened first, for writing: a source in the
@@ -163,10 +255,11 @@ int main(int argc, char** argv) {
     if (error_code ec = to.pl.dir_only && !to_facts.exists ? E_PNNF : dv::fits_trailing_slash(to, to_facts))
         return dv::report_failure("dvcopy", ec, "copying to", to_operand);
     const std::size_t sources = line.operands.size() - 1;
-    if (sources > 1 && !to_facts.dir)
+    // Several sources to standard output follow one another there.
+    if (sources > 1 && !to_facts.dir && !to.stdio)
         return dv::report_failure("dvcopy", to_facts.exists ? E_FNA : E_PNNF, "copying to", to_operand);
 
-    tree_copy copier{s, E_SUCCESS, {}, {}};
+    tree_copy copier{s, images, E_SUCCESS, {}, {}, {}};
     for (std::size_t k = 0; k < sources; ++k) {
         place from;
         if (error_code ec = dv::endpoint_of(images, line.operands[k], false, &from)) {
@@ -174,11 +267,16 @@ int main(int argc, char** argv) {
             continue;
         }
         // Into a directory each source keeps its name; a disk's root pours
-        // its contents in.
+        // its contents in.  Standard input has no name to keep.
         place dest = to;
+        if (to_facts.dir && from.stdio) {
+            copier.failed(E_BPNAM, from.shown);
+            std::fprintf(stderr, "dvcopy: standard input needs a file name to go to, not a directory\n");
+            continue;
+        }
         const std::string name = from.last_name();
         if (to_facts.dir && !name.empty()) dest = to.child(name);
-        copier.copy(from, dest);
+        copier.copy(from, dest, true);
     }
     return copier.first_failure;
 }

@@ -9,6 +9,7 @@
 #include "misc/frame.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/disk_probe.h"
 
 using namespace rbf;
 
@@ -17,15 +18,23 @@ namespace {
 const char* const helpMessage[] = {
     "Syntax: dvdel {<pathlist> [<...>]}\n",
     "Usage:  deletes files; directories are deleted with dvprune\n",
+    "Options:\n",
+    "     -f    deletes a host file that holds a disk image too\n",
     nullptr,
 };
 
-const dv::Program program{.name = "dvdel", .help = helpMessage};
+constexpr dv::Option options[] = {dv::flag('f')};
+const dv::Program program{.name = "dvdel", .help = helpMessage, .options = options};
+
+// Why an operand was refused, beyond its error number.
+enum class refusal { none, directory, disk_image };
 
 // Deletes one operand; 0 or the error number.  `held` keeps the images of
 // the operands before, so one naming the same image goes on with what the
 // library learnt of it (its allocation map, which file claims what).
-error_code delete_operand(const std::string& operand, dv::image_table& held, bool* directory) {
+// A host file holding a disk goes only with `force`: "disk.dsk" for
+// "disk.dsk:FILE" is one forgotten colon.
+error_code delete_operand(const std::string& operand, dv::image_table& held, bool force, refusal* why) {
     pathlist pl;
     if (error_code ec = parse_pathlist(operand, &pl)) return ec;
     // "image:" is the root, as "image:.".
@@ -35,8 +44,9 @@ error_code delete_operand(const std::string& operand, dv::image_table& held, boo
     if (name.empty() || pl.raw) return E_BPNAM;
     if (pl.host) {
         struct stat st {};
-        *directory = stat(pl.image.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        return *directory ? E_FNA : _os9_delete(operand);
+        if (stat(pl.image.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) *why = refusal::directory;
+        else if (!force && host_file_is_disk_image(pl.image)) *why = refusal::disk_image;
+        return *why != refusal::none ? E_FNA : _os9_delete(operand);
     }
     dv::endpoint e;
     if (error_code ec = dv::endpoint_of(held, operand, true, &e)) return ec;
@@ -47,14 +57,16 @@ error_code delete_operand(const std::string& operand, dv::image_table& held, boo
     os9_stat st;
     error_code ec = _os9_stat_path(e.image, e.path, &st);
     if (ec != E_SUCCESS && ec != E_GENERAL) return ec;
-    *directory = (ec == E_SUCCESS && st.is_dir);
-    if (*directory) return E_FNA;
+    if (ec == E_SUCCESS && st.is_dir) {
+        *why = refusal::directory;
+        return E_FNA;
+    }
     if (ec == E_SUCCESS && pl.dir_only) return E_FNA;  // "FILE/" names no directory
     const bool booted = dv::boots(e.image.get());
     ec = dv::remove_file(e);
     dv::tell_boot_lost("dvdel", pl.image, booted, e.image.get(), "deleted");
     if (ec == E_ISDIR) {
-        *directory = true;
+        *why = refusal::directory;
         return E_FNA;
     }
     return ec;
@@ -65,14 +77,20 @@ error_code delete_operand(const std::string& operand, dv::image_table& held, boo
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
+    bool force = false;
+    for (const dv::Given& o : line.options)
+        if (o.letter == 'f') force = true;
     dv::image_table held;
     int status = 0;
     for (const char* operand : line.operands) {
-        bool directory = false;
-        const error_code ec = delete_operand(operand, held, &directory);
+        refusal why = refusal::none;
+        const error_code ec = delete_operand(operand, held, force, &why);
         if (ec == E_SUCCESS) continue;
         dv::report_failure("dvdel", ec, "deleting", operand);
-        if (directory) std::fprintf(stderr, "dvdel: '%s' is a directory: dvprune deletes directory trees\n", operand);
+        if (why == refusal::directory)
+            std::fprintf(stderr, "dvdel: '%s' is a directory: dvprune deletes directory trees\n", operand);
+        if (why == refusal::disk_image)
+            std::fprintf(stderr, "dvdel: '%s' is a disk image; use -f to delete it\n", operand);
         if (!status) status = ec;
     }
     return status;

@@ -274,6 +274,9 @@ struct put_options {
     u_char attributes = ATT_PREAD | ATT_WRITE | ATT_READ;  // fd_att (the directory bit is never set)
     std::time_t modified = 0;                               // fd_dat; 0: now
     bool replace = false;                                   // an existing file gives way (else 218)
+    // A file replaced passes its attributes and owner on (as `attributes`
+    // and owner 0 go to a new file).
+    bool keep_replaced = false;
 };
 
 // Writes the file `in_image` from `source`.  The FD and the bytes come

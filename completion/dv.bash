@@ -74,7 +74,8 @@ _dv() {
     dvinit) opts+=" -t -s -1 -2 -n -c -i"; images=0 ;;
     dvprune) opts+=" -q" ;;
     dvls) opts+=" -a -e -r -j" ;;
-    dvcopy) opts+=" -t -r -o" ;;
+    dvcopy) opts+=" -t -a -r -o -f -L" ;;
+    dvdel) opts+=" -f" ;;
     dvcheck) opts+=" -r -n -v"; images=0 ;;
     dvmount) opts+=" -r -f -o"; images=0 ;;
     dvattr)

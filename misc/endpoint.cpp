@@ -63,6 +63,13 @@ std::string endpoint::last_name() const {
 
 error_code endpoint_of(image_table& images, const std::string& operand, bool write, endpoint* e) {
     e->shown = operand;
+    if (operand == "-") {
+        e->stdio = true;
+        e->pl = pathlist{};
+        e->pl.host = true;
+        e->path = operand;
+        return E_SUCCESS;
+    }
     if (error_code ec = parse_pathlist(operand, &e->pl)) return ec;
     if (e->pl.host) {
         e->path = operand;
@@ -85,13 +92,25 @@ error_code endpoint_of(image_table& images, const std::string& operand, bool wri
     return E_SUCCESS;
 }
 
-error_code look(const endpoint& e, facts* f) {
+error_code look(const endpoint& e, facts* f, bool follow) {
     *f = facts{};
+    if (e.stdio) {
+        f->exists = true;
+        return E_SUCCESS;
+    }
     if (e.on_host()) {
         struct stat st {};
-        if (stat(e.path.c_str(), &st) != 0) return errno == ENOENT ? E_SUCCESS : host_error(errno);
+        if ((follow ? stat(e.path.c_str(), &st) : lstat(e.path.c_str(), &st)) != 0)
+            return errno == ENOENT ? E_SUCCESS : host_error(errno);
         f->exists = true;
         f->dir = S_ISDIR(st.st_mode);
+        if (S_ISLNK(st.st_mode)) f->special = "a symbolic link";
+        else if (S_ISFIFO(st.st_mode)) f->special = "a FIFO";
+        else if (S_ISSOCK(st.st_mode)) f->special = "a socket";
+        else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) f->special = "a device";
+        f->mode = st.st_mode & 07777;
+        f->uid = st.st_uid;
+        f->gid = st.st_gid;
         f->executable = (st.st_mode & S_IXUSR) != 0;
         f->modified = st.st_mtime;
         f->id = {st.st_dev, st.st_ino};
@@ -109,6 +128,15 @@ error_code look(const endpoint& e, facts* f) {
     OS9TimeToUnix(st.modified, &f->modified);
     f->id = {0, st.fd_lsn};
     return E_SUCCESS;
+}
+
+bool is_held_image(const image_table& images, const facts& f) {
+    for (const auto& [name, image] : images) {
+        struct stat st {};
+        if (image && stat(name.c_str(), &st) == 0 && std::pair<std::uint64_t, std::uint64_t>{st.st_dev, st.st_ino} == f.id)
+            return true;
+    }
+    return false;
 }
 
 error_code fits_trailing_slash(const endpoint& e, const facts& f) {
@@ -146,6 +174,10 @@ reader::~reader() {
 }
 
 error_code reader::open(const endpoint& e) {
+    if (e.stdio) {
+        fd_ = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        return fd_ < 0 ? host_error(errno) : E_SUCCESS;
+    }
     if (e.on_host()) {
         fd_ = ::open(e.path.c_str(), O_RDONLY | O_CLOEXEC);
         return fd_ < 0 ? host_error(errno) : E_SUCCESS;
@@ -175,14 +207,8 @@ namespace {
 
 // A failure leaves no half file, and an old file is replaced whole or not
 // at all.
-error_code put_host(const endpoint& to, const facts& from, bool replace, const byte_source& source) {
-    facts there;
-    if (error_code ec = look(to, &there)) return ec;
-    if (there.exists && there.dir) return E_FNA;
-    if (there.exists && !replace) return E_CEF;
-    std::string temp = to.path + ".dvcopy-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return host_error(errno);
+// Writes everything `source` gives to `fd`.
+error_code pour(int fd, const byte_source& source) {
     static std::vector<u_char> buf(CHUNK);  // one for every file of the run
     error_code ec = E_SUCCESS;
     for (;;) {
@@ -196,7 +222,25 @@ error_code put_host(const endpoint& to, const facts& from, bool replace, const b
         }
         if (ec) break;
     }
-    const mode_t mode = (from.executable ? 0777 : 0666) & ~process_umask();
+    return ec;
+}
+
+error_code put_host(const endpoint& to, const facts& from, const put_options& o, const byte_source& source) {
+    if (to.stdio) return pour(STDOUT_FILENO, source);
+    facts there;
+    if (error_code ec = look(to, &there)) return ec;
+    if (there.exists && there.dir) return E_FNA;
+    if (there.exists && !o.replace) return E_CEF;
+    std::string temp = to.path + ".dvcopy-XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return host_error(errno);
+    error_code ec = pour(fd, source);
+    const bool keep = there.exists && o.keep_replaced;
+    const mode_t mode = keep ? there.mode : (from.executable ? 0777 : 0666) & ~process_umask();
+    if (!ec && keep && fchown(fd, there.uid, there.gid) != 0) {
+        // Only root gives a file away; a group of the user's own stays.
+        if (fchown(fd, static_cast<uid_t>(-1), there.gid) != 0) {}
+    }
     if (!ec && fchmod(fd, mode) != 0) ec = host_error(errno);
     if (!ec && from.modified) {
         const timespec times[2] = {{0, UTIME_NOW}, {from.modified, 0}};
@@ -211,7 +255,7 @@ error_code put_host(const endpoint& to, const facts& from, bool replace, const b
 }  // namespace
 
 error_code put(const endpoint& to, const facts& from, const put_options& o, const byte_source& source) {
-    if (to.on_host()) return put_host(to, from, o.replace, source);
+    if (to.on_host()) return put_host(to, from, o, source);
     return _os9_put_file(to.image, to.path, o, source);
 }
 

@@ -25,6 +25,7 @@ struct endpoint {
     rbf::pathlist pl;      // the operand as read
     std::string path;      // host path, or in-image path ("" the root)
     std::string shown;     // as the user named it
+    bool stdio = false;    // "-": standard input as a source, standard output as a destination
 
     bool on_host() const { return !image; }
     endpoint child(const std::string& name) const;
@@ -37,8 +38,9 @@ struct endpoint {
 using image_table = std::map<std::string, rbf::image_ref>;
 
 // Reads `operand`; an image is opened (for writing with `write`) and kept
-// in `images`.  The in-image path loses a trailing '/' and "." (the root is
-// ""); a raw pathlist keeps its in-image part as given.
+// in `images`.  "-" is the standard stream (`stdio`).  The in-image path
+// loses a trailing '/' and "." (the root is ""); a raw pathlist keeps its
+// in-image part as given.
 error_code endpoint_of(image_table& images, const std::string& operand, bool write, endpoint* e);
 
 // A host failure as the error numbers the disk calls use where one fits.
@@ -49,13 +51,22 @@ struct facts {
     bool exists = false;
     bool dir = false;
     bool executable = false;
+    // A host entry no copy reads: "a FIFO", "a socket", "a device", or "a
+    // symbolic link" when links are not followed.
+    const char* special = nullptr;
+    unsigned mode = 0;              // host: permission bits
+    unsigned uid = 0, gid = 0;      // host: owner and group
     u_char attributes = 0;     // image files
     std::time_t modified = 0;  // 0: none
     std::pair<std::uint64_t, std::uint64_t> id{};  // host (device, inode) or (0, FD sector)
 };
 
-// stat: a missing file is no error (exists false).
-error_code look(const endpoint& e, facts* f);
+// stat: a missing file is no error (exists false).  A host symbolic link
+// is followed only with `follow`.  The standard stream is a file that exists.
+error_code look(const endpoint& e, facts* f, bool follow = true);
+// Whether the host file `f` (as look() saw it) is one of the images in
+// `images`: the same file, by device and inode, whatever its name.
+bool is_held_image(const image_table& images, const facts& f);
 // 214 for a pathlist ending in '/' whose file is there and no directory.
 error_code fits_trailing_slash(const endpoint& e, const facts& f);
 // The names in a directory, "." and ".." left out.
@@ -77,8 +88,10 @@ private:
 };
 
 // Writes a file from `source`: on the host under a temporary name renamed
-// over it at the end (mode from `from`, less the umask), in an image with
-// `o` (the attributes and date of the new file).
+// over it at the end (mode from `from`, less the umask; a file replaced with
+// o.keep_replaced passes its mode, and its owner where the host allows),
+// to standard output as it comes, in an image with `o` (the attributes and
+// date of the new file).
 error_code put(const endpoint& to, const facts& from, const rbf::put_options& o, const rbf::byte_source& source);
 error_code make_directory(const endpoint& e);
 error_code remove_file(const endpoint& e);

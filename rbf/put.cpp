@@ -87,10 +87,16 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     // The boot file LSN 0 names gives way: the new one is laid in one run,
     // taken before the FD, and LSN 0 follows it.
     bool boot = false;
+    u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
+    u_char owner[2] = {0, 0};
     if (old_pos >= 0) {
         fd_stats old_fd;
-        boot = fd_load(*parent, old_lsn, old_fd) == E_SUCCESS &&
-               names_boot_file(boot_pointer_in(*parent->img), old_lsn, old_fd);
+        const bool loaded = fd_load(*parent, old_lsn, old_fd) == E_SUCCESS;
+        boot = loaded && names_boot_file(boot_pointer_in(*parent->img), old_lsn, old_fd);
+        if (loaded && options.keep_replaced) {
+            att = static_cast<u_char>(old_fd.fd_att & ~ATT_DIR);
+            std::memcpy(owner, old_fd.fd_own, sizeof owner);
+        }
     }
     std::vector<u_char> whole;
     byte_source from = source;
@@ -112,7 +118,8 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     put_be24(fd.fd_seg[0].lsn, static_cast<std::uint32_t>(run));
     put_be16(fd.fd_seg[0].num, static_cast<std::uint32_t>(run_sectors));
     // Readable and writable while it is filled; its own attributes at the end.
-    fd.fd_att = static_cast<u_char>((options.attributes & ~ATT_DIR) | ATT_READ | ATT_WRITE);
+    fd.fd_att = static_cast<u_char>(att | ATT_READ | ATT_WRITE);
+    std::memcpy(fd.fd_own, owner, sizeof owner);
     const std::time_t now = std::time(nullptr);
     UnixToOS9Time(options.modified ? options.modified : now, fd.fd_dat);
     u_char today[5];
@@ -130,7 +137,6 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
         return done(failure);
     };
     if ((ec = fill_file(image, lsn, from)) != E_SUCCESS) return give_back(ec);
-    const u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
     if (att != fd.fd_att) {
         if ((ec = fd_load(*parent, lsn, fd)) != E_SUCCESS) return give_back(ec);
         fd.fd_att = att;

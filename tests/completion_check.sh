@@ -55,7 +55,8 @@ check() {
 
 # Command line                             Expected, sorted
 check "dvls -"                             "--help --version -a -e -h -j -r"
-check "dvcopy -"                           "--help --version -h -o -r -t"
+check "dvcopy -"                           "--help --version -L -a -f -h -o -r -t"
+check "dvdel -"                            "--help --version -f -h"
 check "dvprune -"                          "--help --version -h -q"
 check "dvcheck -"                          "--help --version -h -n -r -v"
 check "dvinit -"                           "--help --version -1 -2 -c -h -i -n -s -t"

@@ -47,3 +47,28 @@ TEST(DvDelProgram, CasesTable) {
         EXPECT_EQ(std::filesystem::exists(tmp / "h.txt"), args[0] != "h.txt");
     }
 }
+
+// A host operand that holds a disk (the colon forgotten) is kept unless -f;
+// other host files go.  Arguments, standard error, status, host files left.
+TEST(DvDelProgram, HostDiskImagesNeedForce) {
+    using Names = std::set<std::string>;
+    const std::string refused =
+        dv::failure_line("dvdel", 214, "deleting", "x.dsk") + "dvdel: 'x.dsk' is a disk image; use -f to delete it\n";
+    const std::tuple<std::vector<std::string>, std::string, int, Names> cases[] = {
+        {{"x.dsk"}, refused, 214, {"x.dsk", "short", "text"}},
+        {{"x.dsk", "short", "text"}, refused, 214, {"x.dsk"}},
+        {{"-f", "x.dsk"}, "", 0, {"short", "text"}},
+        {{"short", "text"}, "", 0, {"x.dsk"}},
+    };
+    for (const auto& [args, err, status, names] : cases) {
+        SCOPED_TRACE(args.back());
+        dvtest::TempDir tmp;
+        dvtest::ImageBuilder().save(tmp / "x.dsk");
+        dvtest::write_file(tmp / "short", {'s'});                            // less than a sector
+        dvtest::write_file(tmp / "text", dvtest::bytes(600, 'x'));           // no LSN 0
+        EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvdel", args, tmp.path()), {"", err, status}));
+        Names left;
+        for (const auto& e : std::filesystem::directory_iterator(tmp.path())) left.insert(e.path().filename());
+        EXPECT_EQ(left, names);
+    }
+}
