@@ -7,8 +7,9 @@
 // writes the help to standard error (status 0); a letter of the table is
 // that option; any other letter writes "<argv[0]>: unknown option 'X'" to
 // standard error (status 0).  "--help" is -h, "--version" writes
-// "<name> (dv) <version>" to standard output (status 0); any other "--word"
-// is read like the rest, so '-' is the unknown option reported.  With an
+// "<name> (dv) <version>" to standard output (status 0); "--word" of an
+// option spelled so is that option; any other "--word" is read like the
+// rest, so '-' is the unknown option reported.  With an
 // empty table the first argument starting with '-' ends the run.
 #pragma once
 
@@ -36,15 +37,25 @@ struct Option {
     char letter;
     Value value;
     unsigned long min, max;  // a number's range; max below ULONG_MAX / 16
+    // A long spelling of the option: "--word=value", or "--word value"
+    // with the value in the next argument (null: none).
+    const char* word;
 };
 
-constexpr Option flag(char letter) { return {letter, Value::none, 0, 0}; }
-constexpr Option text(char letter) { return {letter, Value::text, 0, 0}; }
+constexpr Option flag(char letter) { return {letter, Value::none, 0, 0, nullptr}; }
+constexpr Option text(char letter) { return {letter, Value::text, 0, 0, nullptr}; }
 constexpr Option number(char letter, unsigned long min, unsigned long max) {
-    return {letter, Value::number, min, max};
+    return {letter, Value::number, min, max, nullptr};
 }
 constexpr Option hex_number(char letter, unsigned long min, unsigned long max) {
-    return {letter, Value::hex_number, min, max};
+    return {letter, Value::hex_number, min, max, nullptr};
+}
+// The option `o`, also spelled "--word": a long option with no value given
+// ("--word" last) is reported as "<argv[0]>: option --word needs a value"
+// (status 1).
+constexpr Option spelled(Option o, const char* word) {
+    o.word = word;
+    return o;
 }
 
 // How the letters after '-' are grouped.
