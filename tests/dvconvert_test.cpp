@@ -80,14 +80,6 @@ TEST(DvConvertProgram, RawIntoEachContainerGivesTheSameSectorsBack) {
     }
 }
 
-TEST(DvConvertProgram, OneSidedEighteenSectorJvcIsTheRawImage) {
-    TempDir dir;
-    const bytes src = disk_with_files(35, 1);
-    dvtest::write_file(dir / "src.dsk", src);
-    ASSERT_EQ(run_program("dvconvert", {"src.dsk", "coco.jvc"}, dir.path()).status, 0);
-    EXPECT_EQ(dvtest::read_file(dir / "coco.jvc"), src);
-}
-
 TEST(DvConvertProgram, AnExistingDestinationIsReplacedWholeAndKeepsItsMode) {
     TempDir dir;
     const bytes src = disk_with_files(40, 1);
