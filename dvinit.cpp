@@ -1,11 +1,16 @@
 // dvinit: formats a virtual disk: LSN 0, the allocation bitmap, the root
-// directory, and free sectors that read as zeros.
+// directory, and free sectors that read as zeros; as a raw image, in a
+// container (JVC, VDK, DMK), or as a partition at an offset of a host file.
+#include <fcntl.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -13,11 +18,14 @@
 #include <unistd.h>
 
 #include "misc/errors.h"
+#include "misc/container_names.h"
 #include "misc/frame.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/pathlist.h"
+#include "rbf/container_write.h"
+#include "rbf/device.h"
 
 using namespace rbf;
 
@@ -34,6 +42,8 @@ const char* const helpMessage[] = {
     "     -2 = 2 sides\n",
     "     -c = cluser size\n",
     "     -i<disk ID>\n",
+    "     -f<container> = raw, jvc, vdk or dmk (also --to <container>);\n",
+    "                     default from the disk's extension, else raw\n",
     nullptr,
 };
 
@@ -42,7 +52,7 @@ const char* const helpMessage[] = {
 const dv::Option options[] = {
     dv::number('t', 0, 0xFFFF), dv::number('s', 0, 0xFF), dv::text('n'),
     dv::flag('1'),              dv::flag('2'),            dv::number('c', 1, 0xFFFF),
-    dv::hex_number('i', 1, 0xFFFF),
+    dv::hex_number('i', 1, 0xFFFF), dv::spelled(dv::text('f'), "to"),
 };
 const dv::Program program{
     .name = "dvinit", .help = helpMessage, .options = options, .style = dv::Style::one_per_argument};
@@ -86,24 +96,55 @@ std::string host_reason(const char* vdisk) {
     return {};
 }
 
-// `diskId` 0: a fresh one for this disk.
-int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, int clusterSize, int sides,
-              int sectorSize, const char* diskName, int sectorAllocationSize, std::uint16_t diskId) {
-    (void)sectorSize;  // always one 256-byte sector
-    format_params params;
-    params.tracks = tracks;
-    params.sectors_per_track = sectorsPerTrack;
-    params.sides = sides;
-    params.cluster_size = clusterSize;
-    params.name = diskName;
-    params.sas = sectorAllocationSize;
-    params.when = std::time(nullptr);
-    params.disk_id = diskId ? diskId : fresh_disk_id();
-    // The geometry is checked before the file is touched.
+// Where a disk goes: a whole host file, raw or in a container, or the bytes
+// of a host file from `offset` on (a partition).
+struct target {
+    std::string file;
+    container_kind kind = container_kind::raw;
+    std::optional<std::uint64_t> offset;
+};
+
+// Reads an operand: "file", or "file@@OFFSET" for a partition.  Says why
+// and returns false when it cannot be made as asked.
+bool target_of(const char* argv0, const std::string& operand, std::optional<container_kind> asked, target* t) {
+    t->file = operand;
+    if (const std::size_t at = operand.rfind("@@"); at != std::string::npos) {
+        std::string spelled = operand.substr(at + 2);
+        while (!spelled.empty() && spelled.back() == ':') spelled.pop_back();  // "hd.img@@0x8000:" as a pathlist has it
+        std::uint64_t offset = 0;
+        if (!parse_partition_offset(spelled, &offset)) {
+            std::fprintf(stderr, "%s: bad partition offset '%s' in '%s'\n", argv0, spelled.c_str(), operand.c_str());
+            return false;
+        }
+        t->file = operand.substr(0, at);
+        t->offset = offset;
+    }
+    if (asked) t->kind = *asked;
+    else if (!t->offset && operand.find(':') == std::string::npos)
+        t->kind = dv::container_of_name(operand).value_or(container_kind::raw);
+    if (t->kind == container_kind::imd) {
+        std::fprintf(stderr, "%s: %s\n", argv0, dv::NO_IMD_WRITING);
+        return false;
+    }
+    if (t->kind != container_kind::raw && (t->offset || operand.find(':') != std::string::npos)) {
+        std::fprintf(stderr, "%s: a %s image is a host file of its own: '%s'\n", argv0,
+                     dv::container_title(t->kind), operand.c_str());
+        return false;
+    }
+    return true;
+}
+
+track_geometry tracks_of(const format_params& params) {
+    return {static_cast<std::uint32_t>(params.sectors_per_track), static_cast<std::uint32_t>(params.sides),
+            static_cast<std::uint32_t>(params.tracks)};
+}
+
+// 0 when the geometry makes a disk (checked before any file is touched).
+int check_geometry(char** argv, const format_params& params) {
     switch (format_check(params)) {
         case format_fault::too_large:
             // A larger cluster may shrink the bitmap enough.
-            if (int c = format_cluster_needed(params); c > clusterSize)
+            if (int c = format_cluster_needed(params); c > params.cluster_size)
                 std::fprintf(stderr, "Disk too large: use -c%d or more\n", c);
             else
                 std::fprintf(stderr, "Disk too large\n");
@@ -114,7 +155,10 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
         case format_fault::too_few_sectors: std::fprintf(stderr, "Too few sectors\n"); return 1;
         case format_fault::none: break;
     }
+    return 0;
+}
 
+int format_raw(char** argv, const char* vdisk, const format_params& params) {
     os9_path_id path = nullptr;
     error_code ec = _os9_open(&path, vdisk, MODE_WRITE);
     // A disk in use is not made anew (the create would empty it at once).
@@ -143,6 +187,121 @@ int do_format(char** argv, const char* vdisk, int tracks, int sectorsPerTrack, i
     return 0;
 }
 
+bool put_all(int fd, const u_char* bytes, std::size_t n, std::uint64_t at) {
+    while (n > 0) {
+        const ssize_t w = pwrite(fd, bytes, n, static_cast<off_t>(at));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        bytes += w;
+        at += static_cast<std::uint64_t>(w);
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Writes a new disk into bytes [offset, offset + its size) of the open file
+// and nowhere else: the old bytes there cleared (LSN 0 first, so that a run
+// cut short leaves nothing that looks like a disk), the file grown with
+// zeros when it ends inside, LSN 0 written last.  `size` is the file's size.
+bool write_disk_at(int fd, std::uint64_t offset, std::uint64_t size, const format_params& params) {
+    std::uint64_t total = 0;
+    const std::vector<u_char> head = format_head(params, &total);
+    const std::uint64_t end = offset + total;
+    const std::uint64_t inside_end = std::min(end, size);
+    if (inside_end > offset) {
+        const std::vector<u_char> zeros(1 << 16, 0);
+        for (std::uint64_t at = offset; at < inside_end;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), inside_end - at));
+            if (!put_all(fd, zeros.data(), n, at)) return false;
+            at += n;
+        }
+    }
+    if (end > size && ftruncate(fd, static_cast<off_t>(end)) != 0) return false;
+    return put_all(fd, head.data() + SECTOR_SIZE, head.size() - SECTOR_SIZE, offset + SECTOR_SIZE) &&
+           put_all(fd, head.data(), SECTOR_SIZE, offset);
+}
+
+// Opens the host file of a container or partition for writing, made when
+// missing, and holds its lock: the descriptor, or -1 after saying why
+// (`*status` the exit status).  Anything but a plain file (or, with
+// `block`, a block device) is refused with 214.
+int open_locked(char** argv, const std::string& file, bool block, int* status) {
+    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || (block && S_ISBLK(st.st_mode)))) {
+        std::fprintf(stderr, "%s: cannot open virtual disk\n", argv[0]);
+        if (fd >= 0) close(fd);
+        *status = E_FNA;
+        return -1;
+    }
+    if (error_code ec = lock_file(fd, true)) {
+        std::fprintf(stderr, "%s: cannot open virtual disk\n", argv[0]);
+        dv::explain_busy(argv[0], ec);
+        close(fd);
+        *status = ec;
+        return -1;
+    }
+    return fd;
+}
+
+// A partition: only its own bytes of the file change.  A failure gives the
+// file back its old length; the partition's old disk is gone.
+int format_partition(char** argv, const target& t, const format_params& params) {
+    int status = 0;
+    const int fd = open_locked(argv, t.file, true, &status);
+    if (fd < 0) return status;
+    const off_t size = lseek(fd, 0, SEEK_END);  // a block device's size too
+    bool done = size >= 0 && write_disk_at(fd, *t.offset, static_cast<std::uint64_t>(size), params);
+    if (!done && size >= 0) {
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > size && ftruncate(fd, size) != 0) {
+            // Nothing more to do: the failure is reported below.
+        }
+    }
+    if (close(fd) != 0) done = false;
+    if (!done) {
+        std::fprintf(stderr, "%s: cannot write virtual disk\n", argv[0]);
+        return 1;
+    }
+    return 0;
+}
+
+// A container: the whole file is the container's bytes.  JVC is its header
+// and the disk after it (sparse, as a raw image); VDK and DMK are made in
+// memory (at most a few MiB: 255 cylinders of two sides).
+int format_container(char** argv, const target& t, const format_params& params) {
+    int status = 0;
+    const int fd = open_locked(argv, t.file, false, &status);
+    if (fd < 0) return status;
+    const track_geometry tracks = tracks_of(params);
+    bool done = ftruncate(fd, 0) == 0;
+    if (done && t.kind == container_kind::jvc) {
+        const std::vector<u_char> header = jvc_header(tracks);
+        done = put_all(fd, header.data(), header.size(), 0) && write_disk_at(fd, header.size(), header.size(), params);
+    } else if (done) {
+        std::uint64_t total = 0;
+        std::vector<u_char> disk = format_head(params, &total);
+        disk.resize(static_cast<std::size_t>(total), 0);
+        std::vector<u_char> bytes;
+        done = encode_container(t.kind, disk, tracks, &bytes) == E_SUCCESS && put_all(fd, bytes.data(), bytes.size(), 0);
+    }
+    if (!done && ftruncate(fd, 0) != 0) {
+        // Nothing more to do: the failure is reported below.
+    }
+    if (close(fd) != 0) done = false;
+    if (!done) {
+        std::fprintf(stderr, "%s: cannot write virtual disk\n", argv[0]);
+        return 1;
+    }
+    return 0;
+}
+
+int do_format(char** argv, const target& t, const format_params& params) {
+    if (t.offset) return format_partition(argv, t, params);
+    if (t.kind != container_kind::raw) return format_container(argv, t, params);
+    return format_raw(argv, t.file.c_str(), params);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,6 +310,7 @@ int main(int argc, char** argv) {
     int tracks = 35, sectorsPerTrack = 18, clusterSize = 1, sides = 1;
     std::uint16_t diskId = 0;
     const char* diskName = "CoCo Disk";
+    std::optional<container_kind> container;
     for (const dv::Given& o : line.options) {
         const int n = static_cast<int>(o.number);
         switch (o.letter) {
@@ -161,6 +321,13 @@ int main(int argc, char** argv) {
             case '2': sides = 2; break;
             case 'c': clusterSize = n; break;
             case 'i': diskId = static_cast<std::uint16_t>(o.number); break;
+            case 'f':
+                container = dv::container_named(o.text);
+                if (!container) {
+                    std::fprintf(stderr, "%s: unknown container '%s': raw, jvc, vdk or dmk\n", argv[0], o.text);
+                    return 1;
+                }
+                break;
         }
     }
     std::size_t name_length = std::strlen(diskName);
@@ -172,9 +339,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: the cluster size must be a power of two up to 32768\n", argv[0]);
         return 1;
     }
+    format_params params;
+    params.tracks = tracks;
+    params.sectors_per_track = sectorsPerTrack;
+    params.sides = sides;
+    params.cluster_size = clusterSize;
+    params.name = diskName;
+    params.sas = 8;
+    // Every operand is read, and its container checked, before any is touched.
+    std::vector<target> targets(line.operands.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!target_of(argv[0], line.operands[i], container, &targets[i])) return 1;
+        if (check_geometry(argv, params) != 0) return 1;
+        const track_geometry g = tracks_of(params);
+        const std::uint64_t bytes = std::uint64_t{g.cylinders} * g.sides * g.sectors_per_track * SECTOR_SIZE;
+        if (const container_fit fit = container_fits(targets[i].kind, g, bytes);
+            fit.what != container_fit::fault::none) {
+            std::fprintf(stderr, "%s: cannot make '%s': %s\n", argv[0], line.operands[i],
+                         dv::fit_problem(targets[i].kind, fit).c_str());
+            return 1;
+        }
+    }
     int first_failure = 0;
-    for (const char* disk : line.operands) {
-        int ec = do_format(argv, disk, tracks, sectorsPerTrack, clusterSize, sides, SECTOR_SIZE, diskName, 8, diskId);
+    for (const target& t : targets) {
+        params.when = std::time(nullptr);
+        params.disk_id = diskId ? diskId : fresh_disk_id();
+        int ec = do_format(argv, t, params);
         if (ec != 0 && first_failure == 0) first_failure = ec;
     }
     return first_failure;

@@ -71,7 +71,8 @@ _dv() {
     local opts="-h --help --version" words=""
     local images=1  # operands may be image:path
     case $cmd in
-    dvinit) opts+=" -t -s -1 -2 -n -c -i"; images=0 ;;
+    dvinit) opts+=" -t -s -1 -2 -n -c -i -f --to"; images=0 ;;
+    dvconvert) opts+=" -f --to"; images=0 ;;
     dvprune) opts+=" -q" ;;
     dvls) opts+=" -a -e -r -j" ;;
     dvcopy) opts+=" -t -a -r -o -f -L" ;;
@@ -86,6 +87,10 @@ _dv() {
         fi
         ;;
     esac
+
+    if [[ ($cmd == dvinit || $cmd == dvconvert) && ${COMP_WORDS[COMP_CWORD - 1]} == --to ]]; then
+        words="raw jvc vdk dmk"  # the containers that are written
+    fi
 
     if [[ $cmd == dvmount && ${COMP_WORDS[COMP_CWORD - 1]} == -o ]]; then
         return  # FUSE options: nothing to offer
@@ -112,4 +117,4 @@ _dv() {
     fi
 }
 
-complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvmount
+complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvmount

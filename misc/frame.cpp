@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <unistd.h>
 
@@ -64,6 +65,22 @@ bool help_or_version(const char* arg) {
     return false;
 }
 
+// The option `o` with `value`; `spelling` names it in a message ("t", "-to").
+void take_value(const Option& o, char** argv, const char* value, const std::string& spelling, CommandLine& line) {
+    unsigned long n = 0;
+    if (o.value == Value::number || o.value == Value::hex_number) {
+        std::optional<unsigned long> v = number_of(o, value);
+        if (!v) {
+            std::fprintf(stderr, "%s: bad number '%s' in option -%s (%lu to %lu)\n", argv[0], value, spelling.c_str(),
+                         o.min, o.max);
+            line.exit = 1;
+            return;
+        }
+        n = *v;
+    }
+    line.options.push_back({o.letter, value, n});
+}
+
 // Reads one argument starting with '-'; sets line.exit when the run ends.
 void read_options(const Program& program, char** argv, const char* arg, CommandLine& line) {
     for (const char* p = arg + 1; *p; ++p) {
@@ -83,21 +100,32 @@ void read_options(const Program& program, char** argv, const char* arg, CommandL
             if (program.style == Style::one_per_argument) return;
             continue;
         }
-        const char* value = p + 1;
-        unsigned long n = 0;
-        if (o->value == Value::number || o->value == Value::hex_number) {
-            std::optional<unsigned long> v = number_of(*o, value);
-            if (!v) {
-                std::fprintf(stderr, "%s: bad number '%s' in option -%c (%lu to %lu)\n", argv[0], value, letter,
-                             o->min, o->max);
-                line.exit = 1;
-                return;
-            }
-            n = *v;
-        }
-        line.options.push_back({letter, value, n});
+        take_value(*o, argv, p + 1, std::string(1, letter), line);
         return;
     }
+}
+
+// "--word=value" or "--word value" of an option spelled so: true when `arg`
+// is one (i moves past a value taken from the next argument).
+bool read_word(const Program& program, int argc, char** argv, int& i, CommandLine& line) {
+    const std::string_view arg = argv[i] + 2;
+    const std::string_view word = arg.substr(0, arg.find('='));
+    for (const Option& o : program.options) {
+        if (!o.word || word != o.word) continue;
+        const std::string spelling = "-" + std::string(word);
+        if (o.value == Value::none) {
+            if (word.size() != arg.size()) return false;  // "--flag=x": not this option
+            line.options.push_back({o.letter, "", 0});
+        } else if (word.size() < arg.size()) {
+            take_value(o, argv, argv[i] + 2 + word.size() + 1, spelling, line);
+        } else if (i + 1 < argc) {
+            take_value(o, argv, argv[++i], spelling, line);
+        } else {
+            line.exit = usage_error(program, argv[0], std::string("option --") + o.word + " needs a value");
+        }
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -130,9 +158,11 @@ CommandLine parse(const Program& program, int argc, char** argv) {
         } else if (std::strcmp(arg, "--help") == 0) {
             rbf::show_help(program.help);
             line.exit = 0;
-        } else if (arg[1] == '-')
-            line.exit = usage_error(program, argv[0], std::string("unknown option '") + arg + "'");
-        else
+        } else if (arg[1] == '-') {
+            // "--word" of an option spelled so is that option
+            if (!read_word(program, argc, argv, i, line))
+                line.exit = usage_error(program, argv[0], std::string("unknown option '") + arg + "'");
+        } else
             read_options(program, argv, arg, line);
     }
     if (!line.exit && line.operands.size() < program.min_operands)

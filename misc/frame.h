@@ -11,7 +11,8 @@
 // "Try '<argv[0]> --help'." to standard error and ends the run with the
 // usage status (2; dvcheck's is 16, as fsck's).  "--help" is -h,
 // "--version" writes "<name> (dv) <version>" to standard output (status 0);
-// any other "--word" is an unknown option.  No argument at all writes the
+// "--word" of an option spelled so is that option (its value after '=' or
+// in the next argument); any other "--word" is an unknown option.  No argument at all writes the
 // help (status 0); fewer operands than the program needs write
 // "<argv[0]>: missing operand" and the same hint (usage status).
 #pragma once
@@ -40,15 +41,25 @@ struct Option {
     char letter;
     Value value;
     unsigned long min, max;  // a number's range; max below ULONG_MAX / 16
+    // A long spelling of the option: "--word=value", or "--word value"
+    // with the value in the next argument (null: none).
+    const char* word;
 };
 
-constexpr Option flag(char letter) { return {letter, Value::none, 0, 0}; }
-constexpr Option text(char letter) { return {letter, Value::text, 0, 0}; }
+constexpr Option flag(char letter) { return {letter, Value::none, 0, 0, nullptr}; }
+constexpr Option text(char letter) { return {letter, Value::text, 0, 0, nullptr}; }
 constexpr Option number(char letter, unsigned long min, unsigned long max) {
-    return {letter, Value::number, min, max};
+    return {letter, Value::number, min, max, nullptr};
 }
 constexpr Option hex_number(char letter, unsigned long min, unsigned long max) {
-    return {letter, Value::hex_number, min, max};
+    return {letter, Value::hex_number, min, max, nullptr};
+}
+// The option `o`, also spelled "--word": a long option with no value given
+// ("--word" last) is reported as "<argv[0]>: option --word needs a value"
+// (status 1).
+constexpr Option spelled(Option o, const char* word) {
+    o.word = word;
+    return o;
 }
 
 // How the letters after '-' are grouped.

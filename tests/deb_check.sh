@@ -19,9 +19,9 @@ dpkg-deb -f "$DEB" Depends | grep -q 'libc6 (>=' || fail "no libc6 dependency: $
 
 dpkg-deb -c "$DEB" | awk '{ print $6 }' > "$WORK/contents"
 has() { grep -qx "$1" "$WORK/contents" || fail "the package lacks $1"; }
-# The eleven programs every build makes, and any other (dvmount) it holds.
+# The twelve programs every build makes, and any other (dvmount) it holds.
 others=$(sed -n 's|^\./usr/bin/||p' "$WORK/contents")
-for prog in $(printf '%s\n' dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck $others | sort -u); do
+for prog in $(printf '%s\n' dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert $others | sort -u); do
     has "./usr/bin/$prog"
     has "./usr/share/man/man1/$prog.1.gz"
     has "./usr/share/bash-completion/completions/$prog"

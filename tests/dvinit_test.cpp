@@ -38,7 +38,9 @@ const std::string kHelp =
     "     -1 = 1 side\n"
     "     -2 = 2 sides\n"
     "     -c = cluser size\n"
-    "     -i<disk ID>\n";
+    "     -i<disk ID>\n"
+    "     -f<container> = raw, jvc, vdk or dmk (also --to <container>);\n"
+    "                     default from the disk's extension, else raw\n";
 
 // A run of dvinit with the local date just before and just after it.
 struct Formatted {

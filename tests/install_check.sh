@@ -29,7 +29,7 @@ for exe in "$BUILD"/dv*; do
         fail "no completion for $prog"
     fi
 done
-[ "$built" -ge 11 ] || fail "only $built programs in $BUILD"
+[ "$built" -ge 12 ] || fail "only $built programs in $BUILD"
 
 installed=$(ls "$P/bin" | wc -l)
 [ "$installed" -eq "$built" ] || fail "bin holds $installed files for $built programs: $(ls "$P/bin" | tr '\n' ' ')"
