@@ -8,6 +8,7 @@
 
 #include "misc/frame.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
 
 using namespace rbf;
@@ -140,6 +141,13 @@ int main(int argc, char** argv) {
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
     const bool whole = path_is_host(path) ? type_lines(path) : type_blocks(path);
+    if (!whole && rbf::image_read_failed()) {
+        // A sector the container could not deliver (a bad CRC): an error,
+        // naming the sector, not a file cut short.
+        std::fflush(stdout);
+        _os9_close(path);
+        return dv::report_on_output(E_GENERAL, "reading", p);
+    }
     if (!whole) {
         // The status stays 0 (what was there is printed), but the reader
         // learns that the file ends before its size says.

@@ -7,6 +7,7 @@
 #include "misc/errors.h"
 #include "os9conv.h"
 #include "os9disk.h"
+#include "rbf/pathlist.h"
 
 #ifndef DV_VERSION
 #error "DV_VERSION comes from the build (the project version)"
@@ -127,8 +128,26 @@ std::string failure_line(std::string_view program, int error, std::string_view v
     return s;
 }
 
+namespace {
+
+// After a failure on an image in a container: what the container says of it
+// ("'d.vdk' is a VDK image without an OS-9 disk in it", the LSN a read could
+// not deliver), on a line of its own.  Nothing for a raw image.
+void explain_container(std::string_view program, int error, std::string_view operand) {
+    rbf::pathlist pl;
+    if (rbf::parse_pathlist(std::string(operand), &pl) != rbf::E_SUCCESS) return;
+    const std::string why = rbf::image_container_note(pl.image, pl.offset, error);
+    if (why.empty()) return;
+    std::string line(program);
+    line += ": '" + pl.image + "' is " + why + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
 int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand) {
     std::fputs(failure_line(program, error, verb, operand).c_str(), stderr);
+    explain_container(program, error, operand);
     return error;
 }
 
@@ -136,12 +155,14 @@ int report_number(std::string_view program, int error, std::string_view verb, st
     std::string s(program);
     s += ": error " + std::to_string(error) + " " + std::string(verb) + " '" + std::string(operand) + "'\n";
     std::fputs(s.c_str(), stderr);
+    explain_container(program, error, operand);
     return error;
 }
 
 int report_on_output(int error, std::string_view verb, std::string_view operand) {
     std::string s = "Error " + std::to_string(error) + " " + std::string(verb) + " " + std::string(operand) + "\n";
     std::fputs(s.c_str(), stdout);
+    explain_container("dvtype", error, operand);
     return error;
 }
 

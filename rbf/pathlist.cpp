@@ -1,6 +1,8 @@
 // Pathlists read once (rbf/pathlist.h).
 #include "rbf/pathlist.h"
 
+#include <cstdint>
+
 #include "os9path.h"
 #include "rbf/internal.h"
 
@@ -25,6 +27,36 @@ std::string joined(const std::vector<std::string>& names, std::size_t count) {
     std::string s;
     for (std::size_t k = 0; k < count; ++k) s += (k ? "/" : "") + names[k];
     return s;
+}
+
+// The offset after "@@": decimal bytes, 0x hex bytes, or decimal sectors
+// followed by 's'.
+bool offset_of(const std::string& s, std::uint64_t* out) {
+    std::size_t at = 0, end = s.size();
+    unsigned base = 10;
+    std::uint64_t scale = 1;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        at = 2;
+    } else if (!s.empty() && s.back() == 's') {
+        scale = SECTOR_SIZE;
+        --end;
+    }
+    if (at == end) return false;
+    std::uint64_t v = 0;
+    for (std::size_t i = at; i < end; ++i) {
+        const char c = s[i];
+        unsigned d;
+        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+        else return false;
+        if (v > (UINT64_MAX / 2 - d) / base) return false;
+        v = v * base + d;
+    }
+    if (v > UINT64_MAX / 2 / scale) return false;
+    *out = v * scale;
+    return true;
 }
 
 }  // namespace
@@ -64,6 +96,13 @@ error_code parse_pathlist(const std::string& text, pathlist* out) {
         out->in_image = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     }
     if (out->in_image.size() > MAX_PIECE) return E_BPNAM;
+    if (std::size_t at = out->image.rfind("@@"); at != std::string::npos) {
+        std::uint64_t offset = 0;
+        if (!offset_of(out->image.substr(at + 2), &offset)) return E_BPNAM;
+        out->offset = offset;
+        out->image.resize(at);
+        if (out->image.empty()) return E_BPNAM;
+    }
     out->names = pieces_of(out->in_image, '/');
     out->dir_only = !out->in_image.empty() && out->in_image.back() == '/' && !out->names.empty();
     return E_SUCCESS;
