@@ -65,7 +65,9 @@ public:
                 if (auto r = id_at(track, t, off, mfm, stride, at, &ids); r.error) return r;
             }
         }
-        return place_sectors(std::move(ids), info_.cylinders, info_.sides, "DMK", &lsn_of_);
+        container_refusal r = place_sectors(std::move(ids), info_.cylinders, info_.sides, "DMK", &lsn_of_);
+        checked_.assign(lsn_of_.size(), false);
+        return r;
     }
 
     std::size_t read(std::uint64_t off, void* buf, std::size_t n) override {
@@ -98,6 +100,7 @@ public:
             }
             std::copy_n(static_cast<const u_char*>(buf) + done, part, data.begin() + static_cast<std::ptrdiff_t>(in));
             if (!put_sector(sectors_[lsn_of_[lsn] - 1], data.data())) break;
+            checked_[lsn] = true;  // its CRC is the one just written
             done += part;
         }
         return done;
@@ -111,7 +114,10 @@ public:
     error_code relock() override {
         error_code ec = file_->relock();
         // Another program may have rewritten the tracks meanwhile.
-        if (ec == E_SUCCESS && load().error) lsn_of_.clear();
+        if (ec == E_SUCCESS && load().error) {
+            lsn_of_.clear();
+            checked_.clear();
+        }
         return ec;
     }
     void forget() override { file_->forget(); }
@@ -176,11 +182,13 @@ private:
         std::array<u_char, SECTOR_SIZE + 3> field;
         for (std::size_t i = 0; i < field.size(); ++i) field[i] = raw[i * s.stride];
         std::copy_n(field.begin() + 1, SECTOR_SIZE, data);
-        if (!check) return true;
+        // A sector read sound once stays so until someone else may write.
+        if (!check || checked_[lsn]) return true;
         if (field_crc(field.data(), SECTOR_SIZE + 1, s.mfm) != ((field[SECTOR_SIZE + 1] << 8) | field[SECTOR_SIZE + 2])) {
             container_fault_note("damaged at LSN " + std::to_string(lsn) + ": its data fails the CRC check");
             return false;
         }
+        checked_[lsn] = true;
         return true;
     }
 
@@ -207,6 +215,7 @@ private:
     u_char flags_ = 0;
     std::vector<dmk_sector> sectors_;
     std::vector<std::size_t> lsn_of_;
+    std::vector<bool> checked_;  // by LSN: the data's CRC was found right
     int errno_ = 0;
 };
 
