@@ -1,9 +1,8 @@
 // Containers from untrusted bytes: detection, the container's device, every
-// sector read, then a write of each sector back with what it read.  None may
-// crash or hang; a device's size stays within what the file can hold; a
-// write changes no byte of the file outside the disk's own sectors (the
-// bytes a read returns are the ones a write put there); a read-only
-// container takes no write.
+// sector read, then each sector written with one byte changed.  None may
+// crash or hang; a device's size stays within what any header could
+// promise; a sector written reads back as written; a read-only container
+// takes no write.
 #include <algorithm>
 #include <cstring>
 
