@@ -59,7 +59,7 @@ error_code attributes(const std::string& operand, u_char set, u_char clear, bool
     // Host files have permissions of their own, not these attributes.
     if (pl.host || pl.raw) return E_BPNAM;
     image_ref image;
-    if (error_code ec = image_open(pl.image, change, &image)) return ec;
+    if (error_code ec = image_open(pl.image, change, &image, pl.offset)) return ec;
     // "image:" is the root; "FILE/" names no directory.
     const std::string path = pl.path();
     os9_stat st;

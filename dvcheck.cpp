@@ -34,19 +34,18 @@ constexpr int UNCHECKED = 8;
 
 // The image an operand names: a host file, "image:" (its root) or
 // "image:.@" (all of it); a name inside it is no image (215).
-error_code image_of(const std::string& operand, std::string* file) {
-    pathlist pl;
-    if (error_code ec = parse_pathlist(operand, &pl)) return ec;
-    *file = pl.image;
-    if (pl.host || pl.raw) return E_SUCCESS;
-    return pl.names.empty() || (pl.names.size() == 1 && pl.names[0] == ".") ? E_SUCCESS : E_BPNAM;
+error_code image_of(const std::string& operand, pathlist* pl) {
+    if (error_code ec = parse_pathlist(operand, pl)) return ec;
+    if (pl->host || pl->raw) return E_SUCCESS;
+    return pl->names.empty() || (pl->names.size() == 1 && pl->names[0] == ".") ? E_SUCCESS : E_BPNAM;
 }
 
 int do_check(const std::string& operand, bool repair, bool verbose) {
     image_ref image;
-    std::string name;
-    error_code bad = image_of(operand, &name);
-    if (error_code ec = bad ? bad : image_open(name, repair, &image)) {
+    pathlist pl;
+    error_code bad = image_of(operand, &pl);
+    const std::string name = pl.volume();
+    if (error_code ec = bad ? bad : image_open(pl.image, repair, &image, pl.offset)) {
         dv::report_failure("dvcheck", ec, "checking", operand);
         return UNCHECKED;
     }
@@ -56,6 +55,9 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
         o.visit = [&](const std::string& place, std::uint32_t lsn, bool dir) {
             std::printf("%s:%s (FD %u)%s\n", dv::shown(name).c_str(), dv::shown(place).c_str(), lsn, dir ? " directory" : "");
         };
+    // A disk inside a container says which: a raw image says nothing.
+    if (const std::string held_in = image_container(*image); !held_in.empty())
+        std::printf("%s: %s\n", name.c_str(), held_in.c_str());
     check_result r;
     if (error_code ec = _os9_check(image, o, &r)) {
         dv::report_failure("dvcheck", ec, "checking", operand);

@@ -81,11 +81,10 @@ int convert(const std::string& from, const std::string& to, container_kind kind)
     track_geometry geometry;
     if (ec == E_SUCCESS) {
         disk = image_contents(*image);
-        ec = disk.size() < SECTOR_SIZE ? E_GENERAL : geometry_from_lsn0(disk.data(), disk.size(), &geometry);
+        ec = disk.size() < SECTOR_SIZE ? E_BTYP : geometry_from_lsn0(disk.data(), disk.size(), &geometry);
     }
     if (ec != E_SUCCESS) {
         dv::report_failure("dvconvert", ec, "reading", from);
-        dv::explain_busy("dvconvert", ec);
         return ec;
     }
     const container_fit fit = container_fits(kind, geometry, disk.size());

@@ -88,10 +88,13 @@ std::string json_string(const std::string& s) {
 }
 
 // Prints the rows of one operand in the chosen form.
-void print_rows(const std::vector<row>& rows, const settings& how, const std::string& image_name) {
+void print_rows(const std::vector<row>& rows, const settings& how, const std::string& image_name,
+                const std::string& container) {
     if (how.json) {
+        // A disk in a container names it; a raw image's rows are as always.
+        const std::string held_in = container.empty() ? std::string() : ",\"container\":" + json_string(container);
         for (const row& r : rows) {
-            std::string line = "{\"image\":" + json_string(image_name) + ",\"name\":" + json_string(r.name) +
+            std::string line = "{\"image\":" + json_string(image_name) + held_in + ",\"name\":" + json_string(r.name) +
                                ",\"path\":" + json_string(r.in_image) + ",\"fd_lsn\":" + std::to_string(r.fd_lsn);
             if (r.damaged) {
                 line += ",\"damaged\":true}";
@@ -156,7 +159,7 @@ int list_operand(const std::string& operand, const settings& how) {
     std::string in_image = pl.raw ? pl.in_image : pl.path();
     if (in_image == ".") in_image.clear();
     image_ref image;
-    if (error_code ec = image_open(pl.image, false, &image)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = image_open(pl.image, false, &image, pl.offset)) return dv::report_failure("dvls", ec, "opening", operand);
     os9_stat top;
     if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", operand);
     if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", operand);
@@ -172,7 +175,7 @@ int list_operand(const std::string& operand, const settings& how) {
         std::size_t slash = in_image.find_last_of('/');
         std::string name = slash == std::string::npos ? in_image : in_image.substr(slash + 1);
         rows.push_back(row{name, name, in_image, top.fd_lsn, false, top});
-        print_rows(rows, how, pl.image);
+        print_rows(rows, how, pl.volume(), image_container(*image));
         return 0;
     }
 
@@ -221,7 +224,7 @@ int list_operand(const std::string& operand, const settings& how) {
                 stack.push_back(level{sub, rel, sub_in_image});  // `at` is not used past this point
         }
     }
-    print_rows(rows, how, pl.image);
+    print_rows(rows, how, pl.volume(), image_container(*image));
     return first_failure;
 }
 

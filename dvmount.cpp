@@ -14,6 +14,7 @@
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/pathlist.h"
 
 using namespace rbf;
 
@@ -74,6 +75,12 @@ int main(int argc, char** argv) {
         if (g.letter == 'o' && *g.text) fuse_options.emplace_back(g.text);
     }
     const std::string image_name = line.operands[0];
+    // The image may be a partition of a larger file: "hd.img@@OFFSET".
+    pathlist where;
+    if (parse_pathlist(image_name + ":", &where) != E_SUCCESS) {
+        dv::report_failure("dvmount", E_BPNAM, "mounting", image_name);
+        return E_BPNAM;
+    }
     const std::string mountpoint = line.operands[1];
 
     dv::mount::mount_state state;
@@ -81,14 +88,21 @@ int main(int argc, char** argv) {
     state.gid = getgid();
     error_code ec = E_SUCCESS;
     if (!read_only) {
-        ec = image_open(image_name, true, &state.image);
-        // An image that cannot be written is mounted to be read.
-        if (ec == E_PNNF && access(image_name.c_str(), R_OK) == 0 && access(image_name.c_str(), W_OK) != 0) {
+        ec = image_open(where.image, true, &state.image, where.offset);
+        // An image that cannot be written is mounted to be read: a host
+        // file without write permission, or a container that is not
+        // written (write-protected, or only read).
+        const bool host_refused =
+            ec == E_PNNF && access(where.image.c_str(), R_OK) == 0 && access(where.image.c_str(), W_OK) != 0;
+        if (host_refused || ec == E_FNA) {
             std::fprintf(stderr, "dvmount: '%s' cannot be written: mounted read-only\n", image_name.c_str());
+            if (ec == E_FNA)
+                if (const std::string why = image_container_note(where.image, where.offset, ec); !why.empty())
+                    std::fprintf(stderr, "dvmount: '%s' is %s\n", where.image.c_str(), why.c_str());
             read_only = true;
         }
     }
-    if (read_only) ec = image_open(image_name, false, &state.image);
+    if (read_only) ec = image_open(where.image, false, &state.image, where.offset);
     disk_geometry geo;
     if (ec == E_SUCCESS) ec = image_geometry(*state.image, &geo);
     if (ec != E_SUCCESS) {
@@ -100,7 +114,7 @@ int main(int argc, char** argv) {
     // host's tools take for real, and one that does not change as the mount
     // writes.
     state.unknown_date = std::time(nullptr);
-    if (struct stat st {}; stat(image_name.c_str(), &st) == 0) state.unknown_date = st.st_mtime;
+    if (struct stat st {}; stat(where.image.c_str(), &st) == 0) state.unknown_date = st.st_mtime;
     state.name = image_name;
 
     // One thread: the library's calls on an image never run side by side.

@@ -97,7 +97,7 @@ error_code do_deldir(char** argv, const std::string& operand, int interaction, i
     // A missing image fails after the question, as a missing directory
     // does; one that is busy or no file at all, at once.
     if (!pl.host) {
-        error_code ec = image_open(pl.image, true, &image);
+        error_code ec = image_open(pl.image, true, &image, pl.offset);
         if (ec != E_SUCCESS && ec != E_PNNF) return ec;
         // Held until the next operand: one naming the same image goes on
         // with what the library learnt of it.

@@ -61,6 +61,9 @@ int do_free(char** argv, const char* p) {
         std::printf("\n\"%s\" created on %02d/%02d/%04d\n", name.c_str(), d[1], d[2], d[0] + 1900);
     else  // a date no clock can show: question marks in the same places
         std::printf("\n\"%s\" created on \?\?/\?\?/\?\?\?\?\n", name.c_str());
+    // A disk in a container says which; a raw image's report is as always.
+    if (const std::string held_in = image_container(*path->img); !held_in.empty())
+        std::printf("Container: %s\n", held_in.c_str());
     std::printf("Capacity: %lluK (%llu sectors) %llu-sector clusters\n",
                 total_sectors * cs / 1024, total_sectors, sectors_per_cluster);
     std::printf("%llu Free sectors, largest block %llu sectors\n", free_sectors, largest_free_block);

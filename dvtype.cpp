@@ -8,6 +8,7 @@
 
 #include "misc/frame.h"
 #include "os9conv.h"
+#include "os9disk.h"
 #include "os9path.h"
 
 using namespace rbf;
@@ -134,6 +135,13 @@ int type_operand(const char* argv0, const char* p) {
         return ec;
     }
     const bool whole = path_is_host(path) ? type_lines(path) : type_blocks(path);
+    if (!whole && rbf::image_read_failed()) {
+        // A sector the container could not deliver (a bad CRC): an error,
+        // naming the sector, not a file cut short.
+        std::fflush(stdout);
+        _os9_close(path);
+        return dv::report_failure(argv0, E_GENERAL, "reading", p);
+    }
     if (!whole) {
         // The status stays 0 (what was there is printed), but the reader
         // learns that the file ends before its size says.

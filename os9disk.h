@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,30 @@ namespace rbf {
 // until the image is released.  216 when it cannot be opened that way or is
 // a directory, 214 when it is neither a file nor a block device (a FIFO), 253
 // when another program holds it longer than DV_LOCK_TIMEOUT seconds
-// (default 10, 0: no wait).  The contents are not looked at:
-// paths opened on the image check LSN 0.
-error_code image_open(const std::string& name, bool write, image_ref* image);
+// (default 10, 0: no wait).  The container is learnt from the contents
+// (rbf/container.h): 249 for one refused or damaged, 214 for writing one
+// that is write-protected or only read (ImageDisk).  LSN 0 itself is not
+// looked at: paths opened on the image check it.  With `offset`, the disk is
+// the raw one at that byte of the file (a partition), a volume of its own.
+error_code image_open(const std::string& name, bool write, image_ref* image,
+                      std::optional<std::uint64_t> offset = std::nullopt);
+
+// What the volume's disk is wrapped in, to show the user: "JVC, 2-byte
+// header", "VDK", "DMK, 40 cylinders, 2 sides", "ImageDisk", "partition at
+// byte N"; "" for a raw image.
+std::string image_container(const os9_image& image);
+
+// Why the image `name` (at `offset`) failed with `error`, as the end of
+// "'<name>' is ...": a container refused or damaged (249), one that holds
+// no OS-9 disk (249), one that cannot be written (214), the sector a read
+// could not deliver (1).  "" when the container explains nothing (always
+// for a raw image).  Looks at the file again, without its lock.
+std::string image_container_note(const std::string& name, std::optional<std::uint64_t> offset, error_code error);
+
+// Whether a container could not deliver a sector since its note was last
+// taken (by image_container_note with error 1): a read that came short
+// because of damage, not because the file ends.
+bool image_read_failed();
 
 // The bytes of the image as they are now (a memory image's buffer, or the
 // whole host file).

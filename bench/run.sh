@@ -43,6 +43,12 @@ for tool in mkimage timeit; do
         "$CXX" -O2 -std=c++20 -Wall -Wextra -Werror -I"$ROOT" "$src" "$BUILD/librbf.a" -o "$TOOLS/$tool"
     fi
 done
+# The containers of section l are built with the tests' own builders.
+if [ ! -x "$TOOLS/wrap" ] || [ "$ROOT/bench/wrap.cpp" -nt "$TOOLS/wrap" ] ||
+    [ "$ROOT/tests/container_builders.cpp" -nt "$TOOLS/wrap" ]; then
+    "$CXX" -O2 -std=c++20 -Wall -Wextra -Werror -I"$ROOT" -I"$ROOT/tests" "$ROOT/bench/wrap.cpp" \
+        "$ROOT/tests/container_builders.cpp" -o "$TOOLS/wrap"
+fi
 DVTYPE=$BUILD/dvtype
 DVSPACE=$BUILD/dvspace
 DVINIT=$BUILD/dvinit
@@ -53,6 +59,7 @@ DVCHECK=$BUILD/dvcheck
 DVNEWDIR=$BUILD/dvnewdir
 DVMOUNT=$BUILD/dvmount
 MKIMAGE=$TOOLS/mkimage
+WRAP=$TOOLS/wrap
 TIMEIT=$TOOLS/timeit
 
 # The peer is needed only here: install it when it is missing.
@@ -404,6 +411,33 @@ show "dvcopy -o one.txt empty.dsk:ONE" "$k_empty"
 verdict "replace on $MANY_FILES files" "$(median "$k_many")" "$(median "$k_empty")" ratio 2
 echo "   (the peer of this row is the same replace on an empty disk)"
 rm -f one.txt few.dsk
+
+# ---- l. containers ------------------------------------------------------
+echo
+echo "== l. a 720 KB disk's whole tree copied out of each container, and opening one"
+"$DVINIT" -t80 -s18 -2 c.raw >/dev/null
+head -c 4000 text.txt >one.txt
+"$MKIMAGE" files c.raw:DIR 150 4000
+"$DVCOPY" one.txt c.raw:ONE
+for kind in jvc vdk dmk imd; do "$WRAP" "$kind" c.raw 80 "c.$kind"; done
+l_raw=$(time_cmd "rm -rf out" "$DVCOPY" -r c.raw: out)
+show "dvcopy -r c.raw: out" "$l_raw"
+for kind in jvc vdk dmk imd; do
+    rm -rf out
+    "$DVCOPY" -r "c.$kind:" out
+    l_it=$(time_cmd "rm -rf out" "$DVCOPY" -r "c.$kind:" out)
+    show "dvcopy -r c.$kind: out" "$l_it"
+    verdict "720K tree out of $kind" "$(median "$l_it")" "$(median "$l_raw")" ratio 1.5
+done
+l_open_raw=$(time_cmd "" "$DVSPACE" c.raw)
+show "dvspace c.raw (open)" "$l_open_raw"
+for kind in dmk imd; do
+    l_open=$(time_cmd "" "$DVSPACE" "c.$kind")
+    show "dvspace c.$kind (open)" "$l_open"
+    verdict "open a $kind image" "$(median "$l_open")" "" ms 10
+done
+echo "   (the peer of the tree rows is the same copy out of the raw image)"
+rm -rf out one.txt c.raw c.jvc c.vdk c.dmk c.imd
 
 # ---- summary ------------------------------------------------------------
 echo

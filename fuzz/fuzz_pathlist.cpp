@@ -37,14 +37,41 @@ std::vector<std::string> pieces(const std::string& s, char sep) {
     return out;
 }
 
+// An image's "@@OFFSET": decimal bytes, 0x hex bytes or decimal sectors
+// and 's', below 2^63 bytes.
+bool offset_ok(const std::string& o) {
+    const bool hex = o.size() > 2 && o[0] == '0' && (o[1] == 'x' || o[1] == 'X');
+    const bool sectors = !o.empty() && o.back() == 's';
+    const std::string digits = o.substr(hex ? 2 : 0, o.size() - (hex ? 2 : 0) - (sectors ? 1 : 0));
+    if (digits.empty()) return false;
+    unsigned __int128 v = 0;
+    for (char c : digits) {
+        int d = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return false;
+        v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
+        if (v >= (static_cast<unsigned __int128>(1) << 64)) return false;
+    }
+    if (sectors) v *= 256;
+    return v <= UINT64_MAX / 2;
+}
+
 void check_validate(const std::string& s) {
     rbf::_pd pd;
     int ec = rbf::validate_pathlist(&pd, s);
     std::vector<std::string> p = pieces(s, ':');
     bool bad = p.empty() || p[0].size() > rbf::MAX_PIECE || (p.size() > 1 && p[1].size() > rbf::MAX_PIECE);
+    // An image path's image piece may end in a partition's offset.
+    std::string image = p.empty() ? std::string() : p[0];
+    if (!bad && p.size() > 1) {
+        if (std::size_t at = image.rfind("@@"); at != std::string::npos) {
+            bad = !offset_ok(image.substr(at + 2)) || at == 0;
+            image.resize(at);
+        }
+    }
     DV_CHECK((ec == rbf::E_BPNAM) == bad && (ec == 0 || ec == rbf::E_BPNAM), "validate_pathlist result");
     if (bad) return;
-    DV_CHECK(rbf::path_image_file(&pd) == p[0], "image piece");
+    DV_CHECK(rbf::path_image_file(&pd) == image, "image piece");
     // A second piece makes it an image path; nothing after the colon is the
     // host file itself for the path calls.
     DV_CHECK(rbf::path_is_host(&pd) == (p.size() < 2), "host file flag");

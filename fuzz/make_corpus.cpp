@@ -4,11 +4,13 @@
 // bitmap, two-sector clusters), wrapped in each target's input format.
 //
 //   fuzz_make_corpus fuzz/corpus
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "container_builders.h"
 #include "image_builder.h"
 
 namespace {
@@ -193,6 +195,18 @@ int main(int argc, char** argv) {
         save(w, "clusters" + n + "-makdir", write_input({2, 0, 9, 2, 3, 10, 0, 1, 0, 0, 0, 0x02, 0x00, 5, 1}, t));
         save(w, "clusters" + n + "-prune", write_input({4, 0, 3, 4, 0, 4}, t));
     }
+
+    // fuzz_container: a byte (bit 0: a partition, at 256 * the rest), then
+    // the file.  Small disks of two cylinders in each container.
+    const std::filesystem::path k = out / "container";
+    const bytes small(tree.begin(), tree.begin() + std::min<std::size_t>(tree.size(), 2 * 18 * 256));
+    save(k, "raw", cat({bytes{0}, small}));
+    save(k, "partition", cat({bytes{1 | (2 << 1)}, bytes(512, 'P'), small}));
+    save(k, "jvc", cat({bytes{0}, dvtest::make_jvc(small, 2, 1)}));
+    save(k, "vdk", cat({bytes{0}, dvtest::make_vdk(small, 2, 1)}));
+    save(k, "dmk", cat({bytes{0}, dvtest::make_dmk(small, 2, 1)}));
+    save(k, "dmk-single-density", cat({bytes{0}, dvtest::make_dmk(small, 1, 1, true)}));
+    save(k, "imd", cat({bytes{0}, dvtest::make_imd(small, 2, 1)}));
 
     const std::filesystem::path p = out / "pathlist";
     save(p, "split", cat({bytes{0}, text("disk.dsk:DIR/sub/deep")}));

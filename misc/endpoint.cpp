@@ -81,10 +81,10 @@ error_code endpoint_of(image_table& images, const std::string& operand, bool wri
     e->path.clear();
     for (const std::string& n : names) e->path += (e->path.empty() ? "" : "/") + n;
     if (e->pl.raw) e->path = e->pl.in_image;
-    rbf::image_ref& held = images[e->pl.image];
+    rbf::image_ref& held = images[e->pl.volume()];
     if (!held) {
-        if (error_code ec = image_open(e->pl.image, write, &held)) {
-            images.erase(e->pl.image);
+        if (error_code ec = image_open(e->pl.image, write, &held, e->pl.offset)) {
+            images.erase(e->pl.volume());
             return ec;
         }
     }

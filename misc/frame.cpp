@@ -202,6 +202,19 @@ std::string read_only_reason(std::string_view operand) {
     return errno == EROFS ? "is on a read-only file system" : "is read-only";
 }
 
+// After a failure on an image in a container: what the container says of it
+// ("'d.vdk' is a VDK image without an OS-9 disk in it", the LSN a read could
+// not deliver), on a line of its own.  Nothing for a raw image.
+void explain_container(std::string_view program, int error, std::string_view operand) {
+    rbf::pathlist pl;
+    if (rbf::parse_pathlist(std::string(operand), &pl) != rbf::E_SUCCESS) return;
+    const std::string why = rbf::image_container_note(pl.image, pl.offset, error);
+    if (why.empty()) return;
+    std::string line(program);
+    line += ": '" + pl.image + "' is " + why + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
 }  // namespace
 
 int report_failure(std::string_view program, int error, std::string_view verb, std::string_view operand) {
@@ -225,6 +238,8 @@ int report_failure(std::string_view program, int error, std::string_view verb, s
                 break;
             }
     std::fputs(s.c_str(), stderr);
+    explain_container(program, error, operand);
+    if (!destination.empty()) explain_container(program, error, destination);
     return error;
 }
 

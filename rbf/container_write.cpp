@@ -239,31 +239,5 @@ std::uint16_t crc16_ccitt(std::span<const u_char> bytes, std::uint16_t crc) {
 
 // ---- partitions ---------------------------------------------------------
 
-bool parse_partition_offset(std::string_view text, std::uint64_t* offset) {
-    constexpr std::uint64_t most = std::numeric_limits<std::int64_t>::max();
-    const bool in_sectors = !text.empty() && text.back() == 's';
-    if (in_sectors) text.remove_suffix(1);
-    unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty()) return false;
-    std::uint64_t v = 0;
-    for (char ch : text) {
-        unsigned d = 16;
-        if (ch >= '0' && ch <= '9') d = static_cast<unsigned>(ch - '0');
-        else if (ch >= 'a' && ch <= 'f') d = static_cast<unsigned>(ch - 'a' + 10);
-        else if (ch >= 'A' && ch <= 'F') d = static_cast<unsigned>(ch - 'A' + 10);
-        if (d >= base || v > (most - d) / base) return false;
-        v = v * base + d;
-    }
-    if (in_sectors) {
-        if (v > most / SECTOR_SIZE) return false;
-        v *= SECTOR_SIZE;
-    }
-    *offset = v;
-    return true;
-}
 
 }  // namespace rbf

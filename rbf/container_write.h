@@ -84,10 +84,4 @@ std::uint16_t crc16_ccitt(std::span<const u_char> bytes, std::uint16_t crc = 0xF
 
 // ---- partitions ---------------------------------------------------------
 
-// The byte offset of a partition as a pathlist spells it after "@@":
-// decimal digits, or hexadecimal after "0x", either optionally followed by
-// 's' for 256-byte sectors.  False for anything else, or for an offset past
-// what a host file can hold (2^63 - 1 bytes).
-bool parse_partition_offset(std::string_view text, std::uint64_t* offset);
-
 }  // namespace rbf

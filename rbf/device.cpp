@@ -208,12 +208,16 @@ private:
 std::unique_ptr<device> host_file_device(int fd, bool write) { return std::make_unique<host_file>(fd, write); }
 
 int host_descriptor(const device& dev) {
-    const auto* host = dynamic_cast<const host_file*>(&dev);
+    const device* d = &dev;
+    while (d->wrapped()) d = d->wrapped();
+    const auto* host = dynamic_cast<const host_file*>(d);
     return host ? host->descriptor() : -1;
 }
 
 void host_device_upgrade(device& dev, int fd) {
-    if (auto* host = dynamic_cast<host_file*>(&dev)) host->upgrade(fd);
+    device* d = &dev;
+    while (d->wrapped()) d = d->wrapped();
+    if (auto* host = dynamic_cast<host_file*>(d)) host->upgrade(fd);
 }
 
 namespace {

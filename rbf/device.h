@@ -43,6 +43,9 @@ public:
     virtual void forget() {}
     // The disk's bytes as they are now.
     virtual std::vector<u_char> contents();
+    // The device this one reaches its bytes through (a container's file),
+    // or none: the host file's descriptor and lock live at the bottom.
+    virtual device* wrapped() const { return nullptr; }
 };
 
 // A host file (or block device) opened on `fd`, with `write` access, locked

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "rbf/bigendian.h"
 #include "rbf/claims.h"
@@ -22,9 +23,61 @@ namespace {
 // The host images open in this process, by file identity: a second open of
 // the same file (under any name) joins the image, so that every path of the
 // process reads through one cache.  Weak: an image goes with its last user.
-std::map<std::pair<dev_t, ino_t>, std::weak_ptr<os9_image>>& open_images() {
-    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<os9_image>> images;
+// Two partitions of one file are two volumes: the offset is part of the key.
+using image_key = std::tuple<dev_t, ino_t, std::uint64_t>;
+
+std::map<image_key, std::weak_ptr<os9_image>>& open_images() {
+    static std::map<image_key, std::weak_ptr<os9_image>> images;
     return images;
+}
+
+// The host files whose partitions this process holds, each opened and
+// locked once for all of them.
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<device>>& partition_files() {
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<device>> files;
+    return files;
+}
+
+// The device of a partition's host file, opened on `fd` (which it takes or
+// closes): the one other partitions of the file share already, given
+// write access when `write`, else a fresh one.
+error_code partition_file(int fd, bool write, std::pair<dev_t, ino_t> id, std::unique_ptr<device>* out) {
+    auto& files = partition_files();
+    if (auto it = files.find(id); it != files.end()) {
+        if (std::shared_ptr<device> host = it->second.lock()) {
+            if (write && !host->writable()) {
+                const int shared = host_descriptor(*host);
+                flock(shared, LOCK_UN);
+                if (error_code ec = lock_file(fd, true)) {
+                    close(fd);
+                    lock_file(shared, false);
+                    return ec;
+                }
+                host_device_upgrade(*host, fd);
+            } else {
+                close(fd);
+            }
+            *out = shared_file_device(std::move(host));
+            return E_SUCCESS;
+        }
+    }
+    if (error_code ec = lock_file(fd, write)) {
+        close(fd);
+        return ec;
+    }
+    std::shared_ptr<device> host = host_file_device(fd, write);
+    files[id] = host;
+    *out = shared_file_device(std::move(host));
+    return E_SUCCESS;
+}
+
+// Whether the container lets the volume be written: 214 for a
+// write-protected one (unless the user said to ignore that) and for
+// ImageDisk, which is only read.
+error_code container_writes(const container_info& info) {
+    if (info.kind == container_kind::imd) return E_FNA;
+    if (info.write_protected && !ignore_write_protect()) return E_FNA;
+    return E_SUCCESS;
 }
 
 }  // namespace
@@ -47,7 +100,8 @@ os9_image::~os9_image() {
     image_map_write_back(*this);  // nothing is left pending when the paths closed; this is a net
     if (host_descriptor(*dev) < 0) return;
     auto& images = open_images();
-    if (auto it = images.find(key); it != images.end() && it->second.expired()) images.erase(it);
+    if (auto it = images.find({key.first, key.second, key_offset}); it != images.end() && it->second.expired())
+        images.erase(it);
 }
 
 namespace {
@@ -74,13 +128,14 @@ image_ref image_on_device(std::unique_ptr<device> dev) {
     return img;
 }
 
-error_code image_open(const std::string& name, bool write, image_ref* out) {
+error_code image_open(const std::string& name, bool write, image_ref* out, std::optional<std::uint64_t> offset) {
     out->reset();
+    const std::uint64_t key_offset = offset ? *offset : NO_OFFSET;
     // An image this process holds already, with the access asked for, is
     // joined without opening the host file again.
     if (struct stat known {}; stat(name.c_str(), &known) == 0 && (S_ISREG(known.st_mode) || S_ISBLK(known.st_mode))) {
         auto& images = open_images();
-        if (auto it = images.find({known.st_dev, known.st_ino}); it != images.end()) {
+        if (auto it = images.find({known.st_dev, known.st_ino, key_offset}); it != images.end()) {
             if (image_ref img = it->second.lock(); img && (img->rw() || !write)) {
                 *out = std::move(img);
                 return E_SUCCESS;
@@ -108,11 +163,15 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
     // fill the page cache with large pages that each small write then pays
     // for in full.
     posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+    const image_key key{st.st_dev, st.st_ino, key_offset};
     auto& images = open_images();
     if (auto it = images.find(key); it != images.end()) {
         if (image_ref img = it->second.lock()) {
             if (write && !img->rw()) {
+                if (error_code ec = container_writes(img->container)) {
+                    close(fd);
+                    return ec;
+                }
                 // The first writer gives the shared image write access and
                 // its lock becomes exclusive.
                 const int shared = host_descriptor(*img->dev);
@@ -132,14 +191,27 @@ error_code image_open(const std::string& name, bool write, image_ref* out) {
             return E_SUCCESS;
         }
     }
-    // The lock comes before anything of the image is read.
-    if (error_code ec = lock_file(fd, write, name)) {
-        close(fd);
-        return ec;
+    std::unique_ptr<device> file;
+    if (offset) {
+        if (error_code ec = partition_file(fd, write, {st.st_dev, st.st_ino}, &file)) return ec;
+    } else {
+        // The lock comes before anything of the image is read.
+        if (error_code ec = lock_file(fd, write, name)) {
+            close(fd);
+            return ec;
+        }
+        file = host_file_device(fd, write);
     }
+    // What holds the disk is learnt under the lock, from the bytes.
+    container_info info;
+    if (container_refusal r = detect_container(*file, offset, &info); r.error) return r.error;
+    if (write)
+        if (error_code ec = container_writes(info)) return ec;
     auto img = std::make_shared<os9_image>();
-    img->dev = host_file_device(fd, write);
-    img->key = key;
+    if (container_refusal r = container_device(std::move(file), info, &img->dev); r.error) return r.error;
+    img->container = info;
+    img->key = {st.st_dev, st.st_ino};
+    img->key_offset = key_offset;
     images[key] = img;
     *out = std::move(img);
     return E_SUCCESS;

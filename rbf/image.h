@@ -15,6 +15,7 @@
 #include <array>
 
 #include "os9disk.h"
+#include "rbf/container.h"
 #include "rbf/device.h"
 #include "rbf/dir_index.h"
 
@@ -40,9 +41,14 @@ struct allocation_map {
     std::vector<u_char> taken;
 };
 
+// The key offset of a volume that is a whole file (not a partition).
+inline constexpr std::uint64_t NO_OFFSET = ~std::uint64_t{0};
+
 struct os9_image {
     std::unique_ptr<device> dev;
     std::pair<std::uint64_t, std::uint64_t> key{};  // host file identity (device, inode)
+    std::uint64_t key_offset = NO_OFFSET;           // the partition's offset, part of the identity
+    container_info container;                       // what the disk's sectors are wrapped in
     // LSN 0 and its geometry, read and decoded once: valid until a write
     // reaches LSN 0 or the volume forgets what it knows.
     bool geometry_known = false;

@@ -193,11 +193,11 @@ error_code target_of_pathlist(const std::string& text, target* t) {
     // "image:" is the root, as "image:.".
     if (error_code ec = target_of(nullptr, pl.in_image.empty() ? std::string(".") : pl.in_image, t)) return ec;
     // A file that cannot be written is opened to read (the parent's open
-    // for writing then fails as it would have); a busy one is busy, and one
-    // the host will not let be written is not accessible.
-    error_code ec = image_open(pl.image, true, &t->image);
-    if (ec == E_SUCCESS || ec == E_BUSY || ec == E_FNA || ec == E_ISDIR) return ec;
-    return image_open(pl.image, false, &t->image);
+    // for writing then fails as it would have: not accessible); a busy one
+    // is busy, and a host directory says so.
+    error_code ec = image_open(pl.image, true, &t->image, pl.offset);
+    if (ec == E_SUCCESS || ec == E_BUSY || ec == E_ISDIR) return ec;
+    return image_open(pl.image, false, &t->image, pl.offset);
 }
 
 error_code open_on_image(os9_path_id* out, const image_ref& image, const std::string& in_image, int mode,
@@ -263,7 +263,7 @@ error_code _os9_open(os9_path_id* out, const std::string& text, int mode) {
         return E_SUCCESS;
     }
     image_ref image;
-    if (error_code ec = image_open(pl.image, (mode & MODE_WRITE) != 0, &image)) return ec;
+    if (error_code ec = image_open(pl.image, (mode & MODE_WRITE) != 0, &image, pl.offset)) return ec;
     error_code ec = open_on_image(out, image, pl.in_image, mode, pl.raw);
     if (ec != E_SUCCESS) return ec;
     (*out)->imgfile = pl.image;

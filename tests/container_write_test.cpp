@@ -11,6 +11,7 @@
 #include "container_bytes.h"
 #include "image_builder.h"
 #include "rbf/container_write.h"
+#include "rbf/pathlist.h"
 #include "rbf/littleendian.h"
 
 namespace {

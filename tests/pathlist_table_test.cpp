@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "rbf/pathlist.h"
 #include "test_support.h"
 
 namespace {
@@ -84,6 +85,14 @@ TEST(PathlistTable, EveryProgramReadsEveryFormAlike) {
         {{"dvtype", "d.dsk::FILE"}, 0, "hi\n"},
         {{"dvspace", "d.dsk::DIR"}, 0, "Capacity"},
         {{"dvcheck", "d.dsk::DIR"}, 8, "error 215"},
+        // image@@OFFSET: -- the disk at that byte of the file, here 0
+        {{"dvls", "d.dsk@@0:DIR/"}, 0, "f1\n"},
+        {{"dvcopy", "h.txt", "d.dsk@@0s:DIR/"}, 0, ""},
+        {{"dvtype", "d.dsk@@0x0:FILE"}, 0, "hi\n"},
+        {{"dvcheck", "d.dsk@@0:"}, 0, "d.dsk@@0: partition at byte 0"},
+        {{"dvspace", "d.dsk@@0:"}, 0, "Container: partition at byte 0"},
+        {{"dvls", "d.dsk@@:"}, 215, "error 215"},
+        {{"dvls", "d.dsk@@1k:"}, 215, "error 215"},
     };
     for (const Row& row : rows) {
         std::string line;
@@ -125,4 +134,35 @@ TEST(PathlistTable, TrailingSlashAndDoubleColonReachTheNamedDirectory) {
         EXPECT_EQ(ls.out, name + "\n");
         EXPECT_EQ(dvtest::run_program("dvls", {"d.dsk:"}, dir.path()).out, "DIR\n");
     }
+}
+
+// The offset after "@@" in each of its spellings, and what is not one.
+TEST(PathlistTable, PartitionOffsets) {
+    const std::tuple<const char*, int, std::uint64_t, const char*> cases[] = {
+        {"hd.img@@512:CMDS", 0, 512, "hd.img"},
+        {"hd.img@@0x200:CMDS", 0, 512, "hd.img"},
+        {"hd.img@@0X1aB:", 0, 0x1AB, "hd.img"},
+        {"hd.img@@2s:CMDS", 0, 512, "hd.img"},
+        {"a@@b@@4s:", 0, 1024, "a@@b"},  // the last "@@" starts the offset
+        {"hd.img@@:CMDS", 215, 0, ""},
+        {"@@512:CMDS", 215, 0, ""},
+        {"hd.img@@0x:CMDS", 215, 0, ""},
+        {"hd.img@@12q:CMDS", 215, 0, ""},
+        {"hd.img@@s:CMDS", 215, 0, ""},
+        {"hd.img@@99999999999999999999:", 215, 0, ""},
+        {"hd.img@@36028797018963968s:", 215, 0, ""},  // 2^55 sectors: past 2^63 bytes
+    };
+    for (const auto& [text, ec, offset, image] : cases) {
+        SCOPED_TRACE(text);
+        rbf::pathlist pl;
+        ASSERT_EQ(rbf::parse_pathlist(text, &pl), ec);
+        if (ec) continue;
+        EXPECT_EQ(pl.image, image);
+        ASSERT_TRUE(pl.offset.has_value());
+        EXPECT_EQ(*pl.offset, offset);
+    }
+    rbf::pathlist host;
+    ASSERT_EQ(rbf::parse_pathlist("notes@@12", &host), 0);  // a host file keeps its name
+    EXPECT_EQ(host.image, "notes@@12");
+    EXPECT_FALSE(host.offset.has_value());
 }
