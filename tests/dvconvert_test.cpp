@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "container_builders.h"
 #include "container_bytes.h"
 #include "image_builder.h"
 #include "run_program.h"
@@ -72,6 +73,24 @@ TEST(DvConvertProgram, RawIntoEachContainerGivesTheSameSectorsBack) {
         EXPECT_EQ(names_in(dir), (std::set<std::string>{"src.dsk", c.out})) << "a temporary file stayed";
         EXPECT_EQ(dvtest::read_file(dir / "src.dsk"), src);
     }
+}
+
+// Back again through the library's own readers: raw -> each -> raw byte for
+// byte, and an archived ImageDisk floppy made a raw image.
+TEST(DvConvertProgram, EachContainerConvertsBackToTheRawImageByteForByte) {
+    const bytes src = disk_with_files(40, 2);
+    for (const std::string kind : {"jvc", "vdk", "dmk"}) {
+        TempDir dir;
+        dvtest::write_file(dir / "src.dsk", src);
+        ASSERT_EQ(run_program("dvconvert", {"--to", kind, "src.dsk", "mid"}, dir.path()).status, 0) << kind;
+        const dvtest::Run back = run_program("dvconvert", {"--to", "raw", "mid", "back.dsk"}, dir.path());
+        EXPECT_TRUE(run_gave(back, {.out = "", .err = "", .status = 0})) << kind;
+        EXPECT_TRUE(dvtest::read_file(dir / "back.dsk") == src) << kind << ": the sectors differ";
+    }
+    TempDir dir;
+    dvtest::write_file(dir / "old.imd", dvtest::make_imd(src, 40, 2));
+    EXPECT_TRUE(run_gave(run_program("dvconvert", {"old.imd", "new.dsk"}, dir.path()), {.out = "", .err = "", .status = 0}));
+    EXPECT_TRUE(dvtest::read_file(dir / "new.dsk") == src) << "ImageDisk: the sectors differ";
 }
 
 TEST(DvConvertProgram, AnExistingDestinationIsReplacedWholeAndKeepsItsMode) {
