@@ -73,7 +73,9 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
     if (verbose && !r.boot_file.empty()) std::printf("%s: boot file: %s\n", name.c_str(), r.boot_file.c_str());
     int left = 0;
     for (const check_problem& p : r.problems) {
-        std::printf("%s:%s (LSN %u): %s%s\n", dv::shown(name).c_str(), dv::shown(p.place).c_str(), p.lsn, p.text.c_str(),
+        // A run of sectors on one line: "LSN 1224-1241".
+        const std::string lsn = std::to_string(p.lsn) + (p.count > 1 ? "-" + std::to_string(p.lsn + p.count - 1) : "");
+        std::printf("%s:%s (LSN %s): %s%s\n", dv::shown(name).c_str(), dv::shown(p.place).c_str(), lsn.c_str(), p.text.c_str(),
                     p.repaired ? " [repaired]" : "");
         if (!p.repaired) ++left;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "misc/frame.h"
+#include "mount/host.h"
 #include "mount/ops.h"
 #include "os9conv.h"
 #include "os9disk.h"
@@ -83,6 +84,20 @@ int main(int argc, char** argv) {
     }
     const std::string mountpoint = line.operands[1];
 
+    // Refused before the image is opened (and its lock waited for) and FUSE
+    // is asked: a second mount would hide the first, and FUSE's own failure
+    // says little of why.
+    if (dv::mount::is_mount_point(mountpoint)) {
+        std::fprintf(stderr, "dvmount: '%s' is already a mount point\n", mountpoint.c_str());
+        return 1;
+    }
+    bool denied = false;
+    if (const std::string why = dv::mount::fuse_unusable(&denied); !why.empty()) {
+        std::fprintf(stderr, "dvmount: %s: %s\n", denied ? "no permission to use FUSE" : "FUSE cannot be used",
+                     why.c_str());
+        return 1;
+    }
+
     dv::mount::mount_state state;
     state.uid = getuid();
     state.gid = getgid();
@@ -132,7 +147,13 @@ int main(int argc, char** argv) {
     std::vector<char*> fuse_argv;
     for (std::string& a : fuse_args) fuse_argv.push_back(a.data());
     fuse_argv.push_back(nullptr);
+    // fuse_main's own numbers (2 no mount point, 4 the mount failed, ...)
+    // follow its line saying why; the status is that of any refused mount.
     const int status = fuse_main(static_cast<int>(fuse_args.size()), fuse_argv.data(), &dv::mount::operations(),
                                  &state);
-    return status;
+    if (status != 0) {
+        std::fprintf(stderr, "dvmount: '%s' not mounted on '%s'\n", image_name.c_str(), mountpoint.c_str());
+        return 1;
+    }
+    return 0;
 }

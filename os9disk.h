@@ -322,6 +322,7 @@ struct check_problem {
     std::uint32_t lsn = 0;  // the FD or unit it is about
     std::string text;       // in words
     bool repaired = false;
+    std::uint32_t count = 1;  // the sectors from lsn it is about (a run of clusters: more than one)
 };
 
 // Sectors that hold the disk's boot code and that no file owns.

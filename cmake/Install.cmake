@@ -52,7 +52,20 @@ foreach(prog IN LISTS DV_BUILT_PROGRAMS)
   install(FILES ${DV_COMPLETIONS}/${prog} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
-install(FILES README.md LICENSE packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The package's changelog, compressed as Debian's policy asks (gzip -9n, the
+# same bytes on every build).  LICENSE is installed by `cmake --install` but
+# left out of the package, whose copyright file holds the same licence.
+if(DV_GZIP)
+  set(DV_CHANGELOG ${PROJECT_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${DV_CHANGELOG}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/changelog ${PROJECT_BINARY_DIR}/changelog
+    COMMAND ${DV_GZIP} -9nf ${PROJECT_BINARY_DIR}/changelog
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+  add_custom_target(dv_changelog ALL DEPENDS ${DV_CHANGELOG})
+  install(FILES ${DV_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
 
 # ---- Debian package --------------------------------------------------------
 set(DV_MAINTAINER "dv developers <dv@example.org>" CACHE STRING "Maintainer field of the Debian package")
@@ -71,7 +84,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION "dv formats, lists, checks and repairs OS-9 RBF disk images (the virtual disks
 of OS-9 machines and their emulators) and copies files into, out of and
 between them, from a Linux shell and without running OS-9.")
+# Everything but the licence component (see above).
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};dv;Unspecified;/")
+# dvmount needs fusermount3 to be mounted by users and unmounted by anyone.
 if(TARGET dvmount)
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS fuse3)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fuse3)
 endif()
 include(CPack)

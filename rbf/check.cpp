@@ -60,8 +60,9 @@ struct walker {
     std::unordered_map<std::uint32_t, fd_info> fds;
     bool changed = false;
 
-    void problem(const std::string& place, std::uint32_t lsn, const std::string& text, bool repaired = false) {
-        result.problems.push_back(check_problem{place, lsn, text, repaired});
+    void problem(const std::string& place, std::uint32_t lsn, const std::string& text, bool repaired = false,
+                 std::uint32_t count = 1) {
+        result.problems.push_back(check_problem{place, lsn, text, repaired, count});
         if (repaired) {
             ++result.repaired;
             changed = true;
@@ -159,10 +160,22 @@ struct walker {
     fd_stats dir_fd{};  // the directory whose entries are read, as repaired
     std::set<std::int64_t> boot_free;  // first sectors of boot clusters marked free
 
-    // ".." and "." first, naming the parent and the directory itself.
-    void check_dots(const walk_node& t, const std::string& place, const fd_stats& fd) {
-        if (fd_size(fd) % DIRENT_SIZE != 0)
-            problem(place, t.lsn, "directory size " + std::to_string(fd_size(fd)) + " is not a multiple of 32");
+    // A size of whole entries, then ".." and "." first, naming the parent
+    // and the directory itself.  A repair cuts the size to whole entries:
+    // the bytes of a part entry are no entry that anything reads.
+    void check_dots(const walk_node& t, const std::string& place, fd_stats& fd) {
+        if (const std::int64_t size = fd_size(fd); size % DIRENT_SIZE != 0) {
+            const std::int64_t whole = size / DIRENT_SIZE * DIRENT_SIZE;
+            problem(place, t.lsn,
+                    "directory size " + std::to_string(size) + " is not a multiple of 32" +
+                        (options.repair ? "; cut to " + std::to_string(whole) : ""),
+                    options.repair);
+            if (options.repair) {
+                put_be32(fd.fd_siz, static_cast<std::uint32_t>(whole));
+                store(t.lsn, fd);
+                if (auto it = fds.find(t.lsn); it != fds.end()) it->second.size = static_cast<std::uint32_t>(whole);
+            }
+        }
         fd_dentry have[2];
         const int read = dir_read_first(p, fd, have, 2);
         const fd_dentry want[2] = {entry_for("..", t.parent), entry_for(".", t.lsn)};
@@ -314,9 +327,30 @@ struct walker {
         result.boot_areas.push_back(boot_area{static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count), track});
     }
 
+    // Clusters in a row that one owner holds and the bitmap marks free: one
+    // problem, however many clusters.
+    struct free_run {
+        std::int32_t who = NOBODY;
+        std::int64_t first = -1, last = -2;
+    };
+
+    void report_free_run(const free_run& run) {
+        if (run.who == NOBODY) return;
+        const std::int64_t c = p.geo.cluster_sectors;
+        const std::int64_t first = run.first * c;
+        const std::int64_t end = std::min<std::int64_t>((run.last + 1) * c, disk_units(p));
+        const std::string text = run.first == run.last
+                                     ? "cluster " + std::to_string(run.first) + " is in use but marked free"
+                                     : "clusters " + std::to_string(run.first) + "-" + std::to_string(run.last) +
+                                           " are in use but marked free";
+        problem(owner_name(run.who), static_cast<std::uint32_t>(first), text, options.repair,
+                static_cast<std::uint32_t>(end - first));
+    }
+
     // The bitmap against the ownership, cluster by cluster: a cluster is in
     // use when a sector of it is owned, or when it is not wholly on the disk.
     void check_bitmap() {
+        free_run run;
         std::vector<u_char> bits(p.geo.bitmap_bytes);
         bits.resize(image_read(*p.img, SECTOR_SIZE, bits.data(), bits.size()));
         const std::int64_t total = disk_units(p);
@@ -342,18 +376,21 @@ struct walker {
             if (!used(b) && who != NOBODY) {
                 ++dangerous;
                 if (who == BOOT) boot_free.insert(b * c);
-                else
-                    problem(owner_name(who), static_cast<std::uint32_t>(b * c),
-                            "cluster " + std::to_string(b) + " is in use but marked free", options.repair);
+                else if (run.who == who && run.last + 1 == b) run.last = b;
+                else {
+                    report_free_run(run);
+                    run = free_run{who, b, b};
+                }
             }
         }
+        report_free_run(run);
         for (const boot_area& a : result.boot_areas) {
             const auto in = boot_free.lower_bound(a.first / c * c);
             if (in == boot_free.end() || *in >= a.first + a.count) continue;
             problem("/", a.first, std::string(a.track ? "the kernel track" : "the boot area") + " (LSN " +
                                       std::to_string(a.first) + "-" + std::to_string(a.first + a.count - 1) +
                                       ") is marked free",
-                    options.repair);
+                    options.repair, a.count);
         }
         result.leaked = static_cast<std::uint64_t>(leaked);
         if (leaked)

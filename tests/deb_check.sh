@@ -1,7 +1,8 @@
 #!/bin/sh
-# The Debian package: its control fields and contents, the programs run from
-# a scratch root it was unpacked into (dpkg -x), and an install and a removal
-# with dpkg in a scratch root of its own that leave nothing behind.
+# The Debian package: its control fields and contents, its changelog, the
+# programs run from a scratch root it was unpacked into (dpkg -x) and their
+# hardening, an install and a removal with dpkg in a scratch root of its own
+# that leave nothing behind, and lintian without an error or a warning.
 #   sh tests/deb_check.sh PACKAGE.deb VERSION
 set -eu
 DEB=$1
@@ -28,10 +29,25 @@ for prog in $(printf '%s\n' dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy d
 done
 has ./usr/share/man/man5/dv.5.gz
 has ./usr/share/doc/dv/copyright
+has ./usr/share/doc/dv/changelog.gz
 ! grep -q dvmkimage "$WORK/contents" || fail "the package holds the test helper dvmkimage"
+# The licence is the copyright file's; a second copy is one lintian refuses.
+! grep -q '/doc/dv/LICENSE' "$WORK/contents" || fail "the package holds LICENSE beside copyright"
+if [ -n "$others" ] && echo "$others" | grep -qx dvmount; then
+    [ "$(dpkg-deb -f "$DEB" Recommends)" = fuse3 ] || fail "dvmount without Recommends: fuse3"
+fi
 
 root=$WORK/x
 dpkg-deb -x "$DEB" "$root"
+# Debian's changelog: its first entry is this version; compressed with
+# gzip -9n (no name, no time stamp in the header: the same bytes each build).
+changelog=$root/usr/share/doc/dv/changelog.gz
+first=$(gzip -dc "$changelog" | head -n 1)
+[ "$first" = "dv ($VERSION) unstable; urgency=medium" ] || fail "the changelog begins '$first'"
+header=$(od -An -tx1 -N10 "$changelog" | tr -d ' \n')
+[ "$header" = 1f8b0800000000000203 ] || fail "changelog.gz not made by gzip -9n (header $header)"
+weak=$(sh "$(dirname "$0")/hardening_check.sh" ON "$root"/usr/bin/*)
+[ -z "$weak" ] || fail "hardening: $weak"
 out=$("$root/usr/bin/dvinit" --version)
 [ "$out" = "dvinit (dv) $VERSION" ] || fail "dvinit --version says '$out'"
 "$root/usr/bin/dvinit" -nPkg "$WORK/p.dsk" >/dev/null
@@ -47,5 +63,14 @@ $dpkg --force-depends -i "$DEB" >/dev/null 2>&1 || fail "dpkg -i failed"
 $dpkg -r dv >/dev/null 2>&1 || fail "dpkg -r failed"
 left=$(find "$WORK/root" ! -type d ! -path "$admin/*")
 [ -z "$left" ] || fail "dpkg -r left $left"
+
+if command -v lintian >/dev/null; then
+    # Errors and warnings fail the check; information tags are shown.
+    lintian --display-info --fail-on error,warning "$DEB" > "$WORK/lintian" 2>&1 || fail "lintian: $(cat "$WORK/lintian")"
+    grep -q '^[EW]: ' "$WORK/lintian" && fail "lintian: $(grep '^[EW]: ' "$WORK/lintian")"
+    grep '^[IP]: ' "$WORK/lintian" | sed 's/^/lintian: /' || true
+else
+    fail "lintian is missing (Debian package lintian)"
+fi
 
 [ "$failures" -eq 0 ]

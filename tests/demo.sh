@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the programs on an example disk: format, make directories, report,
 # copy a text file in and out again, type it, list the tree, prune a tree,
-# report again; then mount the disk, copy a file in with cp and list it.
+# report again; then mount the disk, copy a file in with cp and list it
+# (where dvmount was built and FUSE lets this user mount).
 #   sh tests/demo.sh BUILD_DIR
 set -eu
 
@@ -79,13 +80,15 @@ echo "== dvls demo.dsk"
 
 echo
 echo "== dvmount demo.dsk mnt; cp hello.txt mnt/CMDS; fusermount3 -u mnt"
+mkdir mnt
 if [ ! -x "$BIN/dvmount" ]; then
-    echo "   skipped: dvmount is not built (it needs libfuse3: Debian package libfuse3-dev)"
-elif [ "$(id -u)" != 0 ] || [ ! -w /dev/fuse ] || ! command -v fusermount3 >/dev/null 2>&1; then
-    echo "   skipped: mounting needs root, /dev/fuse and fusermount3 (Debian package fuse3)"
+    echo "   skipped: dvmount is not built: cmake found no libfuse3 (pkg-config fuse3; Debian package libfuse3-dev)"
+elif ! command -v fusermount3 >/dev/null 2>&1; then
+    echo "   skipped: no fusermount3 to unmount with (Debian package fuse3)"
+elif ! "$BIN/dvmount" demo.dsk mnt 2>mount.err; then
+    # dvmount says why (no permission to use FUSE, say); the demo goes on.
+    sed 's/^/   skipped: /' mount.err
 else
-    mkdir mnt
-    "$BIN/dvmount" demo.dsk mnt
     trap 'fusermount3 -u -z "$WORK/mnt" 2>/dev/null || true; rm -rf "$WORK"' EXIT INT TERM
     cp hello.txt mnt/CMDS/hello.txt
     ls -l mnt/CMDS | sed 's/^/   /'

@@ -83,6 +83,118 @@ TEST(Dvcheck, FindsRepairsAndThenFindsNothing) {
     }
 }
 
+// Output and repairs where the line itself is the point: clusters in a row
+// marked free are one line with the run of sectors, and a directory whose
+// size is not whole entries is cut to them.  `lines` are the problem lines
+// of the check, exactly, before the summary; -r gives the same, repaired.
+struct Exact {
+    const char* what;
+    int dd_bit;
+    // Damages the image; returns the problem lines the check gives for it.
+    std::function<std::vector<std::string>(ImageBuilder&)> make;
+};
+
+std::vector<std::string> problem_lines(const std::string& out) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(out.substr(at, nl - at));
+    if (!lines.empty()) lines.pop_back();  // the summary
+    return lines;
+}
+
+std::string run_of(int first, int last) { return std::to_string(first) + "-" + std::to_string(last); }
+
+const Exact kExact[] = {
+    {"20 bitmap bytes zeroed inside one file: one line", 1,
+     [](ImageBuilder& b) {
+         const int f = b.add_file(b.root(), "BIG", bytes(200 * 256, 'b'));
+         const int byte = (b.segments(f)[0].first + 7) / 8;
+         for (int k = 0; k < 20; ++k) b.image()[256 + byte + k] = 0;
+         const std::string r = run_of(byte * 8, byte * 8 + 159);
+         return std::vector<std::string>{"x.dsk:/BIG (LSN " + r + "): clusters " + r + " are in use but marked free"};
+     }},
+    {"one cluster: no run", 1,
+     [](ImageBuilder& b) {
+         const int f = b.add_file(b.root(), "ONE", bytes(256, 'o'));
+         const int u = b.segments(f)[0].first;
+         b.mark(u, 1, false);
+         const std::string n = std::to_string(u);
+         return std::vector<std::string>{"x.dsk:/ONE (LSN " + n + "): cluster " + n + " is in use but marked free"};
+     }},
+    {"two files side by side: a line each", 1,
+     [](ImageBuilder& b) {
+         const int a = b.add_file(b.root(), "A", bytes(10 * 256, 'a'));
+         const int c = b.add_file(b.root(), "C", bytes(10 * 256, 'c'));
+         const int from = b.segments(a)[0].first, to = b.segments(c)[0].first + 9;
+         b.mark(from, to - from + 1, false);  // A's data, C's FD and data
+         return std::vector<std::string>{
+             "x.dsk:/A (LSN " + run_of(from, from + 9) + "): clusters " + run_of(from, from + 9) +
+                 " are in use but marked free",
+             "x.dsk:/C (LSN " + run_of(c, to) + "): clusters " + run_of(c, to) + " are in use but marked free"};
+     }},
+    {"clusters of 4 sectors: the run in sectors, the clusters by number", 4,
+     [](ImageBuilder& b) {
+         const int f = b.add_file(b.root(), "F4", bytes(40 * 256, 'q'));
+         const int u = b.segments(f)[0].first;
+         b.mark(u, 40, false);
+         return std::vector<std::string>{"x.dsk:/F4 (LSN " + run_of(u, u + 39) + "): clusters " +
+                                         run_of(u / 4, u / 4 + 9) + " are in use but marked free"};
+     }},
+    {"a directory of 70 bytes", 1,
+     [](ImageBuilder& b) {
+         const int dir = b.add_dir(b.root(), "DIR");
+         b.set_size(dir, 70);
+         return std::vector<std::string>{"x.dsk:/DIR (LSN " + std::to_string(dir) +
+                                         "): directory size 70 is not a multiple of 32"};
+     }},
+    {"a directory of 100 bytes holding a file", 1,
+     [](ImageBuilder& b) {
+         const int dir = b.add_dir(b.root(), "DIR");
+         b.add_file(dir, "IN", bytes(300, 'i'));
+         b.set_size(dir, 100);
+         return std::vector<std::string>{"x.dsk:/DIR (LSN " + std::to_string(dir) +
+                                         "): directory size 100 is not a multiple of 32"};
+     }},
+};
+
+TEST(Dvcheck, RunsOnOneLineAndDirectorySizesCutToWholeEntries) {
+    for (const Exact& c : kExact) {
+        ImageBuilder b(c.dd_bit == 1 ? 630 : 2520, "CoCo Disk", 8, c.dd_bit);
+        b.add_file(b.root(), "KEEP", kKeep);
+        const std::vector<std::string> lines = c.make(b);
+        TempDir tmp;
+        b.save(tmp / "x.dsk");
+        const auto before = dvtest::list_tree(b.image());
+
+        const dvtest::Run check = dvtest::run_program("dvcheck", {"x.dsk"}, tmp.path());
+        EXPECT_EQ(check.status, 4) << c.what << "\n" << check.out;
+        EXPECT_EQ(problem_lines(check.out), lines) << c.what << "\n" << check.out;
+
+        const dvtest::Run repair = dvtest::run_program("dvcheck", {"-r", "x.dsk"}, tmp.path());
+        EXPECT_EQ(repair.status, 1) << c.what << "\n" << repair.out;
+        std::vector<std::string> repaired = problem_lines(repair.out);
+        if (repaired.size() != lines.size()) {
+            ADD_FAILURE() << c.what << ": " << repaired.size() << " lines after -r\n" << repair.out;
+            continue;
+        }
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const bool cut = lines[k].find("directory size") != std::string::npos;
+            const std::uint32_t whole = cut ? before.at("DIR").size / 32 * 32 : 0;
+            EXPECT_EQ(repaired[k], lines[k] + (cut ? "; cut to " + std::to_string(whole) : "") + " [repaired]") << c.what;
+        }
+        EXPECT_EQ(dvtest::run_program("dvcheck", {"x.dsk"}, tmp.path()).status, 0) << c.what;
+
+        const bytes img = dvtest::read_file(tmp / "x.dsk");
+        EXPECT_EQ(dvtest::check_tree(img), std::vector<std::string>{}) << c.what;
+        const auto after = dvtest::list_tree(img);
+        EXPECT_EQ(after.at("KEEP").data, kKeep) << c.what;
+        for (const auto& [path, node] : before) {  // nothing lost; only a directory's size changes
+            ASSERT_TRUE(after.contains(path)) << c.what << ": " << path;
+            EXPECT_EQ(after.at(path).size, node.dir ? node.size / 32 * 32 : node.size) << c.what << ": " << path;
+        }
+    }
+}
+
 TEST(Dvcheck, SoundImageMissingImageAndNoDisk) {
     TempDir tmp;
     ImageBuilder b;

@@ -64,9 +64,9 @@ void lay_out(const TempDir& dir) {
     dvtest::write_file(dir / "mixed/notes.txt", text("x\ny\n"));
     dvtest::write_file(dir / "sub/inner", text("i"));
     dvtest::write_file(dir / "spec/file", text("f"));
-    mkfifo((dir / "spec/fifo").c_str(), 0600);
-    symlink("file", (dir / "spec/link").c_str());
-    symlink("../sub", (dir / "spec/dirlink").c_str());
+    EXPECT_EQ(mkfifo((dir / "spec/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(symlink("file", (dir / "spec/link").c_str()), 0);
+    EXPECT_EQ(symlink("../sub", (dir / "spec/dirlink").c_str()), 0);
 }
 
 std::vector<std::string> sorted_lines(const std::string& s) {

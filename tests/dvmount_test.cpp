@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -52,6 +54,12 @@ bool mounted(const std::string& dir) {
     return stat(dir.c_str(), &here) == 0 && stat((dir + "/..").c_str(), &up) == 0 && here.st_dev != up.st_dev;
 }
 
+// Unmounts what may be mounted still, once nothing uses it (after a test
+// that failed half way): whether it was mounted is not asked.
+void lazy_unmount(const std::string& dir) {
+    if (std::system(("fusermount3 -u -z '" + dir + "' 2>/dev/null").c_str()) != 0) return;
+}
+
 // dvmount -f running on `image` at `dir`, unmounted at the latest when the
 // object goes.
 class Mount {
@@ -75,7 +83,7 @@ public:
         for (int i = 0; i < 500 && !mounted(dir) && running(); ++i) std::this_thread::sleep_for(20ms);
     }
     ~Mount() {
-        if (mounted(dir_)) std::system(("fusermount3 -u -z '" + dir_ + "' 2>/dev/null").c_str());
+        if (mounted(dir_)) lazy_unmount(dir_);
         if (running()) kill(pid_, SIGKILL);
         if (pid_ > 0 && status_ < 0) waitpid(pid_, nullptr, 0);
     }
@@ -96,7 +104,7 @@ public:
     void kill9() {
         kill(pid_, SIGKILL);
         for (int i = 0; i < 500 && running(); ++i) std::this_thread::sleep_for(10ms);
-        std::system(("fusermount3 -u -z '" + dir_ + "' 2>/dev/null").c_str());
+        lazy_unmount(dir_);
     }
 
 private:
@@ -353,7 +361,7 @@ TEST(DvMount, KilledMidCopyLeavesOnlyLeakedUnits) {
     if (copier == 0) {
         const std::string dest = dir / "mnt/BIG";
         // Its complaint about the mount going away is expected.
-        freopen("/dev/null", "w", stderr);
+        if (!freopen("/dev/null", "w", stderr)) _exit(127);
         execl("/bin/cp", "cp", (dir / "big").c_str(), dest.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -453,3 +461,72 @@ TEST(DvMount, ContainersAreMountedAsTheirDisks) {
     EXPECT_EQ(dvtest::read_file(dir / "a.img"), before);
 }
 
+// Mounts refused before anything is mounted, each with status 1 and its
+// reason as the last line: a mount point that is one already (with another
+// image, or the very image mounted there, which is not waited for), no
+// permission to open /dev/fuse (dvmount run as nobody where the device is
+// root's alone), and a mount point that FUSE itself refuses.
+struct Refusal {
+    const char* what;
+    bool mounted_first;  // img.dsk is mounted on mnt before
+    bool as_nobody;
+    std::string image, mountpoint;
+    std::string last_line;  // of standard error
+};
+
+const Refusal kRefusals[] = {
+    {"another image on a mount point", true, false, "other.dsk", "mnt", "dvmount: 'mnt' is already a mount point\n"},
+    {"the mounted image again", true, false, "img.dsk", "mnt/", "dvmount: 'mnt/' is already a mount point\n"},
+    {"no permission to use FUSE", false, true, "img.dsk", "mnt",
+     "dvmount: no permission to use FUSE: /dev/fuse: Permission denied\n"},
+    {"no such mount point", false, false, "img.dsk", "none", "dvmount: 'img.dsk' not mounted on 'none'\n"},
+};
+
+// Mounts listed on `dir`.
+int mounts_on(const std::string& dir) {
+    std::ifstream info("/proc/self/mountinfo");
+    int n = 0;
+    for (std::string line; std::getline(info, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        n += fields >> id >> parent >> device >> root >> point && point == dir;
+    }
+    return n;
+}
+
+TEST(DvMount, RefusalsHaveStatusOneAndSayWhy) {
+    SKIP_WITHOUT_FUSE();
+    for (const Refusal& c : kRefusals) {
+        SCOPED_TRACE(c.what);
+        dvtest::TempDir dir;
+        fresh_image(dir, "-t40 -s18");
+        ASSERT_EQ(sh("cp img.dsk other.dsk && mkdir mnt && chmod 777 . mnt && chmod 666 img.dsk", dir.path()).status,
+                  0);
+        struct stat fuse {};
+        if (c.as_nobody && (stat("/dev/fuse", &fuse) != 0 || (fuse.st_mode & S_IRWXO) != 0 ||
+                            std::system("command -v setpriv >/dev/null 2>&1") != 0)) {
+            std::printf("skipped '%s': /dev/fuse is open to every user here, or no setpriv\n", c.what);
+            continue;
+        }
+        std::optional<Mount> first;
+        if (c.mounted_first) {
+            dvtest::write_file(dir / "first", text("first"));
+            ASSERT_EQ(dvtest::run_program("dvcopy", {"first", "img.dsk:FIRST"}, dir.path()).status, 0);
+            first.emplace(dir / "img.dsk", dir / "mnt");
+            ASSERT_TRUE(first->ok());
+        }
+        const std::string command = dvtest::program_path("dvmount") + " " + c.image + " " + c.mountpoint;
+        const auto start = std::chrono::steady_clock::now();
+        const dvtest::Run r =
+            sh((c.as_nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") + command, dir.path());
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_TRUE(r.err.ends_with(c.last_line)) << r.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "waited for the image's lock";
+        EXPECT_EQ(mounts_on(dir / "mnt"), c.mounted_first ? 1 : 0);
+        if (first) {
+            EXPECT_EQ(sh("ls mnt", dir.path()).out, "FIRST\n");  // the first mount still answers
+            EXPECT_EQ(first->unmount(), 0);
+        }
+        for (int i = 0; i < 3 && mounts_on(dir / "mnt") > 0; ++i) lazy_unmount(dir / "mnt");
+    }
+}

@@ -2,10 +2,13 @@
 # `cmake --install` into a scratch prefix: every program the build made is
 # in bin with its manual page and its completion, nothing else is in bin,
 # dv(5) and the documents are in place, and an installed program runs.
-#   sh tests/install_check.sh BUILD_DIR VERSION
+# The programs carry the distribution's hardening (tests/hardening_check.sh;
+# FORTIFY is ON where the build used _FORTIFY_SOURCE).
+#   sh tests/install_check.sh BUILD_DIR VERSION [FORTIFY]
 set -eu
 BUILD=$1
 VERSION=$2
+FORTIFY=${3:-ON}
 P=$(mktemp -d "${TMPDIR:-/tmp}/dvinstall.XXXXXX")
 trap 'rm -rf "$P"' EXIT INT TERM
 
@@ -37,6 +40,9 @@ page "$P/share/man/man5/dv.5"
 for doc in README.md LICENSE copyright; do
     [ -f "$P/share/doc/dv/$doc" ] || fail "no $doc in share/doc/dv"
 done
+
+weak=$(sh "$(dirname "$0")/hardening_check.sh" "$FORTIFY" "$P"/bin/*)
+[ -z "$weak" ] || fail "hardening: $weak"
 
 out=$("$P/bin/dvinit" --version)
 [ "$out" = "dvinit (dv) $VERSION" ] || fail "installed dvinit --version says '$out'"
