@@ -74,7 +74,11 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
     int left = 0;
     for (const check_problem& p : r.problems) {
         // A run of sectors on one line: "LSN 1224-1241".
-        const std::string lsn = std::to_string(p.lsn) + (p.count > 1 ? "-" + std::to_string(p.lsn + p.count - 1) : "");
+        std::string lsn = std::to_string(p.lsn);
+        if (p.count > 1) {
+            lsn += '-';
+            lsn += std::to_string(p.lsn + p.count - 1);
+        }
         std::printf("%s:%s (LSN %s): %s%s\n", dv::shown(name).c_str(), dv::shown(p.place).c_str(), lsn.c_str(), p.text.c_str(),
                     p.repaired ? " [repaired]" : "");
         if (!p.repaired) ++left;

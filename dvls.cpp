@@ -67,7 +67,10 @@ std::string date_text(const u_char* d, char time_sep = 0) {
 // A date as a JSON value: a string, or null for one no clock can show.
 std::string json_date(const u_char* d, char time_sep = 0) {
     if (!OS9TimeIsPossible(d, time_sep ? 5 : 3)) return "null";
-    return "\"" + date_text(d, time_sep) + "\"";
+    std::string quoted(1, '"');
+    quoted += date_text(d, time_sep);
+    quoted += '"';
+    return quoted;
 }
 
 std::string json_string(const std::string& s) {

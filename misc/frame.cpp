@@ -112,7 +112,8 @@ bool read_word(const Program& program, int argc, char** argv, int& i, CommandLin
     const std::string_view word = arg.substr(0, arg.find('='));
     for (const Option& o : program.options) {
         if (!o.word || word != o.word) continue;
-        const std::string spelling = "-" + std::string(word);
+        std::string spelling(1, '-');
+        spelling += word;
         if (o.value == Value::none) {
             if (word.size() != arg.size()) return false;  // "--flag=x": not this option
             line.options.push_back({o.letter, "", 0});
