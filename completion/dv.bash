@@ -111,4 +111,4 @@ _dv() {
     fi
 }
 
-complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvmount
+complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvident dvboot dvmount
