@@ -17,7 +17,7 @@ FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 # Warnings stop the build under `make test`; a plain build only shows them.
 WERROR ?= OFF
-DEMO_PROGRAMS = dvinit dvnewdir dvspace dvtype dvprune dvls dvcopy
+DEMO_PROGRAMS = dvinit dvnewdir dvspace dvtype dvprune dvls dvcopy dvattr dvident dvboot dvcheck
 
 # Pipelines fail when any of their commands does.
 SHELL := /bin/bash
