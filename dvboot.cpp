@@ -324,10 +324,7 @@ int main(int argc, char** argv) {
         if (int status = install_code(image, name, s)) return status;
     if (!s.boot_file.empty())
         if (int status = install_boot_file(image, name, s)) return status;
-    if (install) {
-        if ((ec = image_sync(*image)) != E_SUCCESS) return dv::report_failure("dvboot", ec, "writing", name);
-        if (s.folder.empty()) return 0;
-    }
+    if (install && s.folder.empty()) return 0;
     if (!s.folder.empty()) return extract(image, s);
     return report(image, s);
 }
