@@ -76,6 +76,8 @@ _dv() {
     dvls) opts+=" -a -e -r -j" ;;
     dvcopy) opts+=" -t -r -o" ;;
     dvcheck) opts+=" -r -n -v"; images=0 ;;
+    dvident) opts+=" -s -j -f" ;;
+    dvboot) opts+=" -b -e -k -d -F -x" ;;
     dvmount) opts+=" -r -f -o"; images=0 ;;
     dvattr)
         # After the pathlist come attribute words, to set or (with '-') clear.
