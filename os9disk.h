@@ -332,9 +332,11 @@ struct put_options {
 // Writes the file `in_image` from `source`.  The FD and the bytes come
 // first, unreachable; then the entry appears (or the existing file's entry
 // is pointed at the new FD in one write, and the old file's units are given
-// back).  A file that replaces the boot file LSN 0 names is laid in one
-// segment (248 when no run of free units is long enough), and LSN 0 is
-// pointed at it after the entry and before the old file's units go.  On any failure the new FD and every unit it took are
+// back).  A file that replaces the boot file LSN 0 names, or one that
+// options.boot makes the boot file, is laid in one segment (248 when no run
+// of free units is long enough; with boot_form::fd_form it may lie anywhere
+// and LSN 0 names its FD), and LSN 0 is pointed at it after the entry and
+// before the old file's units go.  On any failure the new FD and every unit it took are
 // given back: the image is as it was.  215 for a name the disk cannot hold and 187 for
 // "." or "..", before anything is written; 218 when the file exists and
 // replace is off, 214 when it is a directory; 248 or 217 when the disk or
