@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "rbf/module.h"
 
 namespace {
 
@@ -193,6 +194,16 @@ int main(int argc, char** argv) {
         save(w, "clusters" + n + "-makdir", write_input({2, 0, 9, 2, 3, 10, 0, 1, 0, 0, 0, 0x02, 0x00, 5, 1}, t));
         save(w, "clusters" + n + "-prune", write_input({4, 0, 3, 4, 0, 4}, t));
     }
+
+    // fuzz_module: modules back to back, one patched, one cut short.
+    const std::filesystem::path m = out / "module";
+    const bytes prog = rbf::module_build("Prog", 1, 1, 8, 1, {0, 13, 0, 64, 0x39});
+    const bytes desc = rbf::module_build("Term", 0xF, 1, 8, 1, bytes(20, 7));
+    save(m, "two", cat({prog, desc}));
+    bytes patched = cat({prog, desc});
+    patched[10] ^= 0x55;
+    save(m, "patched", patched);
+    save(m, "cut-short", bytes(prog.begin(), prog.end() - 2));
 
     const std::filesystem::path p = out / "pathlist";
     save(p, "split", cat({bytes{0}, text("disk.dsk:DIR/sub/deep")}));
