@@ -15,8 +15,8 @@ using namespace rbf;
 namespace {
 
 const char* const helpMessage[] = {
-    "Syntax: dvattr <pathlist> {[<attr>] [<...>]}\n",
-    "Usage:  shows or changes the attributes of a file or directory\n",
+    "Syntax: dvattr <pathlist> {[<pathlist>] [<attr>] [<...>]}\n",
+    "Usage:  shows or changes the attributes of files or directories\n",
     "Attributes: e w r (owner), pe pw pr (public), s (share);\n",
     "            -<attr> clears one.  Without any, the attributes are shown.\n",
     nullptr,
@@ -70,31 +70,42 @@ error_code attributes(const std::string& operand, u_char set, u_char clear, bool
     return E_SUCCESS;
 }
 
+// After the first pathlist, an argument with a colon is another pathlist
+// and any other a word (one not known is refused as before).
+bool is_word(const char* arg) { return std::strchr(arg, ':') == nullptr; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    const char* operand = line.operands.front();
-    const std::vector<const char*> words(line.operands.begin() + 1, line.operands.end());
+    std::vector<const char*> files{line.operands.front()};
+    std::vector<const char*> words;
+    for (auto it = line.operands.begin() + 1; it != line.operands.end(); ++it) (is_word(*it) ? words : files).push_back(*it);
     const bool change = !words.empty();
     const char* verb = change ? "changing" : "reading";
     u_char set = 0, clear = 0;
     const char* bad = nullptr;
     error_code ec = read_words(words, &set, &clear, &bad);
     if (ec != E_SUCCESS) {
-        dv::report_failure("dvattr", ec, verb, operand);
+        dv::report_failure("dvattr", ec, verb, files.front());
         if (ec == E_FNA)
             std::fprintf(stderr, "dvattr: '%s': whether a file is a directory cannot be changed\n", bad);
         else
             std::fprintf(stderr, "dvattr: unknown attribute '%s' (e w r pe pw pr s, each with '-' to clear)\n", bad);
         return ec;
     }
-    u_char att = 0;
-    if ((ec = attributes(operand, set, clear, change, &att)) != E_SUCCESS) {
-        dv::report_failure("dvattr", ec, verb, operand);
-        return ec;
+    // One file: its attributes alone; several: each with its pathlist.
+    int status = 0;
+    for (const char* operand : files) {
+        u_char att = 0;
+        if ((ec = attributes(operand, set, clear, change, &att)) != E_SUCCESS) {
+            dv::report_failure("dvattr", ec, verb, operand);
+            if (!status) status = ec;
+            continue;
+        }
+        if (files.size() == 1) std::printf("%s\n", dv::attribute_letters(att).c_str());
+        else std::printf("%s %s\n", dv::attribute_letters(att).c_str(), operand);
     }
-    std::printf("%s\n", dv::attribute_letters(att).c_str());
-    return 0;
+    return status;
 }

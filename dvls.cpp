@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "misc/frame.h"
+#include "misc/json.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -73,32 +74,15 @@ std::string json_date(const u_char* d, char time_sep = 0) {
     return quoted;
 }
 
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // Prints the rows of one operand in the chosen form.
 void print_rows(const std::vector<row>& rows, const settings& how, const std::string& image_name,
                 const std::string& container) {
     if (how.json) {
         // A disk in a container names it; a raw image's rows are as always.
-        const std::string held_in = container.empty() ? std::string() : ",\"container\":" + json_string(container);
+        const std::string held_in = container.empty() ? std::string() : ",\"container\":" + dv::json_string(container);
         for (const row& r : rows) {
-            std::string line = "{\"image\":" + json_string(image_name) + held_in + ",\"name\":" + json_string(r.name) +
-                               ",\"path\":" + json_string(r.in_image) + ",\"fd_lsn\":" + std::to_string(r.fd_lsn);
+            std::string line = "{\"image\":" + dv::json_string(image_name) + held_in + ",\"name\":" + dv::json_string(r.name) +
+                               ",\"path\":" + dv::json_string(r.in_image) + ",\"fd_lsn\":" + std::to_string(r.fd_lsn);
             if (r.damaged) {
                 line += ",\"damaged\":true}";
             } else {

@@ -286,11 +286,61 @@ error_code _os9_boot_hold(os9_path_id path);
 // without write access.
 error_code _os9_boot_follow(os9_path_id path);
 
+// The disk's boot code, which no file holds: the CoCo kernel track (track
+// 34 of side 0: 18 sectors from LSN 34 x sides x dd_tks, its first bytes
+// "OS") or the Dragon's boot area (LSN 2-17, before a root FD at 18).
+enum class boot_code { kernel_track, dragon_area };
+
+struct boot_code_place {
+    std::uint32_t first = 0;  // LSN
+    std::uint32_t count = 0;  // sectors
+};
+
+// Where the boot code of `kind` lies on the image's disk: 1 when the disk
+// has no such sectors (fewer tracks, dd_tks 0), 249 for no RBF disk.
+error_code boot_code_place_of(const image_ref& image, boot_code kind, boot_code_place* place);
+
+// Writes `code` (at most the place's bytes, the rest zeros) into the boot
+// code sectors: their clusters are marked in use first, then the sectors are
+// written in one write, so that a stop between the two leaves only units in
+// use that nothing claims.  214 with *owner naming what holds one of them
+// (a file's pathlist, "/" for the root, "LSN 0 and the bitmap"); 248 when
+// `code` is longer than the place; 1 as boot_code_place_of or for a write
+// the host refused.
+error_code _os9_install_boot_code(const image_ref& image, boot_code kind, std::span<const u_char> code,
+                                  std::string* owner);
+
+// What makes the disk boot, as it is now.
+struct boot_report {
+    boot_pointer pointer;          // LSN 0's dd_bt, dd_bsz
+    bool file_found = false;       // a file of the tree is the one the pointer names
+    std::string file_place;        // its pathlist in the image ("/OS9Boot")
+    std::uint32_t file_fd = 0;     // its FD sector
+    std::uint32_t file_first = 0;  // its first data sector
+    std::uint32_t file_size = 0;   // fd_siz
+    int file_segments = 0;
+    bool file_one_segment = false;
+    std::vector<u_char> file_bytes;  // its bytes (as far as its segments hold them)
+    bool code_on_disk = false;       // the disk has the boot code's sectors
+    boot_code_place code;
+    std::uint32_t code_marked = 0;   // of them, marked in use
+    std::string code_owner;          // what holds one of them ("" nothing)
+    std::vector<u_char> code_bytes;  // the sectors' bytes
+};
+
+// Looks at the boot pointer, the file it names (one walk of the tree, by FD
+// sector) and the boot code sectors of `kind`; nothing is written.  0, or
+// the error of opening the image's root (249: no RBF disk).
+error_code _os9_boot_report(const image_ref& image, boot_code kind, boot_report* report);
+
 // ---- whole files written in ---------------------------------------------------
 
 // Where a new file's bytes come from: fills `buf` with up to `size` bytes and
 // sets *got (0 at the end).  A non-zero return is a failure, passed on.
 using byte_source = std::function<error_code(u_char* buf, std::size_t size, std::size_t* got)>;
+
+// How a file written in becomes the boot file (put_options::boot).
+enum class boot_form { none, one_segment, fd_form };
 
 struct put_options {
     u_char attributes = ATT_PREAD | ATT_WRITE | ATT_READ;  // fd_att (the directory bit is never set)
@@ -299,14 +349,19 @@ struct put_options {
     // A file replaced passes its attributes and owner on (as `attributes`
     // and owner 0 go to a new file).
     bool keep_replaced = false;
+    // Makes the new file the boot file: laid in one segment with LSN 0 naming
+    // its first sector and size, or (fd_form) anywhere with LSN 0 naming its FD.
+    boot_form boot = boot_form::none;
 };
 
 // Writes the file `in_image` from `source`.  The FD and the bytes come
 // first, unreachable; then the entry appears (or the existing file's entry
 // is pointed at the new FD in one write, and the old file's units are given
-// back).  A file that replaces the boot file LSN 0 names is laid in one
-// segment (248 when no run of free units is long enough), and LSN 0 is
-// pointed at it after the entry and before the old file's units go.  On any failure the new FD and every unit it took are
+// back).  A file that replaces the boot file LSN 0 names, or one that
+// options.boot makes the boot file, is laid in one segment (248 when no run
+// of free units is long enough; with boot_form::fd_form it may lie anywhere
+// and LSN 0 names its FD), and LSN 0 is pointed at it after the entry and
+// before the old file's units go.  On any failure the new FD and every unit it took are
 // given back: the image is as it was.  215 for a name the disk cannot hold and 187 for
 // "." or "..", before anything is written; 218 when the file exists and
 // replace is off, 214 when it is a directory; 248 or 217 when the disk or

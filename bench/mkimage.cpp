@@ -8,6 +8,10 @@
 //   mkimage files <image:dir> <count> <bytes>
 //       Makes the directory and creates <count> files F0000, F0001, ... in
 //       it, each holding <bytes> bytes.
+//   mkimage modules <host file> <count> <bytes>
+//       Writes a host file of <count> program modules back to back, each
+//       of about <bytes> bytes, parity and CRC right: a boot file.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +19,7 @@
 
 #include "os9disk.h"
 #include "os9path.h"
+#include "rbf/module.h"
 
 using namespace rbf;
 
@@ -63,8 +68,25 @@ int put_text(const std::string& pathlist, const char* host) {
 int usage() {
     std::fprintf(stderr,
                  "usage: mkimage put <image:path> <host text file>\n"
-                 "       mkimage files <image:dir> <count> <bytes>\n");
+                 "       mkimage files <image:dir> <count> <bytes>\n"
+                 "       mkimage modules <host file> <count> <bytes>\n");
     return 2;
+}
+
+int make_modules(const char* host, long count, long bytes) {
+    std::vector<u_char> out;
+    for (long k = 0; k < count; ++k) {
+        std::vector<u_char> body(static_cast<std::size_t>(std::max(4L, bytes - 20)));
+        for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<u_char>(i * 7 + static_cast<std::size_t>(k));
+        const std::vector<u_char> m = module_build("Mod" + std::to_string(k), 1, 1, 8, 1, body);
+        out.insert(out.end(), m.begin(), m.end());
+    }
+    std::FILE* f = std::fopen(host, "wb");
+    if (!f || std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) {
+        std::perror(host);
+        return 1;
+    }
+    return 0;
 }
 
 int make_files(const std::string& dir, long count, long bytes) {
@@ -99,6 +121,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage();
     std::string cmd = argv[1];
     if (cmd == "put" && argc == 4) return put_text(argv[2], argv[3]);
+    if (cmd == "modules" && argc == 5) return make_modules(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (cmd == "files" && argc == 5) {
         long count = std::atol(argv[3]);
         long bytes = std::atol(argv[4]);

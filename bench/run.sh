@@ -58,6 +58,8 @@ DVCOPY=$BUILD/dvcopy
 DVCHECK=$BUILD/dvcheck
 DVNEWDIR=$BUILD/dvnewdir
 DVMOUNT=$BUILD/dvmount
+DVBOOT=$BUILD/dvboot
+DVIDENT=$BUILD/dvident
 MKIMAGE=$TOOLS/mkimage
 WRAP=$TOOLS/wrap
 TIMEIT=$TOOLS/timeit
@@ -438,6 +440,29 @@ for kind in dmk imd; do
 done
 echo "   (the peer of the tree rows is the same copy out of the raw image)"
 rm -rf out one.txt c.raw c.jvc c.vdk c.dmk c.imd
+
+# ---- m. a bootable floppy -------------------------------------------------
+echo
+echo "== m. a 30 KB boot file and a kernel track installed on a 40-track two-sided disk, the disk reported"
+"$MKIMAGE" modules boot30k 30 1024
+{ printf 'OS'; head -c 4000 text.txt; } >kernel.bin
+"$DVINIT" -t40 -s18 -2 -nBoot floppy.dsk >/dev/null
+l_boot=$(time_cmd "cp floppy.dsk b.dsk" "$DVBOOT" -b boot30k b.dsk)
+show "dvboot -b boot30k (30 KB)" "$l_boot"
+l_kernel=$(time_cmd "cp floppy.dsk k.dsk" "$DVBOOT" -k kernel.bin k.dsk)
+show "dvboot -k kernel.bin" "$l_kernel"
+"$DVBOOT" -k kernel.bin -b boot30k floppy.dsk
+l_report=$(time_cmd "" "$DVBOOT" floppy.dsk)
+show "dvboot floppy.dsk (report)" "$l_report"
+"$DVBOOT" floppy.dsk | sed -n '1,3p' | sed 's/^/   | /'
+"$DVCHECK" floppy.dsk | sed 's/^/   | /'
+l_ident=$(time_cmd "" "$DVIDENT" boot30k)
+show "dvident boot30k (30 modules)" "$l_ident"
+verdict "dvboot -b 30 KB" "$(median "$l_boot")" "" ms 20
+verdict "dvboot -k kernel" "$(median "$l_kernel")" "" ms 20
+verdict "dvboot report" "$(median "$l_report")" "" ms 20
+verdict "dvident 30 KB" "$(median "$l_ident")" "" ms 5
+rm -f boot30k kernel.bin floppy.dsk b.dsk k.dsk
 
 # ---- summary ------------------------------------------------------------
 echo

@@ -78,6 +78,8 @@ _dv() {
     dvcopy) opts+=" -t -a -r -o -f -L" ;;
     dvdel) opts+=" -f" ;;
     dvcheck) opts+=" -r -n -v"; images=0 ;;
+    dvident) opts+=" -s -j -f" ;;
+    dvboot) opts+=" -b -e -k -d -F -x" ;;
     dvmount) opts+=" -r -f -o"; images=0 ;;
     dvattr)
         # After the pathlist come attribute words, to set or (with '-') clear.
@@ -117,4 +119,4 @@ _dv() {
     fi
 }
 
-complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvmount
+complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvmount

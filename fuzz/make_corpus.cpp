@@ -12,6 +12,7 @@
 
 #include "container_builders.h"
 #include "image_builder.h"
+#include "rbf/module.h"
 
 namespace {
 
@@ -207,6 +208,16 @@ int main(int argc, char** argv) {
     save(k, "dmk", cat({bytes{0}, dvtest::make_dmk(small, 2, 1)}));
     save(k, "dmk-single-density", cat({bytes{0}, dvtest::make_dmk(small, 1, 1, true)}));
     save(k, "imd", cat({bytes{0}, dvtest::make_imd(small, 2, 1)}));
+
+    // fuzz_module: modules back to back, one patched, one cut short.
+    const std::filesystem::path m = out / "module";
+    const bytes prog = rbf::module_build("Prog", 1, 1, 8, 1, {0, 13, 0, 64, 0x39});
+    const bytes desc = rbf::module_build("Term", 0xF, 1, 8, 1, bytes(20, 7));
+    save(m, "two", cat({prog, desc}));
+    bytes patched = cat({prog, desc});
+    patched[10] ^= 0x55;
+    save(m, "patched", patched);
+    save(m, "cut-short", bytes(prog.begin(), prog.end() - 2));
 
     const std::filesystem::path p = out / "pathlist";
     save(p, "split", cat({bytes{0}, text("disk.dsk:DIR/sub/deep")}));

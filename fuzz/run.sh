@@ -16,7 +16,7 @@ CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build "$BUILD" -j "${JOBS:-1}"
 
 status=0
-for target in read space write pathlist container; do
+for target in read space write pathlist container module; do
     work="$RUN/$target"
     findings="$RUN/$target-findings"
     rm -rf "$work" "$findings"

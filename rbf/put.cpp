@@ -84,24 +84,26 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
         if (old_lsn == parent->geo.root_fd) return done(E_FNA);
     }
 
-    // The boot file LSN 0 names gives way: the new one is laid in one run,
-    // taken before the FD, and LSN 0 follows it.
-    bool boot = false;
+    // The boot file LSN 0 names gives way, or the new file is to boot: the
+    // new one is laid in one run (unless LSN 0 is to name its FD), taken
+    // before the FD, and LSN 0 follows it.
+    bool boot = options.boot != boot_form::none;
     u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
     u_char owner[2] = {0, 0};
     if (old_pos >= 0) {
         fd_stats old_fd;
         const bool loaded = fd_load(*parent, old_lsn, old_fd) == E_SUCCESS;
-        boot = loaded && names_boot_file(boot_pointer_in(*parent->img), old_lsn, old_fd);
+        if (!boot) boot = loaded && names_boot_file(boot_pointer_in(*parent->img), old_lsn, old_fd);
         if (loaded && options.keep_replaced) {
             att = static_cast<u_char>(old_fd.fd_att & ~ATT_DIR);
             std::memcpy(owner, old_fd.fd_own, sizeof owner);
         }
     }
+    const bool one_run = boot && options.boot != boot_form::fd_form;
     std::vector<u_char> whole;
     byte_source from = source;
     std::int64_t run = 0, run_sectors = 0;
-    if (boot) {
+    if (one_run) {
         if ((ec = read_whole(source, static_cast<std::uint64_t>(disk_bytes(*parent)), &whole)) != E_SUCCESS)
             return done(ec);
         if ((ec = take_one_run(*parent, static_cast<std::int64_t>(whole.size()), &run, &run_sectors)) != E_SUCCESS)
@@ -143,18 +145,21 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
         if ((ec = fd_store(*parent, lsn, fd)) != E_SUCCESS) return give_back(ec);
     }
 
+    auto follow = [&]() {
+        if (!boot) return E_SUCCESS;
+        if (options.boot == boot_form::fd_form) return store_boot_pointer(*parent, boot_pointer{static_cast<std::uint32_t>(lsn), 0});
+        if (error_code failed = fd_load(*parent, lsn, fd)) return failed;
+        return store_boot_pointer(*parent, pointer_to(lsn, fd));
+    };
     if (old_pos < 0) {
         if ((ec = dir_add(*parent, t.name, lsn, found.free_slot)) != E_SUCCESS) return give_back(ec);
-        return done(E_SUCCESS);
+        return done(follow());
     }
     // The old entry now names the new file; the old file goes after.
     if ((ec = dir_set_fd(*parent, old_pos, lsn)) != E_SUCCESS) return give_back(ec);
-    if (boot) {
-        // Should LSN 0 not follow, the old file stays where it still names
-        // it: unreachable, its units leaked, never freed under it.
-        if ((ec = fd_load(*parent, lsn, fd)) != E_SUCCESS) return done(ec);
-        if ((ec = store_boot_pointer(*parent, pointer_to(lsn, fd))) != E_SUCCESS) return done(ec);
-    }
+    // Should LSN 0 not follow, the old file stays where it still names it:
+    // unreachable, its units leaked, never freed under it.
+    if ((ec = follow()) != E_SUCCESS) return done(ec);
     return done(release_fd(*parent, old_lsn));
 }
 

@@ -63,6 +63,8 @@ check "dvinit -"                           "--help --to --version -1 -2 -c -f -h
 check "dvconvert -"                        "--help --to --version -f -h"
 check "dvconvert --to "                    "dmk jvc raw vdk"
 check "dvconvert --to d"                   "dmk"
+check "dvident -"                          "--help --version -f -h -j -s"
+check "dvboot -"                           "--help --version -F -b -d -e -h -k -x"
 check "dvmount -"                          "--help --version -f -h -o -r"
 check "dvtype --v"                         "--version"
 check "dvattr disk.dsk:DOCS/Readme p"      "pe pr pw"

@@ -3,6 +3,9 @@
 # copy a text file in and out again, type it, list the tree, prune a tree,
 # report again; then mount the disk, copy a file in with cp and list it
 # (where dvmount was built and FUSE lets this user mount).
+# Last, a bootable disk: modules made here byte by byte (dvident -f sets
+# their parity and CRC), copied in, given their attributes in one run, a
+# boot file and a kernel track installed and the disk reported bootable.
 #   sh tests/demo.sh BUILD_DIR
 set -eu
 
@@ -11,7 +14,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 BIN=$(cd "$1" && pwd)
-for prog in dvinit dvnewdir dvspace dvtype dvprune dvls dvcopy; do
+for prog in dvinit dvnewdir dvspace dvtype dvprune dvls dvcopy dvattr dvident dvboot dvcheck; do
     if [ ! -x "$BIN/$prog" ]; then
         echo "demo: $BIN/$prog is missing; build first" >&2
         exit 1
@@ -97,6 +100,55 @@ else
     echo "== dvls -e demo.dsk:CMDS (after the unmount)"
     "$BIN/dvls" -e demo.dsk:CMDS
 fi
+
+echo
+echo "== a bootable disk: modules built here, byte by byte"
+# bytes N...: the bytes of these decimal numbers.
+bytes() { for b in "$@"; do printf "\\$(printf %03o "$b")"; done; }
+# module NAME TYPE_AND_LANGUAGE BODY_BYTES...: the header, the body, the
+# name (bit 7 on its last character) and a CRC of zeros; parity 0 too.
+module() {
+    name=$1 tl=$2
+    shift 2
+    size=$((9 + $# + ${#name} + 3))
+    bytes 135 205 $((size / 256)) $((size % 256)) 0 $((9 + $#)) "$tl" 129 0 "$@"
+    rest=$name
+    while [ ${#rest} -gt 1 ]; do
+        bytes "$(printf %d "'$rest")"
+        rest=${rest#?}
+    done
+    bytes $(($(printf %d "'$rest") + 128)) 0 0 0
+}
+# Programs (type 1, 6809 code): execution offset, data size, then RTS.
+module Hello 17 0 13 0 64 57 > Hello
+module Shell 17 0 13 0 128 57 > Shell
+module Init 192 1 2 3 4 > Init              # system, data
+module Term 241 0 0 1 8 > Term             # a device descriptor
+cat Init Hello Shell Term > OS9Boot
+status=0
+"$BIN/dvident" -s OS9Boot || status=$?
+echo "   exit status $status (parity and CRC not yet set)"
+echo "== dvident -f Hello Shell Init Term OS9Boot"
+"$BIN/dvident" -f Hello Shell Init Term OS9Boot >/dev/null
+"$BIN/dvident" OS9Boot
+{ printf 'OS'; bytes 18 52 86 120; } > kernel.bin
+printf 'Start the shell.\n' > startup
+
+echo
+echo "== dvinit -t40 -s18 -2 -nBootDisk boot.dsk; dvnewdir boot.dsk:CMDS boot.dsk:SYS"
+"$BIN/dvinit" -t40 -s18 -2 -nBootDisk boot.dsk >/dev/null
+"$BIN/dvnewdir" boot.dsk:CMDS boot.dsk:SYS
+"$BIN/dvcopy" Hello Shell boot.dsk:CMDS
+"$BIN/dvcopy" -t startup boot.dsk:SYS/startup
+echo "== dvattr boot.dsk:CMDS/Hello boot.dsk:CMDS/Shell boot.dsk:SYS/startup e pe pr (one run)"
+"$BIN/dvattr" boot.dsk:CMDS/Hello boot.dsk:CMDS/Shell boot.dsk:SYS/startup e pe pr
+echo "== dvboot -k kernel.bin -b OS9Boot boot.dsk"
+"$BIN/dvboot" -k kernel.bin -b OS9Boot boot.dsk
+echo "== dvboot boot.dsk"
+"$BIN/dvboot" boot.dsk
+echo "   exit status 0: bootable"
+echo "== dvcheck boot.dsk"
+"$BIN/dvcheck" boot.dsk
 
 echo
 echo "== done"

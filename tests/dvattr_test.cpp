@@ -45,3 +45,22 @@ TEST(DvAttrProgram, CasesTable) {
         EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvattr", {args[0]}, dir.path()), {out, "", 0}));
     }
 }
+
+// Several pathlists in one run: each reported on its own line with its
+// pathlist, the words applied to all of them, the status the first failure's
+// and the other files still changed.
+TEST(DvAttrProgram, SeveralFilesInOneRun) {
+    dvtest::TempDir dir;
+    dvtest::ImageBuilder b;
+    const int sys = b.add_dir(b.root(), "SYS");
+    b.add_file(sys, "a", std::string("a"));
+    b.add_file(sys, "b", std::string("b"));
+    b.save(dir / "x.dsk");
+    EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvattr", {"x.dsk:SYS/a", "x.dsk:SYS/b", "-w", "e", "pr"}, dir.path()),
+                                 {"---wre-r x.dsk:SYS/a\n---wre-r x.dsk:SYS/b\n", "", 0}));
+    EXPECT_TRUE(dvtest::run_gave(
+        dvtest::run_program("dvattr", {"x.dsk:SYS/a", "x.dsk:SYS/none", "x.dsk:SYS/b", "w"}, dir.path()),
+        {"---wrewr x.dsk:SYS/a\n---wrewr x.dsk:SYS/b\n", dv::failure_line("dvattr", 216, "changing", "x.dsk:SYS/none"), 216}));
+    EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvattr", {"x.dsk:SYS/a", "x.dsk:SYS/b"}, dir.path()),
+                                 {"---wrewr x.dsk:SYS/a\n---wrewr x.dsk:SYS/b\n", "", 0}));
+}
