@@ -53,6 +53,9 @@ const dv::Option options[] = {
     dv::number('t', 0, 0xFFFF), dv::number('s', 0, 0xFF), dv::text('n'),
     dv::flag('1'),              dv::flag('2'),            dv::number('c', 1, 0xFFFF),
     dv::hex_number('i', 1, 0xFFFF), dv::spelled(dv::text('f'), "to"),
+    // dd_tot is 24 bits, pd_t0s taken from a track of at most 255, pd_sas 8.
+    dv::number('T', 1, 0xFFFFFF), dv::number('z', 1, 0xFF), dv::number('a', 1, 0xFF),
+    dv::flag('S'), dv::number('k', 48, 135),
 };
 const dv::Program program{
     .name = "dvinit", .help = helpMessage, .options = options, .style = dv::Style::one_per_argument};
@@ -153,6 +156,9 @@ int check_geometry(char** argv, const format_params& params) {
             std::fprintf(stderr, "%s: the cluster size must be a power of two up to 32768\n", argv[0]);
             return 1;
         case format_fault::too_few_sectors: std::fprintf(stderr, "Too few sectors\n"); return 1;
+        case format_fault::bad_geometry:
+            std::fprintf(stderr, "%s: track 0 cannot have more sectors than the other tracks (-z)\n", argv[0]);
+            return 1;
         case format_fault::none: break;
     }
     return 0;
@@ -307,18 +313,31 @@ int do_format(char** argv, const target& t, const format_params& params) {
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    int tracks = 35, sectorsPerTrack = 18, clusterSize = 1, sides = 1;
+    int tracks = 35, sectorsPerTrack = 18, clusterSize = 1, sides = 1, track0 = 0, sas = 8, tpi = 48;
+    long long totalSectors = 0;
+    bool singleDensity = false, tracksGiven = false, twoSides = false;
     std::uint16_t diskId = 0;
     const char* diskName = "CoCo Disk";
     std::optional<container_kind> container;
     for (const dv::Given& o : line.options) {
         const int n = static_cast<int>(o.number);
         switch (o.letter) {
-            case 't': tracks = n; break;
+            case 't': tracks = n; tracksGiven = true; break;
+            case 'T': totalSectors = static_cast<long long>(o.number); break;
+            case 'z': track0 = n; break;
+            case 'a': sas = n; break;
+            case 'S': singleDensity = true; break;
+            case 'k':
+                if (n != 48 && n != 96 && n != 135) {
+                    std::fprintf(stderr, "%s: the track density must be 48, 96 or 135 tpi\n", argv[0]);
+                    return 1;
+                }
+                tpi = n;
+                break;
             case 's': sectorsPerTrack = n; break;
             case 'n': diskName = o.text; break;
             case '1': sides = 1; break;
-            case '2': sides = 2; break;
+            case '2': sides = 2; twoSides = true; break;
             case 'c': clusterSize = n; break;
             case 'i': diskId = static_cast<std::uint16_t>(o.number); break;
             case 'f':
@@ -339,18 +358,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: the cluster size must be a power of two up to 32768\n", argv[0]);
         return 1;
     }
+    if (totalSectors > 0 && (tracksGiven || twoSides || track0 > 0)) {
+        std::fprintf(stderr, "%s: -T gives the whole disk, one side: not with -t, -2 or -z\n", argv[0]);
+        return 1;
+    }
     format_params params;
+    params.total_sectors = totalSectors;
+    params.track0_sectors = track0;
+    params.double_density = !singleDensity;
+    params.tpi = tpi;
     params.tracks = tracks;
     params.sectors_per_track = sectorsPerTrack;
     params.sides = sides;
     params.cluster_size = clusterSize;
     params.name = diskName;
-    params.sas = 8;
+    params.sas = sas;
     // Every operand is read, and its container checked, before any is touched.
     std::vector<target> targets(line.operands.size());
     for (std::size_t i = 0; i < targets.size(); ++i) {
         if (!target_of(argv[0], line.operands[i], container, &targets[i])) return 1;
         if (check_geometry(argv, params) != 0) return 1;
+        // A track image holds whole tracks of one length each.
+        if (targets[i].kind != container_kind::raw && (totalSectors > 0 || track0 > 0)) {
+            std::fprintf(stderr, "%s: cannot make '%s': a %s image needs whole tracks (no -T or -z)\n", argv[0],
+                         line.operands[i], dv::container_title(targets[i].kind));
+            return 1;
+        }
         const track_geometry g = tracks_of(params);
         const std::uint64_t bytes = std::uint64_t{g.cylinders} * g.sides * g.sectors_per_track * SECTOR_SIZE;
         if (const container_fit fit = container_fits(targets[i].kind, g, bytes);

@@ -140,6 +140,15 @@ struct format_params {
     int cluster_size = 1;       // dd_bit
     std::string name = "CoCo Disk";
     int sas = 8;                // pd_sas
+    // A disk of exactly this many sectors (dd_tot) on one side, tracks
+    // ignored: a hard disk or SD image.  0 for tracks * sides.
+    long long total_sectors = 0;
+    // pd_t0s: sectors on track 0 of side 0 when fewer than the others have;
+    // 0 for a full track.  LSNs stay contiguous: track 0's end is followed
+    // by track 1 (or side 1) at the next LSN.
+    int track0_sectors = 0;
+    bool double_density = true;  // dd_fmt bit 1, pd_dns bit 0
+    int tpi = 48;                // 48, 96 or 135: dd_fmt bit 2, pd_dns bit 1
     std::time_t when = 0;       // date of formatting
     // dd_dsk: OS-9 takes a disk whose ID is the one it saw last for the
     // same disk, so every new disk should have one of its own (not 0).
@@ -149,8 +158,7 @@ struct format_params {
 // Result of checking a geometry before anything is written: a cluster size
 // that is not a power of two up to 32768, more than 0xFFFFFF sectors or a
 // bitmap beyond 65,535 bytes, too few sectors for the system area and the
-// root.
-enum class format_fault { none, bad_cluster, too_large, too_few_sectors };
+enum class format_fault { none, bad_cluster, too_large, too_few_sectors, bad_geometry };
 format_fault format_check(const format_params& params);
 
 // The smallest cluster size whose bitmap fits the geometry; 0 when none does.
@@ -160,6 +168,9 @@ int format_cluster_needed(const format_params& params);
 // directory (FD, "..", "."); every sector after it is free and reads as
 // zeros.  *total_bytes gets the size of the whole disk.
 std::vector<u_char> format_head(const format_params& params, std::uint64_t* total_bytes);
+
+// Sectors of the disk the geometry makes (dd_tot); 0 when it has none.
+long long format_total_sectors(const format_params& params);
 
 // Writes a whole new disk through the open path (a host file, or a raw image
 // path): the head, then zeros (holes in a host file) up to the disk's size.

@@ -30,7 +30,7 @@ struct layout {
 
 layout layout_of(const format_params& f) {
     layout l{};
-    l.total = static_cast<long long>(f.tracks) * f.sectors_per_track * f.sides;
+    l.total = format_total_sectors(f);
     l.cluster = std::max(f.cluster_size, 1);
     l.clusters = (l.total + l.cluster - 1) / l.cluster;
     // One bit per cluster.  A one-sector-cluster disk gets a byte more than
@@ -51,10 +51,28 @@ layout layout_of(const format_params& f) {
 
 bool power_of_two(long long n) { return n > 0 && (n & (n - 1)) == 0; }
 
+// dd_fmt: bit 0 two sides, bit 1 double density, bit 2 96 tpi (48 when
+// clear).  135 tpi drives step 80 tracks as 96 tpi ones do, so they set bit
+// 2 too; pd_typ bit 1 tells the 3½-inch drive from a 5¼-inch one.
+u_char dd_fmt_of(const format_params& f) {
+    return static_cast<u_char>((f.sides == 2 ? 1 : 0) | (f.double_density ? 2 : 0) | (f.tpi != 48 ? 4 : 0));
+}
+
 }  // namespace
 
+long long format_total_sectors(const format_params& f) {
+    if (f.total_sectors > 0) return f.total_sectors;
+    const long long tracks = static_cast<long long>(f.tracks) * f.sides;
+    if (tracks <= 0 || f.sectors_per_track <= 0) return 0;
+    const long long t0 = f.track0_sectors > 0 ? f.track0_sectors : f.sectors_per_track;
+    return t0 + (tracks - 1) * f.sectors_per_track;
+}
+
 format_fault format_check(const format_params& f) {
-    long long total = static_cast<long long>(f.tracks) * f.sectors_per_track * f.sides;
+    if (f.track0_sectors < 0 || f.track0_sectors > f.sectors_per_track || f.total_sectors < 0 ||
+        (f.total_sectors > 0 && (f.sides != 1 || f.track0_sectors != 0)) || (f.tpi != 48 && f.tpi != 96 && f.tpi != 135))
+        return format_fault::bad_geometry;
+    const long long total = format_total_sectors(f);
     if (!power_of_two(f.cluster_size) || f.cluster_size > 32768) return format_fault::bad_cluster;
     if (total > LARGEST_LSN_COUNT) return format_fault::too_large;
     const layout l = layout_of(f);
@@ -87,7 +105,7 @@ std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_byt
     put_be24(s0->dd_dir, static_cast<std::uint32_t>(l.dd_dir));
     s0->dd_att = 0xFF;
     put_be16(s0->dd_dsk, f.disk_id);
-    s0->dd_fmt = static_cast<u_char>(f.sides + 1);
+    s0->dd_fmt = dd_fmt_of(f);
     put_be16(s0->dd_spt, static_cast<std::uint32_t>(f.sectors_per_track));
     UnixToOS9Time(f.when, s0->dd_dat);
     std::string name = f.name.substr(0, sizeof s0->dd_nam);
@@ -95,12 +113,17 @@ std::vector<u_char> format_head(const format_params& f, std::uint64_t* total_byt
     std::memcpy(s0->dd_nam, name.data(), name.size());
     s0->pd_dtp = 1;
     s0->pd_drv = 1;
-    s0->pd_typ = 0x20;
-    s0->pd_dns = 1;
-    put_be16(s0->pd_cyl, static_cast<std::uint32_t>(f.tracks));
+    s0->pd_typ = static_cast<u_char>(f.tpi == 135 ? 0x22 : 0x20);
+    s0->pd_dns = static_cast<u_char>((f.double_density ? 1 : 0) | (f.tpi != 48 ? 2 : 0));
+    // A total-sector disk has as many cylinders as its sectors fill, as far
+    // as the 16-bit field goes.
+    long long cylinders = f.tracks;
+    if (f.total_sectors > 0)
+        cylinders = std::min<long long>((l.total + f.sectors_per_track - 1) / std::max(f.sectors_per_track, 1), 0xFFFF);
+    put_be16(s0->pd_cyl, static_cast<std::uint32_t>(cylinders));
     s0->pd_sid = static_cast<u_char>(f.sides);
     put_be16(s0->pd_sct, static_cast<std::uint32_t>(f.sectors_per_track));
-    put_be16(s0->pd_t0s, static_cast<std::uint32_t>(f.sectors_per_track));
+    put_be16(s0->pd_t0s, static_cast<std::uint32_t>(f.track0_sectors > 0 ? f.track0_sectors : f.sectors_per_track));
     s0->pd_ilv = 3;
     s0->pd_sas = static_cast<u_char>(f.sas);
 
