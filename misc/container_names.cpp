@@ -62,6 +62,8 @@ std::string fit_problem(container_kind kind, const rbf::container_fit& fit) {
             return a + " image holds 1 to " + limit + " sectors per track, not " + found;
         case fault::cylinders: return a + " image holds at most " + limit + " cylinders, not " + found;
         case fault::too_short: return "the disk needs " + limit + " cylinders, not " + found;
+        case fault::short_track0:
+            return a + " image needs whole tracks: track 0 of this disk holds " + found + " sectors, the others " + limit;
     }
     return "";
 }

@@ -183,6 +183,7 @@ error_code geometry_from_lsn0(const u_char* lsn0, std::uint64_t disk_bytes, trac
     g.sectors_per_track = s0->dd_tks ? s0->dd_tks : get_be16(s0->dd_spt);
     if (g.sectors_per_track == 0) return E_BTYP;
     g.sides = (s0->dd_fmt & 1) ? 2 : 1;
+    if (const std::uint32_t t0s = get_be16(s0->pd_t0s); t0s && t0s < g.sectors_per_track) g.track0_sectors = t0s;
     const std::uint64_t cylinders = cylinders_needed(g, std::max<std::uint64_t>(d.total_units, disk_sectors(disk_bytes)));
     g.cylinders = static_cast<std::uint32_t>(std::min<std::uint64_t>(cylinders, std::numeric_limits<std::uint32_t>::max()));
     *geometry = g;
@@ -196,6 +197,7 @@ container_fit container_fits(container_kind kind, const track_geometry& g, std::
     if (kind == container_kind::raw) return {};
     if (kind == container_kind::imd) return {fault::not_written, 0, 0};
     if (g.sides < 1 || g.sides > 2) return {fault::sides, g.sides, 2};
+    if (g.track0_sectors) return {fault::short_track0, g.track0_sectors, g.sectors_per_track};
     std::uint32_t most_sectors = JVC_MAX_SECTORS;
     if (kind == container_kind::vdk) most_sectors = VDK_SECTORS;
     if (kind == container_kind::dmk) most_sectors = DMK_MAX_SECTORS;

@@ -36,6 +36,9 @@ struct track_geometry {
     std::uint32_t sectors_per_track = 18;
     std::uint32_t sides = 1;
     std::uint32_t cylinders = 0;  // 0: as many as the disk's bytes fill
+    // Sectors of track 0 when fewer than the others (pd_t0s), else 0: such
+    // a disk has no whole tracks for a container to hold.
+    std::uint32_t track0_sectors = 0;
 };
 
 // The tracks of the disk whose LSN 0 is `lsn0` (256 bytes) and whose bytes
@@ -57,6 +60,7 @@ struct container_fit {
         cylinders,          // more than the container can count
         too_short,          // the given cylinders do not hold the disk's bytes
         not_written,        // an ImageDisk: read only, never made
+        short_track0,       // track 0 holds fewer sectors than the others
     };
     fault what = fault::none;
     std::uint64_t found = 0;

@@ -116,6 +116,11 @@ TEST(DvConvertProgram, RefusalsWriteNothing) {
     const bytes src = disk_with_files(40, 1);
     dvtest::ImageBuilder ten(300);
     ten.set_lsn0_byte(3, 10);
+    // Track 0 of 10 sectors, the others of 18 (pd_t0s, LSN 0 bytes 74-75).
+    dvtest::ImageBuilder short0(712);
+    short0.set_lsn0_byte(3, 18);
+    short0.set_lsn0_byte(74, 0);
+    short0.set_lsn0_byte(75, 10);
     const std::string imd = ": writing ImageDisk is not supported: convert to raw, jvc, vdk or dmk\n";
     const std::vector<Refusal> cases = {
         {{"src.dsk", "out.imd"}, imd, 1},
@@ -125,6 +130,8 @@ TEST(DvConvertProgram, RefusalsWriteNothing) {
         {{"src.dsk", "src.dsk"}, ": 'src.dsk' and 'src.dsk' are the same file\n", 1},
         {{"src.dsk", "./src.dsk"}, ": 'src.dsk' and './src.dsk' are the same file\n", 1},
         {{"ten.dsk", "out.vdk"}, ": cannot convert 'ten.dsk': a VDK image holds 18 sectors per track, not 10\n", 1},
+        {{"short0.dsk", "out.dmk"},
+         ": cannot convert 'short0.dsk': a DMK image needs whole tracks: track 0 of this disk holds 10 sectors, the others 18\n", 1},
         {{"nope.dsk", "out.dmk"}, ": error 216 (pathname not found) reading 'nope.dsk'\n", 216},
         {{"junk.bin", "out.dmk"}, ": error 249 (not an RBF disk image) reading 'junk.bin'\n", 249},
         {{"src.dsk", "sub"}, ": error 192 (is a directory) writing 'sub'\n", 192},
@@ -137,6 +144,7 @@ TEST(DvConvertProgram, RefusalsWriteNothing) {
         TempDir dir;
         dvtest::write_file(dir / "src.dsk", src);
         dvtest::write_file(dir / "ten.dsk", ten.image());
+        dvtest::write_file(dir / "short0.dsk", short0.image());
         dvtest::write_file(dir / "junk.bin", bytes(4096, 'j'));
         std::filesystem::create_directory(dir / "sub");
         const std::set<std::string> before = names_in(dir);
