@@ -36,7 +36,7 @@ const char* const helpMessage[] = {
 
 constexpr dv::Option options[] = {dv::text('b'), dv::flag('e'), dv::text('k'), dv::flag('d'),
                                   dv::flag('F'), dv::text('x')};
-const dv::Program program{.name = "dvboot", .help = helpMessage, .options = options};
+const dv::Program program{.name = "dvboot", .help = helpMessage, .options = options, .next_word_values = true};
 
 constexpr std::size_t LARGEST_ONE_SEGMENT = 0xFFFF;  // dd_bsz is 16 bits
 constexpr std::size_t LARGEST_BOOT_FILE = 16 * 1024 * 1024;
@@ -47,21 +47,6 @@ struct settings {
     bool dragon = false;
     bool force = false;
 };
-
-// "-b file" as "-bfile": the options' values may come as the next word.
-std::vector<std::string> joined_arguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        const bool takes = i > 0 && (!std::strcmp(argv[i], "-b") || !std::strcmp(argv[i], "-k") || !std::strcmp(argv[i], "-x"));
-        if (takes && i + 1 < argc) {
-            args.push_back(std::string(argv[i]) + argv[i + 1]);
-            ++i;
-            continue;
-        }
-        args.emplace_back(argv[i]);
-    }
-    return args;
-}
 
 // The image an operand names: a host file or "image:" (its root).
 error_code image_of(const std::string& operand, std::string* file) {
@@ -288,10 +273,7 @@ int extract(const image_ref& image, const settings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args = joined_arguments(argc, argv);
-    std::vector<char*> arg_ptrs;
-    for (std::string& a : args) arg_ptrs.push_back(a.data());
-    dv::CommandLine line = dv::parse(program, static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
+    dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
     settings s;
     for (const dv::Given& g : line.options) {

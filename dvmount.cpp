@@ -32,20 +32,8 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('r'), dv::flag('f'), dv::text('o')};
-const dv::Program program{.name = "dvmount", .help = helpMessage, .options = options, .min_operands = 2};
-
-// "-o" and its options as one argument, as the option table reads it.
-std::vector<std::string> joined_arguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
-            args.push_back(std::string("-o") + argv[++i]);
-            continue;
-        }
-        args.emplace_back(argv[i]);
-    }
-    return args;
-}
+const dv::Program program{
+    .name = "dvmount", .help = helpMessage, .options = options, .min_operands = 2, .next_word_values = true};
 
 // A mount option's value with the characters FUSE's option list treats
 // specially escaped.
@@ -61,10 +49,7 @@ std::string option_value(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args = joined_arguments(argc, argv);
-    std::vector<char*> arg_ptrs;
-    for (std::string& a : args) arg_ptrs.push_back(a.data());
-    dv::CommandLine line = dv::parse(program, static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
+    dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
     if (line.operands.size() > 2)
         return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");

@@ -163,6 +163,9 @@ CommandLine parse(const Program& program, int argc, char** argv) {
             // "--word" of an option spelled so is that option
             if (!read_word(program, argc, argv, i, line))
                 line.exit = usage_error(program, argv[0], std::string("unknown option '") + arg + "'");
+        } else if (const Option* o = find(program, arg[1]);
+                   program.next_word_values && o && o->value == Value::text && arg[2] == '\0' && i + 1 < argc) {
+            line.options.push_back({o->letter, argv[++i], 0});
         } else
             read_options(program, argv, arg, line);
     }

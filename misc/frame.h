@@ -80,6 +80,9 @@ struct Program {
     // Only --help, --version, -h and -? are read as options: every other
     // argument is an operand, even one starting with '-' (words like -pw).
     bool dash_operands = false;
+    // A text option standing alone ("-b") takes the next argument as its
+    // value ("-b file" as "-bfile"); else its value is empty.
+    bool next_word_values = false;
 };
 
 // An option as given: its letter and value (text points into argv, an

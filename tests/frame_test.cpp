@@ -153,3 +153,38 @@ TEST(Frame, FailureLineNamesTheErrorAndReturnsItsNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text option standing alone takes the next word as its value only where
+// the program says so; elsewhere its value is empty and the word an operand.
+TEST(Frame, NextWordValues) {
+    static const char* const help[] = {"Syntax: t\n", nullptr};
+    constexpr dv::Option options[] = {dv::text('b'), dv::flag('e')};
+    struct Row {
+        bool next_word;
+        std::vector<std::string> args;
+        std::string value;  // of -b
+        std::size_t operands;
+    };
+    for (const Row& r : std::vector<Row>{{true, {"-b", "file", "x.dsk"}, "file", 1},
+                                         {true, {"-bfile", "x.dsk"}, "file", 1},
+                                         {true, {"-e", "-b", "f", "x.dsk"}, "f", 1},
+                                         {true, {"x.dsk", "-b"}, "", 1},
+                                         {false, {"-b", "file", "x.dsk"}, "", 2}}) {
+        const dv::Program p{.name = "t", .help = help, .options = options, .next_word_values = r.next_word};
+        std::vector<std::string> words = {"t"};
+        words.insert(words.end(), r.args.begin(), r.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        const dv::CommandLine line = dv::parse(p, static_cast<int>(argv.size()), argv.data());
+        ASSERT_FALSE(line.exit) << r.args[0];
+        std::string value = "(none)";
+        for (const dv::Given& g : line.options)
+            if (g.letter == 'b') value = g.text;
+        EXPECT_EQ(value, r.value) << r.args[0];
+        EXPECT_EQ(line.operands.size(), r.operands) << r.args[0];
+    }
+}
+
+}  // namespace
