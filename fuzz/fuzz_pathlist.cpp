@@ -61,9 +61,12 @@ void check_validate(const std::string& s) {
     int ec = rbf::validate_pathlist(&pd, s);
     std::vector<std::string> p = pieces(s, ':');
     bool bad = p.empty() || p[0].size() > rbf::MAX_PIECE || (p.size() > 1 && p[1].size() > rbf::MAX_PIECE);
-    // An image path's image piece may end in a partition's offset.
+    // An image path's image piece (one followed by a colon, even with
+    // nothing after it) may end in a partition's offset.
     std::string image = p.empty() ? std::string() : p[0];
-    if (!bad && p.size() > 1) {
+    const std::size_t from = s.find_first_not_of(':');
+    const bool image_path = from != std::string::npos && s.find(':', from) != std::string::npos;
+    if (!bad && image_path) {
         if (std::size_t at = image.rfind("@@"); at != std::string::npos) {
             bad = !offset_ok(image.substr(at + 2)) || at == 0;
             image.resize(at);
