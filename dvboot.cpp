@@ -62,16 +62,7 @@ error_code read_source(const std::string& operand, std::size_t most, std::vector
     dv::image_table images;
     dv::endpoint e;
     if (error_code ec = dv::endpoint_of(images, operand, false, &e)) return ec;
-    dv::reader r;
-    if (error_code ec = r.open(e)) return ec;
-    std::vector<u_char> chunk(64 * 1024);
-    for (;;) {
-        std::size_t got = 0;
-        if (error_code ec = r.read(chunk.data(), chunk.size(), &got)) return ec;
-        if (got == 0) return E_SUCCESS;
-        if (bytes->size() + got > most) return E_FULL;
-        bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    }
+    return dv::read_whole(e, most, bytes);
 }
 
 const char* code_name(boot_code kind) { return kind == boot_code::dragon_area ? "boot area" : "kernel track"; }

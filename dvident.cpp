@@ -1,6 +1,7 @@
 // dvident: lists and checks the OS-9 memory modules of files (host files or
 // files in disk images), and with -f sets right their header parity and CRC.
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -36,19 +37,6 @@ struct settings {
     bool fix = false;
     bool headings = false;
 };
-
-// The whole file the operand names.
-error_code read_all(const dv::endpoint& e, std::vector<u_char>* bytes) {
-    dv::reader r;
-    if (error_code ec = r.open(e)) return ec;
-    std::vector<u_char> chunk(64 * 1024);
-    for (;;) {
-        std::size_t got = 0;
-        if (error_code ec = r.read(chunk.data(), chunk.size(), &got)) return ec;
-        if (got == 0) return E_SUCCESS;
-        bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-    }
-}
 
 // Writes the file back over itself: the same size, so only bytes change.
 error_code write_all(const dv::endpoint& e, const std::vector<u_char>& bytes) {
@@ -122,7 +110,7 @@ int identify(dv::image_table& images, const std::string& operand, const settings
     dv::endpoint e;
     std::vector<u_char> bytes;
     error_code ec = dv::endpoint_of(images, operand, how.fix, &e);
-    if (!ec) ec = read_all(e, &bytes);
+    if (!ec) ec = dv::read_whole(e, std::numeric_limits<std::size_t>::max(), &bytes);
     if (ec) {
         dv::report_failure("dvident", ec, "reading", operand);
         return ec;

@@ -274,4 +274,17 @@ error_code rename_to(const endpoint& e, const std::string& newname) {
     return _os9_rename(e.image, e.path.empty() ? "." : e.path, newname);
 }
 
+error_code read_whole(const endpoint& e, std::size_t most, std::vector<u_char>* bytes) {
+    reader r;
+    if (error_code ec = r.open(e)) return ec;
+    std::vector<u_char> chunk(64 * 1024);
+    for (;;) {
+        std::size_t got = 0;
+        if (error_code ec = r.read(chunk.data(), chunk.size(), &got)) return ec;
+        if (got == 0) return rbf::E_SUCCESS;
+        if (bytes->size() + got > most) return rbf::E_FULL;
+        bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+    }
+}
+
 }  // namespace dv

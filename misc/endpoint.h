@@ -87,6 +87,10 @@ private:
     rbf::os9_path_id path_ = nullptr;
 };
 
+// The whole file `e` names, appended to *bytes: 248 once it passes `most`
+// bytes, else 0 or the error of opening or reading it.
+error_code read_whole(const endpoint& e, std::size_t most, std::vector<u_char>* bytes);
+
 // Writes a file from `source`: on the host under a temporary name renamed
 // over it at the end (mode from `from`, less the umask; a file replaced with
 // o.keep_replaced passes its mode, and its owner where the host allows),

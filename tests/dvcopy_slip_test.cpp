@@ -48,7 +48,7 @@ ImageBuilder sample() {
 
 // The host side: y.dsk (an empty disk), a.txt, crlf.txt, keep.txt (mode
 // 0640), case/{readme,README}, mixed/{prog,notes.txt}, sub/inner and
-// spec/{file, fifo, link -> file, dirlink -> ../sub}.
+// special/{file, fifo, link -> file, dirlink -> ../sub}.
 void lay_out(const TempDir& dir) {
     namespace fs = std::filesystem;
     sample().save(dir / "x.dsk");
@@ -57,16 +57,16 @@ void lay_out(const TempDir& dir) {
     dvtest::write_file(dir / "crlf.txt", text("one\r\ntwo\r\n"));
     dvtest::write_file(dir / "keep.txt", text("kept mode"));
     chmod((dir / "keep.txt").c_str(), 0640);
-    for (const char* d : {"case", "mixed", "sub", "spec"}) fs::create_directory(dir / d);
+    for (const char* d : {"case", "mixed", "sub", "special"}) fs::create_directory(dir / d);
     dvtest::write_file(dir / "case/readme", text("lower\n"));
     dvtest::write_file(dir / "case/README", text("UPPER\n"));
     dvtest::write_file(dir / "mixed/prog", binary());
     dvtest::write_file(dir / "mixed/notes.txt", text("x\ny\n"));
     dvtest::write_file(dir / "sub/inner", text("i"));
-    dvtest::write_file(dir / "spec/file", text("f"));
-    EXPECT_EQ(mkfifo((dir / "spec/fifo").c_str(), 0600), 0);
-    EXPECT_EQ(symlink("file", (dir / "spec/link").c_str()), 0);
-    EXPECT_EQ(symlink("../sub", (dir / "spec/dirlink").c_str()), 0);
+    dvtest::write_file(dir / "special/file", text("f"));
+    EXPECT_EQ(mkfifo((dir / "special/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(symlink("file", (dir / "special/link").c_str()), 0);
+    EXPECT_EQ(symlink("../sub", (dir / "special/dirlink").c_str()), 0);
 }
 
 std::vector<std::string> sorted_lines(const std::string& s) {
@@ -81,9 +81,9 @@ std::string fail(int n, const std::string& source) { return dv::failure_line("dv
 
 const std::string kReadsItself = "dvcopy: 'x.dsk' is a disk this copy reads: it is never written over\n";
 const std::string kDiskImage = "dvcopy: 'y.dsk' is a disk image; use -f to write over it\n";
-const std::string kFifo = "dvcopy: 'spec/fifo' is a FIFO: skipped\n";
+const std::string kFifo = "dvcopy: 'special/fifo' is a FIFO: skipped\n";
 std::string link_skipped(const std::string& name) {
-    return "dvcopy: 'spec/" + name + "' is a symbolic link: skipped (-L follows links)\n";
+    return "dvcopy: 'special/" + name + "' is a symbolic link: skipped (-L follows links)\n";
 }
 
 struct Case {
@@ -118,13 +118,13 @@ const Case kCases[] = {
      [](const bytes&, const TempDir& dir) { untouched(dir, "a.txt", text("old\r")); }},
 
     // ---- special files and links in a host tree ----
-    {"a FIFO and links are skipped, never opened", {"-r", "spec", "x.dsk:S"}, "", "",
+    {"a FIFO and links are skipped, never opened", {"-r", "special", "x.dsk:S"}, "", "",
      kFifo + link_skipped("link") + link_skipped("dirlink"), 214,
      [](const bytes& img, const TempDir&) {
          holds(img, "S/file", text("f"));
          EXPECT_EQ(tree_of(img).count("S/link") + tree_of(img).count("S/dirlink"), 0u);
      }},
-    {"-L follows the links", {"-r", "-L", "spec", "x.dsk:S"}, "", "", kFifo, 214,
+    {"-L follows the links", {"-r", "-L", "special", "x.dsk:S"}, "", "", kFifo, 214,
      [](const bytes& img, const TempDir&) {
          holds(img, "S/link", text("f"));
          holds(img, "S/dirlink/inner", text("i"));
