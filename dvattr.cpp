@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "misc/frame.h"
+#include "misc/operand_expand.h"
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/pathlist.h"
@@ -95,17 +96,28 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "dvattr: unknown attribute '%s' (e w r pe pw pr s, each with '-' to clear)\n", bad);
         return ec;
     }
+    // A pattern stands for the files it matches, each done as if named.
     // One file: its attributes alone; several: each with its pathlist.
     int status = 0;
-    for (const char* operand : files) {
-        u_char att = 0;
-        if ((ec = attributes(operand, set, clear, change, &att)) != E_SUCCESS) {
-            dv::report_failure("dvattr", ec, verb, operand);
+    dv::image_table held;
+    for (const char* given : files) {
+        std::vector<dv::named_operand> named;
+        if ((ec = dv::expand_operand(held, given, change, &named)) != E_SUCCESS) {
+            dv::report_failure("dvattr", ec, verb, given);
             if (!status) status = ec;
-            continue;
         }
-        if (files.size() == 1) std::printf("%s\n", dv::attribute_letters(att).c_str());
-        else std::printf("%s %s\n", dv::attribute_letters(att).c_str(), operand);
+        const bool one = files.size() == 1 && named.size() == 1;
+        for (const dv::named_operand& n : named) {
+            const char* operand = n.shown.c_str();
+            u_char att = 0;
+            if ((ec = attributes(n.operand, set, clear, change, &att)) != E_SUCCESS) {
+                dv::report_failure("dvattr", ec, verb, operand);
+                if (!status) status = ec;
+                continue;
+            }
+            if (one) std::printf("%s\n", dv::attribute_letters(att).c_str());
+            else std::printf("%s %s\n", dv::attribute_letters(att).c_str(), operand);
+        }
     }
     return status;
 }

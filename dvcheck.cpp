@@ -3,9 +3,12 @@
 // file-system checker's: 0 clean, 1 problems repaired, 4 problems left,
 // 8 an image that cannot be checked (several images: the bits or'ed).
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "misc/frame.h"
+#include "misc/operand_expand.h"
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/pathlist.h"
@@ -43,7 +46,17 @@ error_code image_of(const std::string& operand, pathlist* pl) {
 int do_check(const std::string& operand, bool repair, bool verbose) {
     image_ref image;
     pathlist pl;
-    error_code bad = image_of(operand, &pl);
+    // With -v, a pattern inside the image ("d.dsk:CMDS/*") chooses the files
+    // listed, by their FD sectors; the whole image is checked all the same.
+    const bool chosen = verbose && dv::names_by_pattern(operand);
+    std::set<std::uint32_t> listed;
+    dv::image_table held;  // the image the pattern was matched in, until the check ends
+    error_code bad = chosen ? parse_pathlist(operand, &pl) : image_of(operand, &pl);
+    if (!bad && chosen) {
+        std::vector<dv::named_operand> named;
+        bad = dv::expand_operand(held, operand, repair, &named);
+        for (const dv::named_operand& n : named) listed.insert(n.fd_lsn);
+    }
     const std::string name = pl.volume();
     if (error_code ec = bad ? bad : image_open(pl.image, repair, &image, pl.offset)) {
         dv::report_failure("dvcheck", ec, "checking", operand);
@@ -53,6 +66,7 @@ int do_check(const std::string& operand, bool repair, bool verbose) {
     o.repair = repair;
     if (verbose)
         o.visit = [&](const std::string& place, std::uint32_t lsn, bool dir) {
+            if (chosen && !listed.count(lsn)) return;
             std::printf("%s:%s (FD %u)%s\n", dv::shown(name).c_str(), dv::shown(place).c_str(), lsn, dir ? " directory" : "");
         };
     // A disk inside a container says which: a raw image says nothing.

@@ -19,6 +19,7 @@
 #include "misc/endpoint.h"
 #include "misc/frame.h"
 #include "misc/line_ends.h"
+#include "misc/operand_expand.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -225,6 +226,26 @@ struct tree_copy {
     }
 };
 
+// Copies a source the command line names (an operand, or one entry its
+// pattern matched) to the destination, into it when it is a directory.
+void copy_source(tree_copy& copier, const dv::named_operand& source, const place& to, const facts& to_facts) {
+    place from;
+    if (error_code ec = dv::endpoint_of(copier.images, source.operand, false, &from))
+        return copier.failed(ec, source.shown);
+    from.shown = source.shown;
+    // Into a directory each source keeps its name; a disk's root pours
+    // its contents in.  Standard input has no name to keep.
+    place dest = to;
+    if (to_facts.dir && from.stdio) {
+        copier.failed(E_BPNAM, from.shown);
+        std::fprintf(stderr, "dvcopy: standard input needs a file name to go to, not a directory\n");
+        return;
+    }
+    const std::string name = from.last_name();
+    if (to_facts.dir && !name.empty()) dest = to.child(name);
+    copier.copy(from, dest, true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,22 +282,16 @@ int main(int argc, char** argv) {
 
     tree_copy copier{s, images, E_SUCCESS, {}, {}, {}};
     for (std::size_t k = 0; k < sources; ++k) {
-        place from;
-        if (error_code ec = dv::endpoint_of(images, line.operands[k], false, &from)) {
+        // A pattern stands for the sources it matches (the destination is
+        // never one: a pattern there is a name).
+        std::vector<dv::named_operand> named;
+        if (error_code ec = dv::expand_operand(images, line.operands[k], false, &named)) {
             copier.failed(ec, line.operands[k]);
             continue;
         }
-        // Into a directory each source keeps its name; a disk's root pours
-        // its contents in.  Standard input has no name to keep.
-        place dest = to;
-        if (to_facts.dir && from.stdio) {
-            copier.failed(E_BPNAM, from.shown);
-            std::fprintf(stderr, "dvcopy: standard input needs a file name to go to, not a directory\n");
-            continue;
-        }
-        const std::string name = from.last_name();
-        if (to_facts.dir && !name.empty()) dest = to.child(name);
-        copier.copy(from, dest, true);
+        if (named.size() > 1 && !to_facts.dir && !to.stdio)
+            return dv::report_failure("dvcopy", to_facts.exists ? E_FNA : E_PNNF, "copying to", to_operand);
+        for (const dv::named_operand& source : named) copy_source(copier, source, to, to_facts);
     }
     return copier.first_failure;
 }

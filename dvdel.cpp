@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "misc/endpoint.h"
 #include "misc/frame.h"
+#include "misc/operand_expand.h"
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/disk_probe.h"
@@ -82,16 +84,25 @@ int main(int argc, char** argv) {
         if (o.letter == 'f') force = true;
     dv::image_table held;
     int status = 0;
-    for (const char* operand : line.operands) {
-        refusal why = refusal::none;
-        const error_code ec = delete_operand(operand, held, force, &why);
-        if (ec == E_SUCCESS) continue;
-        dv::report_failure("dvdel", ec, "deleting", operand);
-        if (why == refusal::directory)
-            std::fprintf(stderr, "dvdel: '%s' is a directory: dvprune deletes directory trees\n", operand);
-        if (why == refusal::disk_image)
-            std::fprintf(stderr, "dvdel: '%s' is a disk image; use -f to delete it\n", operand);
-        if (!status) status = ec;
+    for (const char* given : line.operands) {
+        // A pattern stands for the files it matches, each deleted as if named.
+        std::vector<dv::named_operand> named;
+        if (error_code ec = dv::expand_operand(held, given, true, &named)) {
+            dv::report_failure("dvdel", ec, "deleting", given);
+            if (!status) status = ec;
+        }
+        for (const dv::named_operand& n : named) {
+            const char* operand = n.shown.c_str();
+            refusal why = refusal::none;
+            const error_code ec = delete_operand(n.operand, held, force, &why);
+            if (ec == E_SUCCESS) continue;
+            dv::report_failure("dvdel", ec, "deleting", operand);
+            if (why == refusal::directory)
+                std::fprintf(stderr, "dvdel: '%s' is a directory: dvprune deletes directory trees\n", operand);
+            if (why == refusal::disk_image)
+                std::fprintf(stderr, "dvdel: '%s' is a disk image; use -f to delete it\n", operand);
+            if (!status) status = ec;
+        }
     }
     return status;
 }

@@ -9,6 +9,7 @@
 
 #include "misc/frame.h"
 #include "misc/json.h"
+#include "misc/operand_expand.h"
 #include "os9conv.h"
 #include "os9disk.h"
 #include "os9path.h"
@@ -137,19 +138,29 @@ std::string pathlist_of(const std::string& operand, const std::string& rel) {
     return operand + (operand.find(':') == std::string::npos ? ":" : "/") + rel;
 }
 
-// Lists one operand; returns the first failure's number (0 when none).
-int list_operand(const std::string& operand, const settings& how) {
+// Files listed together, as a pattern's matches are: their rows, and the
+// image they are in.
+struct file_rows {
+    std::vector<row> rows;
+    std::string volume, container;
+};
+
+// Lists one operand, named `shown` in messages; a file goes to `together`
+// when given instead of being printed.  Returns the first failure's number
+// (0 when none).
+int list_operand(const std::string& operand, const std::string& shown, const settings& how,
+                 file_rows* together = nullptr) {
     pathlist pl;
-    if (error_code ec = parse_pathlist(operand, &pl)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = parse_pathlist(operand, &pl)) return dv::report_failure("dvls", ec, "opening", shown);
     // Without a colon, or with nothing after it, the operand names the
     // root of an image; "DIR/" is DIR, and names no file.
     std::string in_image = pl.raw ? pl.in_image : pl.path();
     if (in_image == ".") in_image.clear();
     image_ref image;
-    if (error_code ec = image_open(pl.image, false, &image, pl.offset)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = image_open(pl.image, false, &image, pl.offset)) return dv::report_failure("dvls", ec, "opening", shown);
     os9_stat top;
-    if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", operand);
-    if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", shown);
+    if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", shown);
 
     std::vector<row> rows;
     int first_failure = 0;
@@ -162,6 +173,12 @@ int list_operand(const std::string& operand, const settings& how) {
         std::size_t slash = in_image.find_last_of('/');
         std::string name = slash == std::string::npos ? in_image : in_image.substr(slash + 1);
         rows.push_back(row{name, name, in_image, top.fd_lsn, false, top});
+        if (together) {
+            together->rows.push_back(rows.back());
+            together->volume = pl.volume();
+            together->container = image_container(*image);
+            return 0;
+        }
         print_rows(rows, how, pl.volume(), image_container(*image));
         return 0;
     }
@@ -176,14 +193,14 @@ int list_operand(const std::string& operand, const settings& how) {
     std::set<std::uint32_t> entered{top.fd_lsn};
     std::vector<level> stack;
     os9_path_id dir = nullptr;
-    if (error_code ec = _os9_open_fd(&dir, image, top.fd_lsn, MODE_DIR)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = _os9_open_fd(&dir, image, top.fd_lsn, MODE_DIR)) return dv::report_failure("dvls", ec, "opening", shown);
     stack.push_back(level{dir, "", in_image});
     while (!stack.empty()) {
         level& at = stack.back();
         os9_dirent e;
         error_code ec = _os9_readdir(at.dir, &e);
         if (ec != E_SUCCESS) {
-            if (ec != E_EOF) fail(ec, pathlist_of(operand, at.rel));
+            if (ec != E_EOF) fail(ec, pathlist_of(shown, at.rel));
             _os9_close(at.dir);
             stack.pop_back();
             continue;
@@ -197,7 +214,7 @@ int list_operand(const std::string& operand, const settings& how) {
         r.fd_lsn = e.fd_lsn;
         if (error_code st = _os9_stat_fd(at.dir, e.fd_lsn, &r.st)) {
             r.damaged = true;
-            fail(st, pathlist_of(operand, join(at.rel, e.name)));
+            fail(st, pathlist_of(shown, join(at.rel, e.name)));
         }
         const bool descend = how.recursive && !dots && !r.damaged && r.st.is_dir && entered.insert(e.fd_lsn).second;
         const std::string rel = join(at.rel, e.name);
@@ -206,7 +223,7 @@ int list_operand(const std::string& operand, const settings& how) {
         if (descend) {
             os9_path_id sub = nullptr;
             if (error_code oc = _os9_open_fd(&sub, image, e.fd_lsn, MODE_DIR))
-                fail(oc, pathlist_of(operand, rel));
+                fail(oc, pathlist_of(shown, rel));
             else
                 stack.push_back(level{sub, rel, sub_in_image});  // `at` is not used past this point
         }
@@ -229,12 +246,44 @@ int main(int argc, char** argv) {
     }
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
-    const bool headings = line.operands.size() > 1 && !how.json;
+    // Each operand is a part of the listing under a heading of its own; a
+    // pattern is a part for the files it matches, listed together, and one
+    // for each directory it matches, as several operands would be.
+    struct part {
+        std::string heading;
+        std::vector<dv::named_operand> items;
+        bool files = false;        // the items are a pattern's files
+        error_code failed = E_SUCCESS;
+    };
+    std::vector<part> parts;
+    dv::image_table held;  // a pattern's image, held until it is listed
+    for (const char* operand : line.operands) {
+        std::vector<dv::named_operand> items;
+        const error_code ec = dv::expand_operand(held, operand, false, &items);
+        if (ec || !dv::names_by_pattern(operand)) {
+            parts.push_back(part{operand, items, false, ec});
+            continue;
+        }
+        part files{operand, {}, true, E_SUCCESS};
+        for (const dv::named_operand& m : items)
+            if (!m.dir) files.items.push_back(m);
+        if (!files.items.empty()) parts.push_back(files);
+        for (const dv::named_operand& m : items)
+            if (m.dir) parts.push_back(part{m.shown, {m}, false, E_SUCCESS});
+    }
+    const bool headings = parts.size() > 1 && !how.json;
     int status = 0;
-    for (std::size_t i = 0; i < line.operands.size(); ++i) {
-        if (headings) std::printf("%s%s:\n", i ? "\n" : "", dv::shown(line.operands[i]).c_str());
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const part& p = parts[i];
+        if (headings) std::printf("%s%s:\n", i ? "\n" : "", dv::shown(p.heading).c_str());
         std::fflush(stdout);
-        int ec = list_operand(line.operands[i], how);
+        int ec = p.failed ? dv::report_failure("dvls", p.failed, "opening", p.heading) : 0;
+        file_rows together;
+        for (const dv::named_operand& item : p.items) {
+            const int failed = list_operand(item.operand, item.shown, how, p.files ? &together : nullptr);
+            if (failed && !ec) ec = failed;
+        }
+        if (!together.rows.empty()) print_rows(together.rows, how, together.volume, together.container);
         std::fflush(stdout);
         if (ec && !status) status = ec;
     }
