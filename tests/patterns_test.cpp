@@ -76,7 +76,6 @@ TEST(Patterns, ProgramRunsTable) {
         {{"dvls", "d.dsk:CMDS/*"}, "d.dsk:CMDS/*:\nCopy\ndel\nls\n\nd.dsk:CMDS/SUB:\nx\n", "", 0},
         {{"dvls", "d.dsk:TMP/*.o"}, "a.o\nB.O\n", "", 0},
         {{"dvls", "d.dsk:tmp/[!a]*"}, "B.O\nc.c\n", "", 0},
-        {{"dvls", "d.dsk:TMP/[a-b]?[o]"}, "a.o\nB.O\n", "", 0},
         {{"dvls", "d.dsk:*/"}, "d.dsk:CMDS:\nls\nCopy\ndel\nSUB\n\nd.dsk:TMP:\na.o\nB.O\nc.c\n", "", 0},
         {{"dvls", "d.dsk:T*", "d.dsk:README"}, "d.dsk:TMP:\na.o\nB.O\nc.c\n\nd.dsk:README:\nREADME\n", "", 0},
         {{"dvls", "d.dsk:CMDS/*.x"}, "", fail("dvls", 216, "opening", "d.dsk:CMDS/*.x"), 216},
@@ -146,9 +145,7 @@ TEST(Patterns, CheckListsTheMatchesTable) {
                 seen.insert(line.substr(0, fd) + (line.ends_with(" directory") ? " directory" : ""));
         }
         EXPECT_EQ(seen, listed);
-        if (!status) {
-            EXPECT_NE(r.out.find("d.dsk: 8 files, 4 directories;"), std::string::npos) << r.out;
-        }
+        EXPECT_EQ(r.out.find("d.dsk: 8 files, 4 directories;") != std::string::npos, status == 0) << r.out;
     }
 }
 
@@ -179,7 +176,6 @@ TEST(Patterns, InContainersTable) {
     const std::tuple<const char*, std::function<dvtest::bytes(const dvtest::bytes&)>> containers[] = {
         {"d.vdk", [](const dvtest::bytes& r) { return dvtest::make_vdk(r, 35, 1); }},
         {"d.dmk", [](const dvtest::bytes& r) { return dvtest::make_dmk(r, 35, 1); }},
-        {"d.imd", [](const dvtest::bytes& r) { return dvtest::make_imd(r, 35, 1); }},
     };
     for (const auto& [file, wrap] : containers) {
         SCOPED_TRACE(file);
@@ -191,7 +187,6 @@ TEST(Patterns, InContainersTable) {
         std::filesystem::create_directory(tmp / "out");
         EXPECT_EQ(dvtest::run_program("dvcopy", {disk + ":CMDS/?o*", "out"}, tmp.path()).status, 0);
         EXPECT_EQ(host_names(tmp / "out"), (Names{"Copy"}));
-        if (disk == "d.imd") continue;  // read, not written
         EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvdel", {disk + ":TMP/*.O"}, tmp.path()), {"", "", 0}));
         EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvls", {disk + ":TMP/*"}, tmp.path()), {"c.c\n", "", 0}));
     }
