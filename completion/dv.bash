@@ -77,7 +77,11 @@ _dv() {
     dvls) opts+=" -a -e -r -j" ;;
     dvcopy) opts+=" -t -a -r -o -f -L" ;;
     dvdel) opts+=" -f" ;;
-    dvcheck) opts+=" -r -n -v"; images=0 ;;
+    dvcheck)
+        opts+=" -r -n -v"; images=0
+        # With -v, "image:dir/pattern" chooses the files listed: offer the names inside.
+        [[ " ${COMP_LINE-${COMP_WORDS[*]}} " =~ [[:space:]]-[a-z]*v ]] && images=1
+        ;;
     dvident) opts+=" -s -j -f" ;;
     dvboot) opts+=" -b -e -k -d -F -x" ;;
     dvmount) opts+=" -r -f -o"; images=0 ;;

@@ -84,6 +84,7 @@ check 'dvtype disk.dsk:DOCS/NOTES/D\$/'    'DOCS/NOTES/D\$/x'
 check "dvls nothere.dsk:"                  ""
 check "dvcopy host"                        "host.txt hostdir"
 check "dvcheck disk.dsk:"                  ""
+check "dvcheck -rv disk.dsk:D"             "DOCS/"
 check "dvmount -o "                        ""
 
 [[ $failures -eq 0 ]]
