@@ -145,22 +145,24 @@ struct file_rows {
     std::string volume, container;
 };
 
-// Lists one operand, named `shown` in messages; a file goes to `together`
-// when given instead of being printed.  Returns the first failure's number
-// (0 when none).
-int list_operand(const std::string& operand, const std::string& shown, const settings& how,
-                 file_rows* together = nullptr) {
+// Lists one operand; returns the first failure's number (0 when none).
+// `target`, when given, is read in its place (a name made plain), `operand`
+// naming it in messages; a file goes to `together` when given instead of
+// being printed.
+int list_operand(const std::string& operand, const settings& how, file_rows* together = nullptr,
+                 const std::string* target = nullptr) {
     pathlist pl;
-    if (error_code ec = parse_pathlist(operand, &pl)) return dv::report_failure("dvls", ec, "opening", shown);
+    if (error_code ec = parse_pathlist(target ? *target : operand, &pl))
+        return dv::report_failure("dvls", ec, "opening", operand);
     // Without a colon, or with nothing after it, the operand names the
     // root of an image; "DIR/" is DIR, and names no file.
     std::string in_image = pl.raw ? pl.in_image : pl.path();
     if (in_image == ".") in_image.clear();
     image_ref image;
-    if (error_code ec = image_open(pl.image, false, &image, pl.offset)) return dv::report_failure("dvls", ec, "opening", shown);
+    if (error_code ec = image_open(pl.image, false, &image, pl.offset)) return dv::report_failure("dvls", ec, "opening", operand);
     os9_stat top;
-    if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", shown);
-    if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", shown);
+    if (error_code ec = _os9_stat_path(image, in_image, &top)) return dv::report_failure("dvls", ec, "opening", operand);
+    if (error_code ec = dir_only_check(pl, top.is_dir)) return dv::report_failure("dvls", ec, "opening", operand);
 
     std::vector<row> rows;
     int first_failure = 0;
@@ -193,14 +195,14 @@ int list_operand(const std::string& operand, const std::string& shown, const set
     std::set<std::uint32_t> entered{top.fd_lsn};
     std::vector<level> stack;
     os9_path_id dir = nullptr;
-    if (error_code ec = _os9_open_fd(&dir, image, top.fd_lsn, MODE_DIR)) return dv::report_failure("dvls", ec, "opening", shown);
+    if (error_code ec = _os9_open_fd(&dir, image, top.fd_lsn, MODE_DIR)) return dv::report_failure("dvls", ec, "opening", operand);
     stack.push_back(level{dir, "", in_image});
     while (!stack.empty()) {
         level& at = stack.back();
         os9_dirent e;
         error_code ec = _os9_readdir(at.dir, &e);
         if (ec != E_SUCCESS) {
-            if (ec != E_EOF) fail(ec, pathlist_of(shown, at.rel));
+            if (ec != E_EOF) fail(ec, pathlist_of(operand, at.rel));
             _os9_close(at.dir);
             stack.pop_back();
             continue;
@@ -214,7 +216,7 @@ int list_operand(const std::string& operand, const std::string& shown, const set
         r.fd_lsn = e.fd_lsn;
         if (error_code st = _os9_stat_fd(at.dir, e.fd_lsn, &r.st)) {
             r.damaged = true;
-            fail(st, pathlist_of(shown, join(at.rel, e.name)));
+            fail(st, pathlist_of(operand, join(at.rel, e.name)));
         }
         const bool descend = how.recursive && !dots && !r.damaged && r.st.is_dir && entered.insert(e.fd_lsn).second;
         const std::string rel = join(at.rel, e.name);
@@ -223,7 +225,7 @@ int list_operand(const std::string& operand, const std::string& shown, const set
         if (descend) {
             os9_path_id sub = nullptr;
             if (error_code oc = _os9_open_fd(&sub, image, e.fd_lsn, MODE_DIR))
-                fail(oc, pathlist_of(shown, rel));
+                fail(oc, pathlist_of(operand, rel));
             else
                 stack.push_back(level{sub, rel, sub_in_image});  // `at` is not used past this point
         }
@@ -280,7 +282,7 @@ int main(int argc, char** argv) {
         int ec = p.failed ? dv::report_failure("dvls", p.failed, "opening", p.heading) : 0;
         file_rows together;
         for (const dv::named_operand& item : p.items) {
-            const int failed = list_operand(item.operand, item.shown, how, p.files ? &together : nullptr);
+            const int failed = list_operand(item.shown, how, p.files ? &together : nullptr, &item.operand);
             if (failed && !ec) ec = failed;
         }
         if (!together.rows.empty()) print_rows(together.rows, how, together.volume, together.container);
