@@ -19,6 +19,7 @@
 #include "misc/endpoint.h"
 #include "misc/frame.h"
 #include "misc/line_ends.h"
+#include "misc/minutes.h"
 #include "misc/operand_expand.h"
 #include "os9conv.h"
 #include "os9disk.h"
@@ -37,13 +38,14 @@ const char* const helpMessage[] = {
     "     -a    as -t for the files that hold text, the others copied byte for byte\n",
     "     -r    copies directories with their whole trees\n",
     "     -o    replaces files that exist already (keeping their attributes and owner)\n",
+    "     -u    copies only what is missing at the destination or older there (by the minute)\n",
     "     -f    with -o, replaces a host file that holds a disk image too\n",
     "     -L    follows symbolic links in host trees\n",
     nullptr,
 };
 
 constexpr dv::Option options[] = {dv::flag('t'), dv::flag('a'), dv::flag('r'), dv::flag('o'), dv::flag('f'),
-                                  dv::flag('L')};
+                                  dv::flag('L'), dv::flag('u')};
 const dv::Program program{
     .name = "dvcopy", .help = helpMessage, .options = options, .min_operands = 2, .dash_operand = true};
 
@@ -54,6 +56,7 @@ struct settings {
     bool replace = false;
     bool force = false;
     bool follow_links = false;
+    bool update = false;  // -u: only what is newer than the destination, or missing there
 };
 
 using place = dv::endpoint;
@@ -126,7 +129,7 @@ struct tree_copy {
                          it->second.c_str(), from.shown.c_str(), to.shown.c_str());
             return E_CEF;
         }
-        if (to.on_host() && s.replace && !s.force && rbf::host_file_is_disk_image(to.path)) {
+        if (to.on_host() && (s.replace || s.update) && !s.force && rbf::host_file_is_disk_image(to.path)) {
             failed(E_FNA, from.shown);
             std::fprintf(stderr, "dvcopy: '%s' is a disk image; use -f to write over it\n", to.shown.c_str());
             return E_FNA;
@@ -134,9 +137,19 @@ struct tree_copy {
         return E_SUCCESS;
     }
 
+    // -u: whether the source is to be copied over what is there.  The disk
+    // keeps minutes, so a file copied out and back is not newer by its
+    // seconds; a source without a date is never newer than a file.
+    static bool newer(const facts& from, const facts& there) {
+        if (!there.exists || there.dir) return true;
+        if (!from.modified) return false;
+        return !there.modified || dv::minute_of(from.modified) > dv::minute_of(there.modified);
+    }
+
     void copy_file(const place& from, const facts& from_facts, const place& to) {
         facts there;
         if (error_code ec = look(to, &there)) return failed(ec, from.shown, to.shown);
+        if (s.update && !newer(from_facts, there)) return;
         if (may_write(from, to, there)) return;
         dv::reader in;
         if (error_code ec = in.open(from)) return failed(ec, from.shown);
@@ -166,7 +179,7 @@ struct tree_copy {
             }
         };
         put_options o;
-        o.replace = s.replace;
+        o.replace = s.replace || s.update;
         o.keep_replaced = true;
         o.modified = from_facts.modified;
         if (from.on_host())
@@ -259,6 +272,7 @@ int main(int argc, char** argv) {
         if (o.letter == 'o') s.replace = true;
         if (o.letter == 'f') s.force = true;
         if (o.letter == 'L') s.follow_links = true;
+        if (o.letter == 'u') s.update = true;
     }
 
     // The destination's image is opened first, for writing: a source in the

@@ -75,7 +75,8 @@ _dv() {
     dvconvert) opts+=" -f --to"; images=0 ;;
     dvprune) opts+=" -q" ;;
     dvls) opts+=" -a -e -r -j" ;;
-    dvcopy) opts+=" -t -a -r -o -f -L" ;;
+    dvcopy) opts+=" -t -a -r -o -u -f -L" ;;
+    dvdiff) opts+=" -t -a" ;;
     dvdel) opts+=" -f" ;;
     dvcheck)
         opts+=" -r -n -v"; images=0
@@ -123,4 +124,4 @@ _dv() {
     fi
 }
 
-complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvmount
+complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvdiff dvmount

@@ -163,6 +163,8 @@ const std::pair<std::vector<std::string>, std::string> kAways[] = {
     {{"dvrename", "x.dsk:OS9Boot", "OLDBOOT"}, "dvrename: 'x.dsk' no longer boots: its boot file was renamed\n"},
     {{"dvprune", "-q", "x.dsk:SYS"}, "dvprune: 'x.dsk' no longer boots: its boot file was deleted\n"},
     {{"dvrename", "x.dsk:OS9Boot", "os9boot"}, ""},
+    {{"dvrename", "x.dsk:OS9Boot", "x.dsk:SYS/"}, "dvrename: 'x.dsk' no longer boots: its boot file was renamed\n"},
+    {{"dvrename", "x.dsk:OS9Boot", "x.dsk:OS9BOOT"}, ""},
     {{"dvdel", "x.dsk:H0"}, ""},
 };
 

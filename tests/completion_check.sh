@@ -55,7 +55,8 @@ check() {
 
 # Command line                             Expected, sorted
 check "dvls -"                             "--help --version -a -e -h -j -r"
-check "dvcopy -"                           "--help --version -L -a -f -h -o -r -t"
+check "dvcopy -"                           "--help --version -L -a -f -h -o -r -t -u"
+check "dvdiff -"                           "--help --version -a -h -t"
 check "dvdel -"                            "--help --version -f -h"
 check "dvprune -"                          "--help --version -h -q"
 check "dvcheck -"                          "--help --version -h -n -r -v"
