@@ -1,7 +1,9 @@
 // dvcopy: copies files into disk images, out of them and between them (and
 // between host files), one file or, with -r, whole trees; -t turns line
 // ends into the disk's carriage returns going in and back coming out, -a
-// does so for the files whose bytes read as text.
+// does so for the files whose bytes read as text.  A file's OS-9
+// attributes, owner and creation date travel in extended attributes of
+// host files (misc/host_attributes.h).
 //
 // Nothing is lost by a slip: a copy never writes over the image it reads,
 // nor over a host file holding a disk without -f; two sources landing on
