@@ -333,8 +333,7 @@ TEST(DvMount, ReadOnlyMountChangesNothing) {
 }
 
 // Each file and directory shows its OS-9 record as extended attributes,
-// which cannot be changed through the mount; a copy out of the mount
-// to a host file system keeps them.
+// which cannot be changed through the mount.
 TEST(DvMount, ExtendedAttributesShowTheRecord) {
     SKIP_WITHOUT_FUSE();
     dvtest::TempDir dir;
@@ -377,14 +376,6 @@ TEST(DvMount, ExtendedAttributesShowTheRecord) {
         EXPECT_EQ(errno, s.values.size() == 3 ? ERANGE : ENODATA) << s.path;
         EXPECT_EQ(setxattr(path.c_str(), "user.os9.attr", "--------", 8, 0), -1);
         EXPECT_EQ(errno, EOPNOTSUPP) << s.path;
-    }
-    const dvtest::Run cp = dvtest::run_program("dvcopy", {"mnt/CMDS/PROG", "out"}, dir.path());
-    EXPECT_EQ(cp.status, 0) << cp.err;
-    char value[64];
-    const ssize_t got = getxattr((dir / "out").c_str(), "user.os9.attr", value, sizeof value);
-    // (Unless the temporary directory keeps no extended attributes.)
-    if (got >= 0 || errno != ENOTSUP) {
-        EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(got, 0))), "--e--e-r");
     }
     EXPECT_EQ(m.unmount(), 0);
     EXPECT_EQ(dvtest::read_file(dir / "img.dsk"), img);
