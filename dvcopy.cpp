@@ -1,7 +1,9 @@
 // dvcopy: copies files into disk images, out of them and between them (and
 // between host files), one file or, with -r, whole trees; -t turns line
 // ends into the disk's carriage returns going in and back coming out, -a
-// does so for the files whose bytes read as text.
+// does so for the files whose bytes read as text.  A file's OS-9
+// attributes, owner and creation date travel in extended attributes of
+// host files (misc/host_attributes.h).
 //
 // Nothing is lost by a slip: a copy never writes over the image it reads,
 // nor over a host file holding a disk without -f; two sources landing on
@@ -18,6 +20,7 @@
 
 #include "misc/endpoint.h"
 #include "misc/frame.h"
+#include "misc/host_attributes.h"
 #include "misc/line_ends.h"
 #include "misc/minutes.h"
 #include "misc/operand_expand.h"
@@ -62,6 +65,7 @@ struct settings {
 using place = dv::endpoint;
 using dv::facts;
 using dv::look;
+using dv::os9_record;
 
 // -a decides on at most this much of a file: a binary shows itself early,
 // and a text file longer than this is held no further.
@@ -97,6 +101,8 @@ struct tree_copy {
     // source landing on one of them (names differ only in case, say) is
     // refused, not poured over the first.
     std::map<where, std::string> written;
+    // Said once a run: the host file system keeps no OS-9 attributes.
+    bool told_unkept = false;
 
     void failed(error_code ec, const std::string& shown, const std::string& destination = {}) {
         dv::report_failure("dvcopy", ec, "copying", shown, destination);
@@ -104,6 +110,22 @@ struct tree_copy {
     }
     void note(error_code ec) {
         if (!first_failure) first_failure = ec;
+    }
+
+    void unkept(const place& to) {
+        if (told_unkept) return;
+        told_unkept = true;
+        std::fprintf(stderr,
+                     "dvcopy: '%s': this file system keeps no extended attributes: OS-9 attributes, owners and "
+                     "creation dates were not kept\n",
+                     to.shown.c_str());
+    }
+
+    // What OS-9 records of the source: its FD's, or a host file's
+    // extended attributes.
+    static os9_record record_of_source(const place& from, const facts& f) {
+        if (!from.on_host()) return f.os9;
+        return from.stdio ? os9_record{} : dv::read_host_record(from.path);
     }
 
     // A name a host or disk path can hold.
@@ -146,7 +168,9 @@ struct tree_copy {
         return !there.modified || dv::minute_of(from.modified) > dv::minute_of(there.modified);
     }
 
-    void copy_file(const place& from, const facts& from_facts, const place& to) {
+    void copy_file(const place& from, const facts& source_facts, const place& to) {
+        facts from_facts = source_facts;
+        from_facts.os9 = record_of_source(from, source_facts);
         facts there;
         if (error_code ec = look(to, &there)) return failed(ec, from.shown, to.shown);
         if (s.update && !newer(from_facts, there)) return;
@@ -182,19 +206,27 @@ struct tree_copy {
         o.replace = s.replace || s.update;
         o.keep_replaced = true;
         o.modified = from_facts.modified;
-        if (from.on_host())
-            o.attributes = static_cast<u_char>(ATT_PREAD | ATT_WRITE | ATT_READ | (from_facts.executable ? ATT_EXEC : 0));
+        // The host's mode stands in only where no OS-9 attributes came along.
+        if (from_facts.os9.attributes)
+            o.attributes = *from_facts.os9.attributes;
         else
-            o.attributes = from_facts.attributes;
-        if (error_code ec = dv::put(to, from_facts, o, source)) return failed(ec, from.shown, to.shown);
+            o.attributes = static_cast<u_char>(ATT_PREAD | ATT_WRITE | ATT_READ | (from_facts.executable ? ATT_EXEC : 0));
+        o.owner = from_facts.os9.owner;
+        o.created = from_facts.os9.created;
+        bool lost = false;
+        if (error_code ec = dv::put(to, from_facts, o, source, &lost)) return failed(ec, from.shown, to.shown);
+        if (lost) unkept(to);
         if (!to.stdio && look(to, &there) == E_SUCCESS && there.exists) written[{to.image.get(), there.id}] = from.shown;
     }
 
-    error_code make_dir(const place& to) {
+    // *fresh: whether this copy made it.
+    error_code make_dir(const place& to, bool* fresh) {
+        *fresh = false;
         facts there;
         if (error_code ec = look(to, &there)) return ec;
         if (there.exists) return there.dir ? E_SUCCESS : E_FNA;
         if (error_code ec = dv::make_directory(to)) return ec;
+        *fresh = true;
         if (look(to, &there) == E_SUCCESS) made.insert({to.image.get(), there.id});
         return E_SUCCESS;
     }
@@ -221,7 +253,8 @@ struct tree_copy {
         }
         const where here{from.image.get(), f.id};
         if (made.count(here) || !entered.insert(here).second) return;
-        if (error_code ec = make_dir(to)) {
+        bool fresh = false;
+        if (error_code ec = make_dir(to, &fresh)) {
             entered.erase(here);
             return failed(ec, from.shown);
         }
@@ -234,6 +267,12 @@ struct tree_copy {
                 continue;
             }
             copy(from.child(name), to.child(name), false);
+        }
+        // Last: attributes that refuse writes would stop the tree's copy.
+        if (fresh) {
+            bool lost = false;
+            if (error_code kept = dv::keep_record(to, record_of_source(from, f), &lost)) failed(kept, from.shown, to.shown);
+            if (lost) unkept(to);
         }
         entered.erase(here);
     }
@@ -294,7 +333,7 @@ int main(int argc, char** argv) {
     if (sources > 1 && !to_facts.dir && !to.stdio)
         return dv::report_failure("dvcopy", to_facts.exists ? E_FNA : E_PNNF, "copying to", to_operand);
 
-    tree_copy copier{s, images, E_SUCCESS, {}, {}, {}};
+    tree_copy copier{s, images, E_SUCCESS, {}, {}, {}, false};
     for (std::size_t k = 0; k < sources; ++k) {
         // A pattern stands for the sources it matches (the destination is
         // never one: a pattern there is a name).

@@ -5,6 +5,7 @@
 // Every call returns an error_code (0 success); nothing here prints or exits.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -214,6 +215,15 @@ error_code _os9_set_attributes(const image_ref& image, const std::string& in_ima
 // write that fell short.
 error_code _os9_set_modified(const image_ref& image, const std::string& in_image, std::time_t when);
 
+// Gives the file or directory `in_image` the owner `owner` (fd_own), or
+// the creation date `created` (fd_creat: year - 1900, month, day): only
+// those bytes change, in one write, whatever the file's attributes say.
+// 215 for a raw path, 216 when it is missing, 1 for an FD outside the disk
+// or a write that fell short.
+error_code _os9_set_owner(const image_ref& image, const std::string& in_image, std::uint16_t owner);
+error_code _os9_set_created(const image_ref& image, const std::string& in_image,
+                            const std::array<u_char, 3>& created);
+
 // ---- moving and removing --------------------------------------------------------
 
 // Moves the file or directory `from` to the path `to`, in the same
@@ -358,8 +368,13 @@ struct put_options {
     std::time_t modified = 0;                               // fd_dat; 0: now
     bool replace = false;                                   // an existing file gives way (else 218)
     // A file replaced passes its attributes and owner on (as `attributes`
-    // and owner 0 go to a new file).
+    // and `owner` go to a new file).
     bool keep_replaced = false;
+    // fd_own of the new file (unless keep_replaced passes the old one's
+    // on); none: 0.
+    std::optional<std::uint16_t> owner;
+    // fd_creat of the new file (year - 1900, month, day); none: today.
+    std::optional<std::array<u_char, 3>> created;
     // Makes the new file the boot file: laid in one segment with LSN 0 naming
     // its first sector and size, or (fd_form) anywhere with LSN 0 naming its FD.
     boot_form boot = boot_form::none;

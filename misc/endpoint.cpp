@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "misc/host_attributes.h"
 #include "os9conv.h"
 
 namespace dv {
@@ -127,6 +128,7 @@ error_code look(const endpoint& e, facts* f, bool follow) {
     // A date no clock can show stays 0: a copy keeps the time it was made.
     OS9TimeToUnix(st.modified, &f->modified);
     f->id = {0, st.fd_lsn};
+    f->os9 = record_of(st);
     return E_SUCCESS;
 }
 
@@ -225,7 +227,8 @@ error_code pour(int fd, const byte_source& source) {
     return ec;
 }
 
-error_code put_host(const endpoint& to, const facts& from, const put_options& o, const byte_source& source) {
+error_code put_host(const endpoint& to, const facts& from, const put_options& o, const byte_source& source,
+                    bool* unkept) {
     if (to.stdio) return pour(STDOUT_FILENO, source);
     facts there;
     if (error_code ec = look(to, &there)) return ec;
@@ -235,6 +238,15 @@ error_code put_host(const endpoint& to, const facts& from, const put_options& o,
     int fd = mkstemp(temp.data());
     if (fd < 0) return host_error(errno);
     error_code ec = pour(fd, source);
+    // While the file is still its writer's to change, and not yet in place.
+    if (!ec && !from.os9.empty()) {
+        const int failed = write_host_record(fd, from.os9);
+        if (keeps_no_attributes(failed)) {
+            if (unkept) *unkept = true;
+        } else if (failed) {
+            ec = host_error(failed);
+        }
+    }
     const bool keep = there.exists && o.keep_replaced;
     const mode_t mode = keep ? there.mode : (from.executable ? 0777 : 0666) & ~process_umask();
     if (!ec && keep && fchown(fd, there.uid, there.gid) != 0) {
@@ -254,8 +266,9 @@ error_code put_host(const endpoint& to, const facts& from, const put_options& o,
 
 }  // namespace
 
-error_code put(const endpoint& to, const facts& from, const put_options& o, const byte_source& source) {
-    if (to.on_host()) return put_host(to, from, o, source);
+error_code put(const endpoint& to, const facts& from, const put_options& o, const byte_source& source,
+               bool* unkept) {
+    if (to.on_host()) return put_host(to, from, o, source, unkept);
     return _os9_put_file(to.image, to.path, o, source);
 }
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "misc/os9_record.h"
 #include "os9disk.h"
 #include "os9path.h"
 #include "rbf/pathlist.h"
@@ -58,6 +59,9 @@ struct facts {
     unsigned uid = 0, gid = 0;      // host: owner and group
     u_char attributes = 0;     // image files
     std::time_t modified = 0;  // 0: none
+    // Image files: what the FD records; host files: what the caller read
+    // of their extended attributes (read_host_record), else nothing.
+    os9_record os9;
     std::pair<std::uint64_t, std::uint64_t> id{};  // host (device, inode) or (0, FD sector)
 };
 
@@ -93,10 +97,13 @@ error_code read_whole(const endpoint& e, std::size_t most, std::vector<u_char>* 
 
 // Writes a file from `source`: on the host under a temporary name renamed
 // over it at the end (mode from `from`, less the umask; a file replaced with
-// o.keep_replaced passes its mode, and its owner where the host allows),
-// to standard output as it comes, in an image with `o` (the attributes and
-// date of the new file).
-error_code put(const endpoint& to, const facts& from, const rbf::put_options& o, const rbf::byte_source& source);
+// o.keep_replaced passes its mode, and its owner where the host allows;
+// from.os9 goes to its extended attributes before the rename, and *unkept
+// is set when the file system keeps none), to standard output as it
+// comes, in an image with `o` (the attributes, owner and dates of the new
+// file).
+error_code put(const endpoint& to, const facts& from, const rbf::put_options& o, const rbf::byte_source& source,
+               bool* unkept = nullptr);
 error_code make_directory(const endpoint& e);
 error_code remove_file(const endpoint& e);
 error_code rename_to(const endpoint& e, const std::string& newname);

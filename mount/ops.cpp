@@ -363,6 +363,24 @@ int op_utimens(const char* path, const struct timespec tv[2], fuse_file_info* fi
     return fail(_os9_set_modified(state().image, in, when));
 }
 
+// The OS-9 record of a file or directory, read only: with no setxattr
+// the kernel answers a change with EOPNOTSUPP.
+int op_getxattr(const char* path, const char* name, char* value, size_t size) {
+    os9_stat s;
+    int host = 0;
+    if (stat_path(in_image(path), &s, &host)) return -host;
+    std::string text;
+    if (int missing = xattr_value(s, name, &text)) return -missing;
+    return xattr_reply(text, value, size);
+}
+
+int op_listxattr(const char* path, char* list, size_t size) {
+    os9_stat s;
+    int host = 0;
+    if (stat_path(in_image(path), &s, &host)) return -host;
+    return xattr_reply(xattr_names(s), list, size);
+}
+
 int op_statfs(const char*, struct statvfs* sv) {
     disk_geometry geo;
     if (error_code ec = image_geometry(*state().image, &geo)) return fail(ec);
@@ -421,6 +439,8 @@ fuse_operations make_operations() {
     ops.chown = op_chown;
     ops.utimens = op_utimens;
     ops.statfs = op_statfs;
+    ops.getxattr = op_getxattr;
+    ops.listxattr = op_listxattr;
     ops.init = op_init;
     ops.destroy = op_destroy;
     return ops;

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "misc/os9_record.h"
 #include "os9conv.h"
 #include "os9path.h"
 
@@ -87,6 +89,31 @@ std::time_t time_of(const rbf::u_char* d, std::time_t unknown) {
     std::time_t when = unknown;
     rbf::OS9TimeToUnix(d, &when);
     return when;
+}
+
+std::string xattr_names(const rbf::os9_stat& st) {
+    std::string names;
+    for (const auto& [name, text] : record_texts(record_of(st))) {
+        names += name;
+        names += '\0';
+    }
+    return names;
+}
+
+int xattr_value(const rbf::os9_stat& st, const std::string& name, std::string* value) {
+    for (const auto& [shown, text] : record_texts(record_of(st)))
+        if (shown == name) {
+            *value = text;
+            return 0;
+        }
+    return ENODATA;
+}
+
+int xattr_reply(const std::string& value, char* buf, std::size_t size) {
+    if (size == 0) return static_cast<int>(value.size());
+    if (value.size() > size) return -ERANGE;
+    std::memcpy(buf, value.data(), value.size());
+    return static_cast<int>(value.size());
 }
 
 }  // namespace dv::mount

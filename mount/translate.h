@@ -6,9 +6,11 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
+#include "os9disk.h"
 #include "os9types.h"
 
 namespace dv::mount {
@@ -44,5 +46,19 @@ rbf::u_char attributes_of(mode_t mode);
 // The five date bytes of the disk (local time, year - 1900) as a host time;
 // `unknown` for bytes no clock can show (rbf::OS9TimeIsPossible).
 std::time_t time_of(const rbf::u_char* date, std::time_t unknown);
+
+// The extended attributes a mounted file or directory shows, the OS-9
+// record its FD holds (misc/os9_record.h): their names, each ended by a
+// zero byte, as listxattr gives them.
+std::string xattr_names(const rbf::os9_stat& st);
+
+// The value of the extended attribute `name`: 0, or ENODATA for a name the
+// file does not show.
+int xattr_value(const rbf::os9_stat& st, const std::string& name, std::string* value);
+
+// How getxattr and listxattr answer with `value` in a buffer of `size`
+// bytes: its length (all that is asked when size is 0), or -ERANGE when it
+// does not fit.
+int xattr_reply(const std::string& value, char* buf, std::size_t size);
 
 }  // namespace dv::mount

@@ -90,6 +90,7 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     bool boot = options.boot != boot_form::none;
     u_char att = static_cast<u_char>(options.attributes & ~ATT_DIR);
     u_char owner[2] = {0, 0};
+    if (options.owner) put_be16(owner, *options.owner);
     if (old_pos >= 0) {
         fd_stats old_fd;
         const bool loaded = fd_load(*parent, old_lsn, old_fd) == E_SUCCESS;
@@ -126,7 +127,7 @@ error_code _os9_put_file(const image_ref& image, const std::string& in_image, co
     UnixToOS9Time(options.modified ? options.modified : now, fd.fd_dat);
     u_char today[5];
     UnixToOS9Time(now, today);
-    std::memcpy(fd.fd_creat, today, 3);
+    std::memcpy(fd.fd_creat, options.created ? options.created->data() : today, 3);
     fd.fd_lnk = 1;
     std::int64_t lsn = 0;
     if ((ec = new_fd(*parent, fd, &lsn)) != E_SUCCESS) {

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -329,6 +330,55 @@ TEST(DvMount, ReadOnlyMountChangesNothing) {
     EXPECT_EQ(sh("DV_LOCK_TIMEOUT=0 " + dvtest::program_path("dvls") + " img.dsk", dir.path()).out, "hello\n");
     EXPECT_EQ(m.unmount(), 0);
     EXPECT_EQ(dvtest::read_file(image), before);
+}
+
+// Each file and directory shows its OS-9 record as extended attributes,
+// which cannot be changed through the mount.
+TEST(DvMount, ExtendedAttributesShowTheRecord) {
+    SKIP_WITHOUT_FUSE();
+    dvtest::TempDir dir;
+    dvtest::ImageBuilder b;
+    const int cmds = b.add_dir(b.root(), "CMDS");
+    const int prog = b.add_file(cmds, "PROG", std::string("p"), 0x25);
+    dvtest::bytes img = b.image();
+    img[prog * 256u + 1] = 0x01, img[prog * 256u + 2] = 0x02;  // owner 258
+    img[prog * 256u + 13] = 86, img[prog * 256u + 14] = 3, img[prog * 256u + 15] = 14;
+    img[cmds * 256u + 14] = 0;  // a creation date no clock can show
+    dvtest::write_file(dir / "img.dsk", img);
+    Mount m(dir / "img.dsk", dir / "mnt");
+    ASSERT_TRUE(m.ok());
+    struct Shown {
+        const char* path;
+        std::string names;  // as listxattr gives them
+        std::vector<std::pair<const char*, std::string>> values;
+    };
+    const Shown shown[] = {
+        {"mnt/CMDS/PROG", std::string("user.os9.attr\0user.os9.owner\0user.os9.created\0", 46),
+         {{"user.os9.attr", "--e--e-r"}, {"user.os9.owner", "258"}, {"user.os9.created", "1986-03-14"}}},
+        {"mnt/CMDS", std::string("user.os9.attr\0user.os9.owner\0", 29),
+         {{"user.os9.attr", "d-ewrewr"}, {"user.os9.owner", "0"}}},
+    };
+    for (const Shown& s : shown) {
+        const std::string path = dir / s.path;
+        char list[256];
+        const ssize_t n = listxattr(path.c_str(), list, sizeof list);
+        ASSERT_GE(n, 0) << s.path << ": " << std::strerror(errno);
+        EXPECT_EQ(std::string(list, static_cast<std::size_t>(n)), s.names) << s.path;
+        for (const auto& [name, want] : s.values) {
+            char value[64];
+            const ssize_t got = getxattr(path.c_str(), name, value, sizeof value);
+            ASSERT_GE(got, 0) << s.path << " " << name << ": " << std::strerror(errno);
+            EXPECT_EQ(std::string(value, static_cast<std::size_t>(got)), want) << s.path << " " << name;
+        }
+        char value[64];
+        // Too short a buffer for a value there; no value where none is.
+        EXPECT_EQ(getxattr(path.c_str(), "user.os9.created", value, 4), -1);
+        EXPECT_EQ(errno, s.values.size() == 3 ? ERANGE : ENODATA) << s.path;
+        EXPECT_EQ(setxattr(path.c_str(), "user.os9.attr", "--------", 8, 0), -1);
+        EXPECT_EQ(errno, EOPNOTSUPP) << s.path;
+    }
+    EXPECT_EQ(m.unmount(), 0);
+    EXPECT_EQ(dvtest::read_file(dir / "img.dsk"), img);
 }
 
 // A file whose date no clock can show has the image file's own time.

@@ -58,3 +58,33 @@ TEST(MountTranslate, AttributesAndPermissionBitsBothWays) {
     EXPECT_EQ(attributes_of(0640), rbf::ATT_READ | rbf::ATT_WRITE);
     EXPECT_EQ(attributes_of(0604), rbf::ATT_READ | rbf::ATT_WRITE | rbf::ATT_PREAD);
 }
+
+// A mounted file's extended attributes: the names listxattr gives, each
+// value getxattr gives, and the size protocol of both.
+TEST(MountTranslate, ExtendedAttributesOfAFile) {
+    rbf::os9_stat st;
+    st.attributes = 0xBF;
+    st.owner = 12;
+    st.created[0] = 125, st.created[1] = 7, st.created[2] = 1;
+    EXPECT_EQ(xattr_names(st), std::string("user.os9.attr\0user.os9.owner\0user.os9.created\0", 46));
+    const std::pair<std::string, std::string> values[] = {
+        {"user.os9.attr", "d-ewrewr"}, {"user.os9.owner", "12"}, {"user.os9.created", "2025-07-01"}};
+    for (const auto& [name, want] : values) {
+        std::string got;
+        EXPECT_EQ(xattr_value(st, name, &got), 0) << name;
+        EXPECT_EQ(got, want) << name;
+    }
+    std::string none;
+    for (const char* name : {"user.os9", "user.os9.attrs", "security.selinux", ""})
+        EXPECT_EQ(xattr_value(st, name, &none), ENODATA) << name;
+    // A creation date no clock can show is neither listed nor given.
+    st.created[1] = 0;
+    EXPECT_EQ(xattr_names(st), std::string("user.os9.attr\0user.os9.owner\0", 29));
+    EXPECT_EQ(xattr_value(st, "user.os9.created", &none), ENODATA);
+
+    char buf[8];
+    EXPECT_EQ(xattr_reply("--e--e-r", buf, 0), 8);  // the length only
+    EXPECT_EQ(xattr_reply("--e--e-r", buf, 7), -ERANGE);
+    EXPECT_EQ(xattr_reply("--e--e-r", buf, 8), 8);
+    EXPECT_EQ(std::string(buf, 8), "--e--e-r");
+}
