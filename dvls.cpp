@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "misc/deleted_list.h"
 #include "misc/frame.h"
 #include "misc/json.h"
 #include "os9conv.h"
@@ -26,10 +27,11 @@ const char* const helpMessage[] = {
     "     -e    one line per entry: attributes, owner, date, size, FD sector, name\n",
     "     -r    lists whole trees, each entry by its path below the operand\n",
     "     -j    one JSON object per line\n",
+    "     -d    lists deleted entries: FD sector, whether recoverable, ? and the rest of the name\n",
     nullptr,
 };
 
-constexpr dv::Option options[] = {dv::flag('a'), dv::flag('e'), dv::flag('r'), dv::flag('j')};
+constexpr dv::Option options[] = {dv::flag('a'), dv::flag('e'), dv::flag('r'), dv::flag('j'), dv::flag('d')};
 const dv::Program program{.name = "dvls", .help = helpMessage, .options = options};
 
 struct settings {
@@ -37,6 +39,7 @@ struct settings {
     bool extended = false;
     bool recursive = false;
     bool json = false;
+    bool deleted = false;
 };
 
 // One entry to print.  `path` is relative to the operand (the name alone
@@ -226,6 +229,7 @@ int main(int argc, char** argv) {
         if (g.letter == 'e') how.extended = true;
         if (g.letter == 'r') how.recursive = true;
         if (g.letter == 'j') how.json = true;
+        if (g.letter == 'd') how.deleted = true;
     }
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
@@ -234,7 +238,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < line.operands.size(); ++i) {
         if (headings) std::printf("%s%s:\n", i ? "\n" : "", dv::shown(line.operands[i]).c_str());
         std::fflush(stdout);
-        int ec = list_operand(line.operands[i], how);
+        int ec = how.deleted ? dv::list_deleted(line.operands[i], how.recursive, how.json)
+                             : list_operand(line.operands[i], how);
         std::fflush(stdout);
         if (ec && !status) status = ec;
     }
