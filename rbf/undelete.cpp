@@ -196,7 +196,7 @@ error_code _os9_undelete(const image_ref& image, const std::string& dir_in_image
             report->parent_fixed = true;
         }
     }
-    if (error_code ec = dir_put_entry(*dir, report->entry.pos, newname, fd_lsn)) return undo(ec);
+    if (error_code ec = dir_write_entry_alone(*dir, report->entry.pos, newname, fd_lsn)) return undo(ec);
     return E_SUCCESS;
 }
 
