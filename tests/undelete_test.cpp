@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,9 @@ const Case kCases[] = {
      },
      nullptr, "EADME", deleted_state::fd_damaged, 214},
 };
+
+// A case prints as its name, not as its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class Undelete : public ::testing::TestWithParam<Case> {};
 
