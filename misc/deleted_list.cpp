@@ -1,5 +1,6 @@
 #include "misc/deleted_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <vector>
