@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "misc/deleted_list.h"
 #include "misc/frame.h"
 #include "misc/json.h"
 #include "misc/operand_expand.h"
@@ -27,10 +28,11 @@ const char* const helpMessage[] = {
     "     -e    one line per entry: attributes, owner, date, size, FD sector, name\n",
     "     -r    lists whole trees, each entry by its path below the operand\n",
     "     -j    one JSON object per line\n",
+    "     -d    lists deleted entries: FD sector, whether recoverable, ? and the rest of the name\n",
     nullptr,
 };
 
-constexpr dv::Option options[] = {dv::flag('a'), dv::flag('e'), dv::flag('r'), dv::flag('j')};
+constexpr dv::Option options[] = {dv::flag('a'), dv::flag('e'), dv::flag('r'), dv::flag('j'), dv::flag('d')};
 const dv::Program program{.name = "dvls", .help = helpMessage, .options = options};
 
 struct settings {
@@ -38,6 +40,7 @@ struct settings {
     bool extended = false;
     bool recursive = false;
     bool json = false;
+    bool deleted = false;
 };
 
 // One entry to print.  `path` is relative to the operand (the name alone
@@ -245,6 +248,7 @@ int main(int argc, char** argv) {
         if (g.letter == 'e') how.extended = true;
         if (g.letter == 'r') how.recursive = true;
         if (g.letter == 'j') how.json = true;
+        if (g.letter == 'd') how.deleted = true;
     }
     static char out_buffer[1 << 16];
     std::setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
@@ -261,8 +265,9 @@ int main(int argc, char** argv) {
     dv::image_table held;  // a pattern's image, held until it is listed
     for (const char* operand : line.operands) {
         std::vector<dv::named_operand> items;
-        const error_code ec = dv::expand_operand(held, operand, false, &items);
-        if (ec || !dv::names_by_pattern(operand)) {
+        // Deleted entries are listed by directory: no pattern chooses among them.
+        const error_code ec = how.deleted ? E_SUCCESS : dv::expand_operand(held, operand, false, &items);
+        if (ec || how.deleted || !dv::names_by_pattern(operand)) {
             parts.push_back(part{operand, items, false, ec});
             continue;
         }
@@ -279,6 +284,12 @@ int main(int argc, char** argv) {
         const part& p = parts[i];
         if (headings) std::printf("%s%s:\n", i ? "\n" : "", dv::shown(p.heading).c_str());
         std::fflush(stdout);
+        if (how.deleted) {
+            const int ec = dv::list_deleted(p.heading, how.recursive, how.json);
+            std::fflush(stdout);
+            if (ec && !status) status = ec;
+            continue;
+        }
         int ec = p.failed ? dv::report_failure("dvls", p.failed, "opening", p.heading) : 0;
         file_rows together;
         for (const dv::named_operand& item : p.items) {

@@ -89,6 +89,58 @@ struct os9_dirent {
 // directory, or the error of reading it.  "." and ".." are entries too.
 error_code _os9_readdir(os9_path_id dir, os9_dirent* entry);
 
+// ---- deleted entries ------------------------------------------------------------
+
+// A delete clears only the first byte of an entry's name: the rest of the
+// name and the FD sector stay, and so do the FD and the file's units until
+// another file takes them.  What became of them, as far as can be told.
+enum class deleted_state {
+    recoverable,    // the FD and every unit of its list free and claimed by no file
+    fd_outside,     // the FD sector lies outside the disk or in its system area
+    fd_in_use,      // the FD sector is marked in use or is a live file's
+    fd_damaged,     // it does not read as an FD: a segment off the disk or over
+                    // another, a size past its units, a directory without its "."
+    unit_in_use,    // a unit of its segment list is marked in use or is a live file's
+    holds_entries,  // a directory that still names live entries
+};
+
+struct os9_deleted {
+    std::string rest;          // the name without its first character, as stored, bit 7 cleared
+    std::uint32_t fd_lsn = 0;  // the entry's FD sector
+    std::int64_t pos = 0;      // byte position of the entry in the directory
+    deleted_state state = deleted_state::recoverable;
+    std::uint32_t unit = 0;    // unit_in_use: the first unit of the list in use
+    bool is_dir = false;       // the FD (when it reads as one) is a directory's
+    std::uint32_t size = 0;    // and its fd_siz
+};
+
+// The deleted entries of the directory open on `dir`, in the order they
+// lie: entries whose first byte is 0 and whose FD sector is not (a wholly
+// zero entry is space never used).  The allocation map and which live file
+// claims which unit (one walk of the tree) say what state each is in.
+// 214 on a host or raw path or a file, else the error of reading the
+// directory.
+error_code _os9_deleted_entries(os9_path_id dir, std::vector<os9_deleted>* entries);
+
+struct undelete_report {
+    os9_deleted entry;          // the entry found, with its state
+    bool parent_fixed = false;  // a directory's ".." named another: it names this one now
+};
+
+// Gives the deleted entry of the directory `dir_in_image` whose FD sector
+// is `fd_lsn` back its file under `newname`.  Refused unless the entry is
+// recoverable (report->entry.state says why; 214): nothing is then
+// written.  In this order, each on the disk before the next: the FD's and
+// its units' clusters marked in use, its link count set to 1, a
+// directory's ".." pointed at `dir_in_image` when it names another, then
+// the entry written last in one write (the name, bit 7 on its last
+// character, and the FD sector).  215 for a new name a creation would
+// refuse or a raw path, 218 when an entry holds it in any letter case,
+// 216 when no deleted entry of the directory names `fd_lsn`, 214 for a
+// directory that cannot be written (or an image only read).
+error_code _os9_undelete(const image_ref& image, const std::string& dir_in_image, std::uint32_t fd_lsn,
+                         const std::string& newname, undelete_report* report);
+
 // ---- file status --------------------------------------------------------------
 
 struct os9_stat {

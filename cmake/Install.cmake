@@ -5,7 +5,7 @@
 include(GNUInstallDirs)
 
 set(DV_INSTALLED_PROGRAMS
-  dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvdiff dvmount)
+  dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvdiff dvundel dvmount)
 set(DV_BUILT_PROGRAMS "")
 foreach(prog IN LISTS DV_INSTALLED_PROGRAMS)
   if(TARGET ${prog})

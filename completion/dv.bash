@@ -74,7 +74,7 @@ _dv() {
     dvinit) opts+=" -t -s -1 -2 -n -c -i -f --to"; images=0 ;;
     dvconvert) opts+=" -f --to"; images=0 ;;
     dvprune) opts+=" -q" ;;
-    dvls) opts+=" -a -e -r -j" ;;
+    dvls) opts+=" -a -e -r -j -d" ;;
     dvcopy) opts+=" -t -a -r -o -u -f -L" ;;
     dvdiff) opts+=" -t -a" ;;
     dvdel) opts+=" -f" ;;
@@ -124,4 +124,4 @@ _dv() {
     fi
 }
 
-complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvdiff dvmount
+complete -F _dv dvinit dvspace dvtype dvnewdir dvprune dvls dvcopy dvdel dvrename dvattr dvcheck dvconvert dvident dvboot dvdiff dvundel dvmount

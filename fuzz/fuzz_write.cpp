@@ -1,7 +1,7 @@
 // The writing flows on an arbitrary image held in memory, through the calls
 // that take an image: create and write, rewrite and append, make directory,
 // delete, prune (the library's tree removal, as the prune program runs it),
-// raw writes and FD updates.  Every flow must end; LSN 0 and the
+// raw writes, FD updates and restores of deleted entries.  Every flow must end; LSN 0 and the
 // rest of the system area past dd_map never change; the image never grows
 // past the disk; and an image that was sound (every unit owned once, links
 // of 1, readable directories) stays sound after every flow that goes
@@ -241,6 +241,26 @@ bool flow_fd_set(Reader& in, const std::string& in_image) {
     return changed;
 }
 
+// Restores a deleted entry of the directory of `path` under its last name: one the listing gives, or any
+// FD sector the script names.  Only a recoverable entry comes back.
+void flow_undelete(Reader& in, const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string in_image = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::uint32_t lsn = in.u24();
+    rbf::os9_path_id p = nullptr;
+    if (rbf::_os9_open(&p, g_image, in_image, rbf::MODE_DIR | rbf::MODE_READ) == rbf::E_SUCCESS) {
+        std::vector<rbf::os9_deleted> found;
+        rbf::_os9_deleted_entries(p, &found);
+        rbf::_os9_close(p);
+        if (!found.empty() && (in.u8() & 1)) lsn = found[in.u8() % found.size()].fd_lsn;
+    }
+    rbf::undelete_report report;
+    const rbf::error_code ec = rbf::_os9_undelete(g_image, in_image, lsn, name, &report);
+    DV_CHECK(ec != rbf::E_SUCCESS || report.entry.state == rbf::deleted_state::recoverable,
+             "restored an entry that is not recoverable");
+}
+
 }  // namespace
 
 // DV_FUZZ_TRACE=1 prints each flow and its path, for triage.
@@ -275,7 +295,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         const char* flow = "";
         bool through_files = true;
         bool named = true;  // the flow's target is `path`
-        switch (op % 9) {
+        switch (op % 10) {
             case 0:
                 flow = "create";
                 through_files = flow_create(in, path);
@@ -313,6 +333,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             case 6:
                 flow = "fd set";
                 through_files = !flow_fd_set(in, path);
+                break;
+            case 7:
+                flow = "undelete";
+                flow_undelete(in, path);
                 break;
             default: {
                 // A path of the script's own bytes.

@@ -105,6 +105,11 @@ void claims_drop_fd(_pd& p, std::int64_t lsn) {
     c.counted[static_cast<std::size_t>(lsn)] = false;
 }
 
+const unit_claims& known_claims(_pd& p) {
+    if (!p.img->claims) p.img->claims = gather(p);
+    return *p.img->claims;
+}
+
 std::int64_t give_unclaimed(_pd& p, const std::vector<unit_run>& runs) {
     if (!p.img) return 0;
     // Units this process took itself (a file it just made or trimmed) go

@@ -37,6 +37,10 @@ bool claims_count_fd(const _pd& p, std::int64_t lsn);
 // The FD at `lsn` is going: it claims nothing any more.
 void claims_drop_fd(_pd& p, std::int64_t lsn);
 
+// The claims of the image, gathered by one walk of the tree when this
+// process knows none yet.  The path must be on an image.
+const unit_claims& known_claims(_pd& p);
+
 // Clears in the allocation map every unit of `runs` that no file still
 // claims and that is no system unit; returns how many units were kept
 // because a file still claims them.

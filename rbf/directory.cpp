@@ -167,6 +167,18 @@ error_code dir_set_name(_pd& dir, std::int64_t pos, const std::string& name) {
     return write_error(*dir.img);
 }
 
+error_code dir_write_entry_alone(_pd& dir, std::int64_t pos, const std::string& name, std::int64_t lsn) {
+    fd_stats fd;
+    if (error_code ec = fd_load(dir, dir.pl_fd_lsn, fd)) return ec;
+    fd_dentry entry = entry_for(name, lsn);
+    std::int64_t done = 0;
+    // A 32-byte entry at a multiple of 32 never straddles two units.
+    const error_code ec = file_transfer(dir, fd, pos, reinterpret_cast<u_char*>(&entry), DIRENT_SIZE, true, false, &done);
+    index_drop(dir);  // the write went past the index: it learns the names afresh
+    if (ec == E_SUCCESS && done == DIRENT_SIZE) return E_SUCCESS;
+    return write_error(*dir.img);
+}
+
 error_code dir_write_dots(os9_path_id dir, std::int64_t parent, std::int64_t self) {
     fd_dentry entries[2] = {entry_for("..", parent), entry_for(".", self)};
     int size = sizeof entries;

@@ -62,6 +62,11 @@ error_code dir_set_fd(_pd& dir, std::int64_t pos, std::int64_t lsn);
 // Writes a whole entry `name` -> lsn over the one at byte `pos`, in one write.
 error_code dir_put_entry(_pd& dir, std::int64_t pos, const std::string& name, std::int64_t lsn);
 
+// Writes a whole entry `name` -> lsn over the one at byte `pos` with one
+// write of its 32 bytes and nothing else: the directory's FD is not
+// rewritten after it, so that it can be the last write of an operation.
+error_code dir_write_entry_alone(_pd& dir, std::int64_t pos, const std::string& name, std::int64_t lsn);
+
 // Writes the name field of the entry at `pos`: the name, bit 7 on its last
 // character, zeros after it up to the FD's LSN; one write, since the 29
 // bytes of an entry's name never straddle two units.

@@ -54,7 +54,7 @@ check() {
 }
 
 # Command line                             Expected, sorted
-check "dvls -"                             "--help --version -a -e -h -j -r"
+check "dvls -"                             "--help --version -a -d -e -h -j -r"
 check "dvcopy -"                           "--help --version -L -a -f -h -o -r -t -u"
 check "dvdiff -"                           "--help --version -a -h -t"
 check "dvdel -"                            "--help --version -f -h"
@@ -67,6 +67,8 @@ check "dvconvert --to d"                   "dmk"
 check "dvident -"                          "--help --version -f -h -j -s"
 check "dvboot -"                           "--help --version -F -b -d -e -h -k -x"
 check "dvmount -"                          "--help --version -f -h -o -r"
+check "dvundel -"                          "--help --version -h"
+check "dvundel disk.dsk:D"                  "DOCS/"
 check "dvtype --v"                         "--version"
 check "dvattr disk.dsk:DOCS/Readme p"      "pe pr pw"
 check "dvattr disk.dsk:DOCS/Readme -"      "-e -pe -pr -pw -r -s -w"
