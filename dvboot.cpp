@@ -36,7 +36,7 @@ const char* const helpMessage[] = {
 
 constexpr dv::Option options[] = {dv::text('b'), dv::flag('e'), dv::text('k'), dv::flag('d'),
                                   dv::flag('F'), dv::text('x')};
-const dv::Program program{.name = "dvboot", .help = helpMessage, .options = options, .next_word_values = true};
+const dv::Program program{.name = "dvboot", .help = helpMessage, .options = options, .max_operands = 1, .next_word_values = true};
 
 constexpr std::size_t LARGEST_ONE_SEGMENT = 0xFFFF;  // dd_bsz is 16 bits
 constexpr std::size_t LARGEST_BOOT_FILE = 16 * 1024 * 1024;
@@ -275,8 +275,6 @@ int main(int argc, char** argv) {
         if (g.letter == 'F') s.force = true;
         if (g.letter == 'x') s.folder = g.text;
     }
-    if (line.operands.size() > 1)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[1] + "'");
     const std::string operand = line.operands[0];
     const bool install = !s.boot_file.empty() || !s.kernel.empty();
     std::string name;

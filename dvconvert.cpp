@@ -30,7 +30,7 @@ const char* const helpMessage[] = {
 };
 
 const dv::Option options[] = {dv::spelled(dv::text('f'), "to")};
-const dv::Program program{.name = "dvconvert", .help = helpMessage, .options = options, .min_operands = 2};
+const dv::Program program{.name = "dvconvert", .help = helpMessage, .options = options, .min_operands = 2, .max_operands = 2};
 
 int say(const std::string& message) {
     std::fprintf(stderr, "dvconvert: %s\n", message.c_str());
@@ -101,8 +101,6 @@ int convert(const std::string& from, const std::string& to, container_kind kind)
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() > 2)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     const std::string to = line.operands[1];
     std::optional<container_kind> kind = dv::container_of_name(to);
     for (const dv::Given& o : line.options) {

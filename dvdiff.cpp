@@ -39,7 +39,7 @@ const char* const helpMessage[] = {
 };
 
 constexpr dv::Option options[] = {dv::flag('t'), dv::flag('a')};
-const dv::Program program{.name = "dvdiff", .help = helpMessage, .options = options, .min_operands = 2};
+const dv::Program program{.name = "dvdiff", .help = helpMessage, .options = options, .min_operands = 2, .max_operands = 2};
 
 constexpr std::size_t CHUNK = 64 * 1024;
 // -a decides on at most this much of each file, as dvcopy -a does.
@@ -312,8 +312,6 @@ error_code operand(dv::image_table& images, const std::string& text, bool in_ima
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() > 2)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     comparison c;
     for (const dv::Given& o : line.options) {
         if (o.letter == 't') c.text = true;

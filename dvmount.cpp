@@ -33,7 +33,7 @@ const char* const helpMessage[] = {
 
 constexpr dv::Option options[] = {dv::flag('r'), dv::flag('f'), dv::text('o')};
 const dv::Program program{
-    .name = "dvmount", .help = helpMessage, .options = options, .min_operands = 2, .next_word_values = true};
+    .name = "dvmount", .help = helpMessage, .options = options, .min_operands = 2, .max_operands = 2, .next_word_values = true};
 
 // A mount option's value with the characters FUSE's option list treats
 // specially escaped.
@@ -51,8 +51,6 @@ std::string option_value(const std::string& s) {
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() > 2)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     bool read_only = false, foreground = false;
     std::vector<std::string> fuse_options;
     for (const dv::Given& g : line.options) {

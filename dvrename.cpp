@@ -24,7 +24,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvrename", .help = helpMessage, .min_operands = 2};
+const dv::Program program{.name = "dvrename", .help = helpMessage, .min_operands = 2, .max_operands = 2};
 
 error_code rename_operand(const std::string& operand, const std::string& newname) {
     dv::image_table images;
@@ -101,8 +101,6 @@ error_code move_operand(const std::string& operand, const std::string& destinati
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() > 2)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[2] + "'");
     const std::string second = line.operands[1];
     // A bare name stays in its directory; a pathlist (it holds a colon) moves.
     if (second.find(':') != std::string::npos) {

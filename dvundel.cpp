@@ -20,7 +20,7 @@ const char* const helpMessage[] = {
     nullptr,
 };
 
-const dv::Program program{.name = "dvundel", .help = helpMessage, .min_operands = 3};
+const dv::Program program{.name = "dvundel", .help = helpMessage, .min_operands = 3, .max_operands = 3};
 
 // An FD sector: decimal digits, or hexadecimal ones after "0x" or '$', at
 // most 0xFFFFFF (the 24 bits an entry holds).
@@ -57,8 +57,6 @@ std::string restored_pathlist(const std::string& operand, const pathlist& pl, co
 int main(int argc, char** argv) {
     dv::CommandLine line = dv::parse(program, argc, argv);
     if (line.exit) return *line.exit;
-    if (line.operands.size() > 3)
-        return dv::usage_error(program, argv[0], std::string("extra operand '") + line.operands[3] + "'");
     const std::string operand = line.operands[0];
     const std::string newname = line.operands[2];
     std::uint32_t lsn = 0;

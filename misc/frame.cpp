@@ -171,6 +171,12 @@ CommandLine parse(const Program& program, int argc, char** argv) {
     }
     if (!line.exit && line.operands.size() < program.min_operands)
         line.exit = usage_error(program, argv[0], "missing operand");
+    if (!line.exit && program.max_operands && line.operands.size() > program.max_operands) {
+        std::string extra = "extra operand '";
+        extra += line.operands[program.max_operands];
+        extra += "'";
+        line.exit = usage_error(program, argv[0], extra);
+    }
     return line;
 }
 

@@ -75,6 +75,8 @@ struct Program {
     Style style = Style::letters;
     // Operands the program needs: fewer is a usage error.
     std::size_t min_operands = 1;
+    // More than this is a usage error too ("extra operand"); 0: any number.
+    std::size_t max_operands = 0;
     int usage_status = 2;                 // exit status of a usage error
     bool dash_operand = false;            // a lone "-" is an operand (standard input or output)
     // Only --help, --version, -h and -? are read as options: every other
