@@ -60,6 +60,10 @@ DVNEWDIR=$BUILD/dvnewdir
 DVMOUNT=$BUILD/dvmount
 DVBOOT=$BUILD/dvboot
 DVIDENT=$BUILD/dvident
+DVDIFF=$BUILD/dvdiff
+DVDEL=$BUILD/dvdel
+DVUNDEL=$BUILD/dvundel
+DVRENAME=$BUILD/dvrename
 MKIMAGE=$TOOLS/mkimage
 WRAP=$TOOLS/wrap
 TIMEIT=$TOOLS/timeit
@@ -463,6 +467,48 @@ verdict "dvboot -k kernel" "$(median "$l_kernel")" "" ms 20
 verdict "dvboot report" "$(median "$l_report")" "" ms 20
 verdict "dvident 30 KB" "$(median "$l_ident")" "" ms 5
 rm -f boot30k kernel.bin floppy.dsk b.dsk k.dsk
+
+# ---- n. patterns, updates, compares, deleted entries, moves -----------------
+echo
+echo "== n. on the directory of $PRUNE_FILES files: a pattern copied out, an update with nothing to do, a compare, deleted entries, a move"
+matched=$("$DVLS" 'prune.dsk:DIR/F1*' | wc -l)
+echo "   check: 'DIR/F1*' matches $matched files"
+n_pat=$(time_cmd "rm -rf pat; mkdir pat" "$DVCOPY" 'prune.dsk:DIR/F1*' pat/)
+show "dvcopy 'prune.dsk:DIR/F1*' pat/" "$n_pat"
+n_pat_peer=""
+if [ "$PEER" = yes ]; then
+    n_pat_peer=$(time_cmd "rm -rf fpat; mkdir fpat" mcopy -n -i fatdir.img '::DIR/F1*' fpat/)
+    show "mcopy -i fatdir.img '::DIR/F1*' fpat/" "$n_pat_peer"
+    n_pat_peer=$(median "$n_pat_peer")
+fi
+rm -rf pat fpat DIR
+"$DVCOPY" -r prune.dsk:DIR .
+n_full=$(time_cmd "rm -rf full" "$DVCOPY" -r prune.dsk:DIR full)
+show "dvcopy -r prune.dsk:DIR full" "$n_full"
+n_upd=$(time_cmd "" "$DVCOPY" -u -r prune.dsk:DIR .)
+show "dvcopy -u -r (nothing newer)" "$n_upd"
+"$DVDIFF" prune.dsk:DIR DIR && echo "   check: dvdiff finds the tree copied out the same"
+n_diff=$(time_cmd "" "$DVDIFF" prune.dsk:DIR DIR)
+show "dvdiff prune.dsk:DIR DIR" "$n_diff"
+rm -rf full DIR
+cp --sparse=always prune.dsk del.dsk
+"$DVDEL" 'del.dsk:DIR/F1*'
+echo "   check: dvls -d shows $("$DVLS" -d del.dsk:DIR | grep -c recoverable) recoverable entries"
+n_deleted=$(time_cmd "" "$DVLS" -d del.dsk:DIR)
+show "dvls -d del.dsk:DIR" "$n_deleted"
+fd=$("$DVLS" -d del.dsk:DIR | awk 'NR == 1 {print $1}')
+n_undel=$(time_cmd "cp --sparse=always del.dsk u.dsk" "$DVUNDEL" u.dsk:DIR "$fd" BACK)
+show "dvundel u.dsk:DIR $fd BACK" "$n_undel"
+"$DVNEWDIR" many.dsk:OTHER 2>/dev/null || true
+n_move=$(time_cmd "" sh -c "'$DVRENAME' many.dsk:DIR/F0001 many.dsk:OTHER/ && '$DVRENAME' many.dsk:OTHER/F0001 many.dsk:DIR/")
+show "dvrename there and back ($MANY_FILES)" "$n_move"
+verdict "pattern copy out" "$(median "$n_pat")" "$n_pat_peer" ratio 1.5
+verdict "dvcopy -u, none newer" "$(median "$n_upd")" "$(median "$n_full")" ratio 1
+echo "   (the peer of the -u row is the whole copy it spares)"
+verdict "dvdiff $PRUNE_FILES files" "$(median "$n_diff")" "" ms 200
+verdict "dvls -d $PRUNE_FILES" "$(median "$n_deleted")" "" ms 50
+verdict "dvundel one file" "$(median "$n_undel")" "" ms 50
+rm -f del.dsk u.dsk
 
 # ---- summary ------------------------------------------------------------
 echo
