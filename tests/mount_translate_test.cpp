@@ -75,7 +75,7 @@ TEST(MountTranslate, ExtendedAttributesOfAFile) {
         EXPECT_EQ(got, want) << name;
     }
     std::string none;
-    for (const char* name : {"user.os9", "user.os9.attrs", "security.selinux", ""})
+    for (const char* name : {"user.os9", "user.os9.attrs", ""})
         EXPECT_EQ(xattr_value(st, name, &none), ENODATA) << name;
     // A creation date no clock can show is neither listed nor given.
     st.created[1] = 0;
