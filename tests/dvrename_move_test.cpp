@@ -64,7 +64,6 @@ const MoveCase kMoves[] = {
     {{"x.dsk:", "x.dsk:B/"}, 187},
     {{"x.dsk:A", "x.dsk:D/E/G"}, 218},
     {{"x.dsk:C", "x.dsk:NONE/"}, 216},
-    {{"x.dsk:C", "x.dsk:NONE/C"}, 216},
     {{"x.dsk:NONE", "x.dsk:B/"}, 216},
     {{"x.dsk:A/F", "x.dsk:C/"}, 214},
     {{"x.dsk:C/", "x.dsk:B/"}, 214},

@@ -84,7 +84,6 @@ TEST(Patterns, ProgramRunsTable) {
         {{"dvcopy", "d.dsk:TMP/*.o", "out"}, "", "", 0, kAll, {"a.o", "B.O"}},
         {{"dvcopy", "d.dsk:TMP/*.o", "out/one"}, "", fail("dvcopy", 216, "copying to", "out/one"), 216},
         {{"dvcopy", "d.dsk:TMP/c*", "out/one"}, "", "", 0, kAll, {"one"}},
-        {{"dvcopy", "-r", "d.dsk:CMDS/S*", "out"}, "", "", 0, kAll, {"SUB", "SUB/x"}},
         {{"dvcopy", "d.dsk:TMP/*.z", "d.dsk:README", "out"}, "", fail("dvcopy", 216, "copying", "d.dsk:TMP/*.z"),
          216, kAll, {"README"}},
         // dvdel: each match deleted as if named, directories refused.
