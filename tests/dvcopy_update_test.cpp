@@ -18,22 +18,8 @@ using dvtest::bytes;
 
 bytes text(const std::string& s) { return bytes(s.begin(), s.end()); }
 
-// The builder dates every FD 2026-03-03 00:00, local time.
-std::time_t image_date() {
-    std::tm tm{};
-    tm.tm_year = 126;
-    tm.tm_mon = 2;
-    tm.tm_mday = 3;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
-
-// Writes `data` to `path` and dates it image_date() + `later` seconds.
-void put_dated(const std::string& path, const bytes& data, std::time_t later = 0) {
-    dvtest::write_file(path, data);
-    const timespec times[2] = {{image_date() + later, 0}, {image_date() + later, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
+using dvtest::builder_date;
+using dvtest::write_dated_file;
 
 }  // namespace
 
@@ -49,7 +35,7 @@ TEST(DvCopyUpdate, WholeTreesBothWays) {
     b.save(dir / "x.dsk");
     std::filesystem::create_directories(dir / "h/DIR");
     const std::pair<const char*, std::time_t> host[] = {{"a", -120}, {"b", 59}, {"c", 60}, {"d", 120}};
-    for (const auto& [name, later] : host) put_dated(dir / "h/DIR/" + name, text(name), later);
+    for (const auto& [name, later] : host) write_dated_file(dir / "h/DIR/" + name, text(name), later);
 
     EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvcopy", {"-u", "-r", "h/DIR", "x.dsk:"}, dir.path()), {"", "", 0}));
     const bytes img = dvtest::read_file(dir / "x.dsk");
@@ -64,7 +50,7 @@ TEST(DvCopyUpdate, WholeTreesBothWays) {
         EXPECT_EQ(dvtest::read_file(dir / "h/DIR/" + name), text(data)) << name;
     struct stat st {};
     ASSERT_EQ(stat((dir / "h/DIR/a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, image_date());
+    EXPECT_EQ(st.st_mtime, builder_date());
     EXPECT_TRUE(dvtest::run_gave(dvtest::run_program("dvcopy", {"-u", "-r", "h/DIR", "x.dsk:"}, dir.path()), {"", "", 0}));
     EXPECT_EQ(dvtest::read_file(dir / "x.dsk"), img);
 }

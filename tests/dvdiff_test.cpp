@@ -21,22 +21,8 @@ namespace fs = std::filesystem;
 
 bytes text(const std::string& s) { return bytes(s.begin(), s.end()); }
 
-// The builder dates every FD 2026-03-03 00:00, local time.
-std::time_t image_date() {
-    std::tm tm{};
-    tm.tm_year = 126;
-    tm.tm_mon = 2;
-    tm.tm_mday = 3;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
-
-// Writes `data` to `path` and dates it image_date() + `later` seconds.
-void put_dated(const std::string& path, const bytes& data, std::time_t later = 0) {
-    dvtest::write_file(path, data);
-    const timespec times[2] = {{image_date() + later, 0}, {image_date() + later, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
+using dvtest::builder_date;
+using dvtest::write_dated_file;
 
 // The image holds FILE, DIR/a (text), DIR/b (binary, a CR in it) and
 // DIR/SUB/deep; h/ holds the same as dvcopy -r would leave it, seconds into
@@ -50,17 +36,17 @@ void both_trees(const TempDir& dir) {
     b.add_file(b.add_dir(d, "SUB"), "deep", std::string("d\r"));
     b.save(dir / "x.dsk");
     fs::create_directories(dir / "h/DIR/SUB");
-    put_dated(dir / "h/FILE", text("hi\r"), 40);
-    put_dated(dir / "h/DIR/a", text("one\rtwo\r"), 40);
-    put_dated(dir / "h/DIR/b", bytes{0, '\r', 2, 255}, 40);
-    put_dated(dir / "h/DIR/SUB/deep", text("d\r"), 40);
+    write_dated_file(dir / "h/FILE", text("hi\r"), 40);
+    write_dated_file(dir / "h/DIR/a", text("one\rtwo\r"), 40);
+    write_dated_file(dir / "h/DIR/b", bytes{0, '\r', 2, 255}, 40);
+    write_dated_file(dir / "h/DIR/SUB/deep", text("d\r"), 40);
 }
 
 // Host line ends for DIR/a and DIR/b, and FILE without its last one.
 void host_line_ends(const TempDir& d) {
-    put_dated(d / "h/FILE", text("hi"));
-    put_dated(d / "h/DIR/a", text("one\r\ntwo\n"));
-    put_dated(d / "h/DIR/b", {0, '\n', 2, 255});
+    write_dated_file(d / "h/FILE", text("hi"));
+    write_dated_file(d / "h/DIR/a", text("one\r\ntwo\n"));
+    write_dated_file(d / "h/DIR/b", {0, '\n', 2, 255});
 }
 
 struct DiffCase {
@@ -85,7 +71,7 @@ const DiffCase kCases[] = {
          dvtest::write_file(d / "h/DIR/c", {'c'});
          fs::remove(d / "h/DIR/a");
          fs::remove_all(d / "h/DIR/SUB");
-         put_dated(d / "h/FILE", text("ho\r"), 60);
+         write_dated_file(d / "h/FILE", text("ho\r"), 60);
      },
      "only in image: DIR/a\nonly on host: DIR/c\nonly in image: DIR/SUB\nbytes differ: FILE\n"
      "date differs: FILE (image 2026-03-03 00:00, host 2026-03-03 00:01)\n",

@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -143,6 +145,21 @@ bytes local_date(std::time_t t) {
     return {static_cast<unsigned char>(tm.tm_year), static_cast<unsigned char>(tm.tm_mon + 1),
             static_cast<unsigned char>(tm.tm_mday), static_cast<unsigned char>(tm.tm_hour),
             static_cast<unsigned char>(tm.tm_min)};
+}
+
+std::time_t builder_date() {
+    std::tm tm{};
+    tm.tm_year = 126;
+    tm.tm_mon = 2;
+    tm.tm_mday = 3;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+void write_dated_file(const std::string& path, const bytes& data, std::time_t later) {
+    write_file(path, data);
+    const timespec times[2] = {{builder_date() + later, 0}, {builder_date() + later, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 // ---- program runs -------------------------------------------------------------

@@ -130,6 +130,11 @@ bytes slice(const bytes& b, std::size_t off, std::size_t n);
 // Local time `t` as the five date bytes of the format: year - 1900, month,
 // day, hour, minute.
 bytes local_date(std::time_t t);
+// The date the image builder gives every FD, 2026-03-03 00:00 local time,
+// as host time.
+std::time_t builder_date();
+// Writes `data` to the host file `path` dated builder_date() + `later` seconds.
+void write_dated_file(const std::string& path, const bytes& data, std::time_t later = 0);
 
 // ---- program runs -------------------------------------------------------------
 
